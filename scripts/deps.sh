@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those dpkg reports missing.
+# Sourced by run.sh, test.sh and bench.sh; safe to run again.
+
+TARNWELL_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+  libgtest-dev libgmock-dev
+  xvfb xauth fonts-noto-cjk python3
+)
+
+tarnwell_install_deps() {
+  local missing=()
+  local pkg
+  for pkg in "${TARNWELL_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo="sudo"
+    else
+      echo "Missing packages (${missing[*]}) and no sudo: run this script as root." >&2
+      return 1
+    fi
+  fi
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq || return 1
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" || return 1
+}

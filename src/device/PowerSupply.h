@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+/// The program's model of the supply: link parameters, the last setpoints and readings in digit
+/// form, the lamp states, the sample log, the program lists with their playback position, the
+/// record rows, and the lock that keeps the worker's loading apart from painting and timer work.
+class CPowerSupply
+{
+public:
+    CPowerSupply();
+    ~CPowerSupply();
+    CPowerSupply(const CPowerSupply&) = delete;
+    CPowerSupply& operator=(const CPowerSupply&) = delete;
+
+    // ---- Device operations ----
+    /// Opens the link and sends the connect sequence; 1 on success, 0 on failure.
+    int Connect();
+    /// Sends a voltage (`which` nonzero) or a current setpoint; the library's result.
+    int SetSetpoint(float fVolts, float fAmps, int which);
+    /// Applies the next program point (or sets m_bFinished after the last); returns 1.
+    int ApplyNextPoint();
+    /// Reads and logs one program-mode sample; returns 1.
+    int ReadProgramSample();
+    /// Reads and logs one user-mode sample into the 35-sample window and the record rows; returns 1.
+    int ReadRecordSample();
+    /// Copies the program lists over m_nCycles passes into the playback lists (or, in display
+    /// mode, into the sample log); returns 1.
+    int ExpandProgram();
+    void ResetPlayback();
+    /// Copies series 1 (volts) or 2 (amperes) into `pData`, which must hold the whole series;
+    /// returns the count. Prefer the vector form, which cannot overrun.
+    int CopySeries(float* pData, std::int16_t nSeries);
+    /// Copies series 1 or 2 into `data`, sized under the lock to the whole series; returns the count.
+    int CopySeries(std::vector<float>& data, std::int16_t nSeries);
+
+    // ---- Files ----
+    /// Reads a record or program file; 1 when read, 0 on a refused name or failed open.
+    int LoadFile(QString strPath);
+    /// Save dialog, then SaveRecord when the chosen path ends in ".csv".
+    void SaveRecordAs();
+    /// Writes the header and every record row; 1 when written, 0 on failure (reported).
+    int SaveRecord(QString strPath);
+
+    // ---- Digit form ----
+    static void EncodeVoltage(float fVolts, unsigned char* pDigits);
+    static void EncodeCurrent(float fAmps, unsigned char* pDigits);
+    static float DecodeVoltage(const unsigned char* pDigits);
+    static float DecodeCurrent(const unsigned char* pDigits);
+
+    // ---- Number reading and file-name rules, as the files need them ----
+    /// Leading integer of `text` (white space, sign, digits); 0 when none. Locale independent.
+    static long ParseInt(const std::string& text);
+    /// Longest leading decimal number of `text`; 0.0 when none. Locale independent.
+    static double ParseFloat(const std::string& text);
+    /// True when the last four characters of `path` equal `ext` ignoring case.
+    static bool HasExtension(const QString& path, const QString& ext);
+
+    // ---- State (members in declaration order) ----
+    std::int16_t m_nPort = 0;
+    int m_nDevice = 0;
+    std::atomic<int> m_nOutState{0};
+    std::atomic<int> m_nCvState{0};
+    std::atomic<int> m_nCcState{0};
+    unsigned char m_abVersion[10] = {};
+    unsigned char m_abSetVoltage[5] = {0, 5, 0, 0, 0};
+    unsigned char m_abSetCurrent[5] = {1, 0, 0, 0, 0};
+    unsigned char m_abReadVoltage[5] = {};
+    unsigned char m_abReadCurrent[5] = {};
+    float m_fVoltage = 0.0f;
+    float m_fCurrent = 0.0f;
+    std::atomic<int> m_nSample{0};
+    std::atomic<int> m_nCycles{1};
+    std::deque<std::string> m_rows;
+    std::deque<std::string> m_lines;
+    std::deque<int> m_logTime;
+    std::deque<float> m_logVoltage;
+    std::deque<float> m_logCurrent;
+    std::deque<int> m_playTime;
+    std::deque<float> m_playVoltage;
+    std::deque<float> m_playCurrent;
+    std::deque<int> m_progTime;
+    std::deque<float> m_progVoltage;
+    std::deque<float> m_progCurrent;
+    std::atomic<int> m_nWindow{0};
+    std::atomic<int> m_nViewOffset{0};
+    std::atomic<int> m_nPointsPerCycle{0};
+    std::atomic<int> m_nPlayTotal{0};
+    std::atomic<int> m_nPlayIndex{0};
+    std::atomic<int> m_bProgramMode{0};
+    std::atomic<int> m_bExpandPending{0};
+    std::atomic<int> m_bFinished{0};
+    QString m_strSetVoltage = QStringLiteral("0.0");
+    QString m_strSetCurrent = QStringLiteral("0.0");
+    QString m_strVoltage;
+    QString m_strCurrent;
+    std::atomic<int> m_bOpenOutput{0};
+    std::atomic<int> m_bCountOnly{0};
+    std::atomic<int> m_bDisplayMode{0};
+    std::mutex m_hLock; ///< guards every sequence above against the other thread
+};

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pslink {
+
+/// A believable bench supply with a resistive load, used by the built-in "sim" link and by
+/// tarnwell-sim. Output off reads 0 V / 0 A. Output on regulates the voltage while V_set / R
+/// stays within I_set (constant voltage), else limits the current (constant current).
+/// Thread-safe: the library and tests may touch it from different threads.
+class SimulatedSupply
+{
+public:
+    static constexpr double kDefaultLoadOhms = 10.0;
+    static constexpr int kMaxCentivolts = 9999;
+    static constexpr int kMaxMilliamps = 9999;
+
+    /// Load from TARNWELL_SIM_LOAD_OHMS when set and valid, else 10 ohms.
+    SimulatedSupply();
+
+    // Commands as the supply receives them (counts: 0.01 V, 0.001 A).
+    void setVoltage(int centivolts);
+    void setCurrent(int milliamps);
+    void setOutput(bool on);
+    std::string version() const;
+
+    // Readings as the supply reports them.
+    int measuredCentivolts() const;
+    int measuredMilliamps() const;
+    bool constantVoltage() const; ///< C.V lamp (false while the output is off)
+    bool constantCurrent() const; ///< C.C lamp (false while the output is off)
+
+    // State for tests and for tarnwell-sim's control lines.
+    int setCentivolts() const;
+    int setMilliamps() const;
+    bool outputOn() const;
+    double loadOhms() const;
+    void setLoadOhms(double ohms);
+    /// A supply that stops answering (cable pulled, powered off).
+    void setAnswering(bool answering);
+    bool answering() const;
+    /// ±1 digit of noise on readings; off by default so readings are exact.
+    void setNoise(bool on);
+
+    /// One entry per library call received, in order, e.g. "dsoSetVoltage 0,5,0,0".
+    std::vector<std::string> Log() const;
+    void appendLog(const std::string& entry);
+    void clearLog();
+
+private:
+    struct Reading
+    {
+        int centivolts = 0;
+        int milliamps = 0;
+        bool cv = false;
+        bool cc = false;
+    };
+    Reading readingLocked() const;
+    int noiseLocked() const;
+
+    mutable std::mutex m_lock;
+    int m_setCentivolts = 500;
+    int m_setMilliamps = 1000;
+    bool m_outputOn = false;
+    double m_loadOhms = kDefaultLoadOhms;
+    bool m_answering = true;
+    bool m_noise = false;
+    mutable unsigned m_noiseState = 12345u;
+    std::vector<std::string> m_log;
+};
+
+} // namespace pslink

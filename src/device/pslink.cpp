@@ -1,0 +1,303 @@
+#include "device/pslink.h"
+
+#include "device/link/Link.h"
+#include "device/link/SerialLink.h"
+#include "device/link/SimLink.h"
+#include "device/link/SimulatedSupply.h"
+
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr int kDevices = 8;
+constexpr int kPorts = 7;
+
+struct Device
+{
+    std::mutex lock; // one caller at a time per device: worker and UI thread both call in
+    std::unique_ptr<pslink::Link> link;
+    std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
+};
+
+std::array<Device, kDevices> g_devices;
+std::atomic<bool> g_simulateAll{false};
+
+// The supply on the desk keeps its state when the link is closed and opened again.
+std::mutex g_simLock;
+std::array<std::shared_ptr<pslink::SimulatedSupply>, kPorts> g_portSims;
+
+Device* deviceAt(int device)
+{
+    return device >= 0 && device < kDevices ? &g_devices[static_cast<size_t>(device)] : nullptr;
+}
+
+struct PortTarget
+{
+    enum Kind { None, Sim, Serial } kind = None;
+    QString target;
+};
+
+PortTarget resolvePort(int port)
+{
+    if (port < 0 || port >= kPorts)
+        return {};
+    const QByteArray env = qgetenv(QByteArray("TARNWELL_COM") + QByteArray::number(port + 1));
+    if (!env.trimmed().isEmpty()) {
+        const QString value = QString::fromLocal8Bit(env.trimmed());
+        if (value.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0)
+            return {PortTarget::Sim, QString()};
+        return {PortTarget::Serial, value};
+    }
+    if (g_simulateAll.load())
+        return {PortTarget::Sim, QString()};
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return a.systemLocation() < b.systemLocation();
+    });
+    if (port < ports.size())
+        return {PortTarget::Serial, ports.at(port).systemLocation()};
+    return {};
+}
+
+std::shared_ptr<pslink::SimulatedSupply> simulatorForPort(int port)
+{
+    std::lock_guard<std::mutex> guard(g_simLock);
+    auto& sim = g_portSims[static_cast<size_t>(port)];
+    if (!sim)
+        sim = std::make_shared<pslink::SimulatedSupply>();
+    return sim;
+}
+
+int countFromDigits(const unsigned char* digits)
+{
+    int n = 0;
+    for (int i = 0; i < 4; ++i)
+        n = n * 10 + std::min<int>(digits[i], 9);
+    return n;
+}
+
+void digitsFromCount(int n, unsigned char* digits)
+{
+    n = std::clamp(n, 0, 9999);
+    digits[0] = static_cast<unsigned char>(n / 1000);
+    digits[1] = static_cast<unsigned char>((n % 1000) / 100);
+    digits[2] = static_cast<unsigned char>((n % 100) / 10);
+    digits[3] = static_cast<unsigned char>(n % 10);
+    digits[4] = 0;
+}
+
+std::string digitsText(const unsigned char* digits)
+{
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        if (i)
+            text += ',';
+        text += std::to_string(static_cast<int>(digits[i]));
+    }
+    return text;
+}
+
+} // namespace
+
+int OpenCOM(int device, int port)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return 0;
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (d->link) {
+        d->link->close();
+        d->link.reset();
+    }
+    const PortTarget target = resolvePort(port);
+    switch (target.kind) {
+    case PortTarget::Sim:
+        d->sim = simulatorForPort(port);
+        d->link = std::make_unique<pslink::SimLink>(d->sim);
+        break;
+    case PortTarget::Serial:
+        d->sim.reset();
+        d->link = pslink::OpenSerialLink(target.target);
+        break;
+    case PortTarget::None:
+        d->sim.reset();
+        break;
+    }
+    if (!d->link)
+        return 0;
+    d->link->noteCall("OpenCOM " + std::to_string(port));
+    return 1;
+}
+
+std::int16_t dsoReadVersion(int device, unsigned char* version)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return 0;
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (!d->link)
+        return 0;
+    d->link->noteCall("dsoReadVersion");
+    const std::string text = d->link->readVersion();
+    if (version) {
+        std::fill(version, version + 10, 0);
+        std::copy_n(text.begin(), std::min<size_t>(text.size(), 9), version);
+    }
+    return text.empty() ? 0 : 1;
+}
+
+namespace {
+
+template <typename F>
+auto withLink(int device, const char* call, F&& action, decltype(action(std::declval<pslink::Link&>())) otherwise)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return otherwise;
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (!d->link)
+        return otherwise;
+    if (call)
+        d->link->noteCall(call);
+    return action(*d->link);
+}
+
+} // namespace
+
+void dsoCloseOutput(int device)
+{
+    withLink(device, "dsoCloseOutput", [](pslink::Link& l) { l.setOutput(false); return 0; }, 0);
+}
+
+void dsoOpenOutput(int device)
+{
+    withLink(device, "dsoOpenOutput", [](pslink::Link& l) { l.setOutput(true); return 0; }, 0);
+}
+
+void dsoOpenPower(int device)
+{
+    withLink(device, "dsoOpenPower", [](pslink::Link& l) { l.openPower(); return 0; }, 0);
+}
+
+std::int16_t dsoSetVoltage(int device, unsigned char* digits)
+{
+    if (!digits)
+        return 0;
+    const std::string call = "dsoSetVoltage " + digitsText(digits);
+    return withLink(device, call.c_str(),
+                    [&](pslink::Link& l) { return std::int16_t(l.setVoltage(countFromDigits(digits)) ? 1 : 0); },
+                    std::int16_t(0));
+}
+
+std::int16_t dsoSetCurrent(int device, unsigned char* digits)
+{
+    if (!digits)
+        return 0;
+    const std::string call = "dsoSetCurrent " + digitsText(digits);
+    return withLink(device, call.c_str(),
+                    [&](pslink::Link& l) { return std::int16_t(l.setCurrent(countFromDigits(digits)) ? 1 : 0); },
+                    std::int16_t(0));
+}
+
+void dsoReadVoltage(int device, unsigned char* digits)
+{
+    if (!digits)
+        return;
+    withLink(device, "dsoReadVoltage", [&](pslink::Link& l) { digitsFromCount(l.readVoltage(), digits); return 0; }, 0);
+}
+
+void dsoReadCurrent(int device, unsigned char* digits)
+{
+    if (!digits)
+        return;
+    withLink(device, "dsoReadCurrent", [&](pslink::Link& l) { digitsFromCount(l.readCurrent(), digits); return 0; }, 0);
+}
+
+void dsoReadState(int device, int* out, int* cv, int* cc)
+{
+    int o = 0, v = 0, c = 0;
+    withLink(device, "dsoReadState", [&](pslink::Link& l) { l.readState(o, v, c); return 0; }, 0);
+    if (out)
+        *out = o;
+    if (cv)
+        *cv = v;
+    if (cc)
+        *cc = c;
+}
+
+void CloseCOM(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return;
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (!d->link)
+        return;
+    d->link->noteCall("CloseCOM");
+    d->link->close();
+    d->link.reset();
+}
+
+int dsoLinkAlive(int device)
+{
+    return withLink(device, nullptr, [](pslink::Link& l) { return l.alive() ? 1 : 0; }, 0);
+}
+
+namespace pslink {
+
+void SetSimulateAll(bool on)
+{
+    g_simulateAll.store(on);
+}
+
+bool SimulateAll()
+{
+    return g_simulateAll.load();
+}
+
+QString DescribePort(int port)
+{
+    const PortTarget target = resolvePort(port);
+    switch (target.kind) {
+    case PortTarget::Sim:
+        return QStringLiteral("Simulated supply (built in)");
+    case PortTarget::Serial:
+        return QStringLiteral("Serial port %1").arg(target.target);
+    case PortTarget::None:
+        break;
+    }
+    return QStringLiteral("No serial port");
+}
+
+SimulatedSupply* SimulatorFor(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return nullptr;
+    std::lock_guard<std::mutex> guard(d->lock);
+    return d->sim.get();
+}
+
+void ResetSimulators()
+{
+    for (auto& d : g_devices) {
+        std::lock_guard<std::mutex> guard(d.lock);
+        if (d.link && d.sim) {
+            d.link->close();
+            d.link.reset();
+        }
+        d.sim.reset();
+    }
+    std::lock_guard<std::mutex> guard(g_simLock);
+    for (auto& sim : g_portSims)
+        sim.reset();
+}
+
+} // namespace pslink

@@ -1,0 +1,87 @@
+#pragma once
+
+// The device library: the serial link to the supply and the grid and wave drawing.
+// Integers are 32-bit unless noted; the first argument is the device index (0 everywhere).
+// A digit buffer is 5 bytes whose first four hold one decimal digit each (0..9), most significant
+// first: hundredths of a volt or thousandths of an ampere.
+
+#include <QString>
+
+#include <cstdint>
+
+class QPainter;
+
+/// Colour in the 0x00BBGGRR layout the drawing functions take.
+using DsoColor = std::uint32_t;
+constexpr DsoColor DsoRgb(int r, int g, int b)
+{
+    return static_cast<DsoColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
+}
+
+// ---- Link ----
+
+/// Opens the link of `device` on port index `port` (0..6 = COM1..COM7). Nonzero when open.
+int OpenCOM(int device, int port);
+/// Asks the supply for its identity into a 10-byte buffer. Nonzero when it answered.
+std::int16_t dsoReadVersion(int device, unsigned char* version);
+/// Switches the output off.
+void dsoCloseOutput(int device);
+/// Switches the output on.
+void dsoOpenOutput(int device);
+/// Tells the supply that the computer has taken over (no visible effect on most units).
+void dsoOpenPower(int device);
+/// Sends a voltage setpoint from a digit buffer (hundredths of a volt).
+std::int16_t dsoSetVoltage(int device, unsigned char* digits);
+/// Sends a current setpoint from a digit buffer (thousandths of an ampere).
+std::int16_t dsoSetCurrent(int device, unsigned char* digits);
+/// Fills a digit buffer with the measured voltage.
+void dsoReadVoltage(int device, unsigned char* digits);
+/// Fills a digit buffer with the measured current.
+void dsoReadCurrent(int device, unsigned char* digits);
+/// Fills the OUT, C.V and C.C lamp words, each 0 or 1.
+void dsoReadState(int device, int* out, int* cv, int* cc);
+/// Ends the link of `device`; harmless when nothing is open.
+void CloseCOM(int device);
+/// 1 while the link of `device` works, 0 when the supply stopped answering or nothing is open.
+int dsoLinkAlive(int device);
+
+// ---- Drawing (the device context is a QPainter) ----
+
+/// Live-mode grid in the plot rectangle: 0..35 V on the left, 0..7 A on the right.
+void dsoDrawGrid(QPainter* dc, int left, int top, int right, int bottom, std::uint16_t divisionsX,
+                 std::int16_t fullScale);
+/// Record-mode grid with a time axis for time-scale index `timeScale` (0..6) from `viewOffset`.
+void dsoDrawGridRecord(QPainter* dc, int left, int top, int right, int bottom, std::uint16_t divisionsX,
+                       std::int16_t fullScale, std::int16_t timeScale, int viewOffset);
+/// Live-mode trace of `count` samples scaled from `minimum` (bottom) to `maximum` (top).
+void dsoDrawWave(QPainter* dc, int left, int top, int right, int bottom, const float* data, int count,
+                 double minimum, double maximum, DsoColor colour);
+/// Record-mode trace: the window of time scale `timeScale` starting at sample `viewOffset`;
+/// `total` samples exist in `data`. `lineStyle` 1 joins samples, 0 holds each for one second.
+void dsoDrawWaveRecord(QPainter* dc, int left, int top, int right, int bottom, const float* data,
+                       std::int16_t timeScale, int viewOffset, int total, double minimum, double maximum,
+                       int lineStyle, DsoColor colour);
+/// Draws `length` characters of `text` with its top-left corner at (`left`, `top`).
+void dsoDrawWaveMea(QPainter* dc, int left, int top, const char* text, int length, DsoColor colour);
+
+// ---- What our library adds around the link ----
+
+namespace pslink {
+
+class SimulatedSupply;
+
+/// With `on`, every port without its own TARNWELL_COM<n> setting reaches the simulated supply.
+void SetSimulateAll(bool on);
+bool SimulateAll();
+
+/// What port index `port` (0..6) reaches, for the port list's tooltips.
+QString DescribePort(int port);
+
+/// The simulated supply behind `device`: the one it is open on, or after CloseCOM the one it
+/// was last open on; nullptr when that link is not the simulator.
+SimulatedSupply* SimulatorFor(int device);
+
+/// Forgets every simulated supply, so the next OpenCOM starts a fresh one (tests).
+void ResetSimulators();
+
+} // namespace pslink
