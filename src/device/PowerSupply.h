@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 /// The program's model of the supply: link parameters, the last setpoints and readings in digit
@@ -57,9 +58,9 @@ public:
 
     // ---- Number reading and file-name rules, as the files need them ----
     /// Leading integer of `text` (white space, sign, digits); 0 when none. Locale independent.
-    static long ParseInt(const std::string& text);
+    static long ParseInt(std::string_view text);
     /// Longest leading decimal number of `text`; 0.0 when none. Locale independent.
-    static double ParseFloat(const std::string& text);
+    static double ParseFloat(std::string_view text);
     /// True when the last four characters of `path` equal `ext` ignoring case.
     static bool HasExtension(const QString& path, const QString& ext);
 
