@@ -1,0 +1,123 @@
+#include "control/EditEX.h"
+
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QValidator>
+#include <QWheelEvent>
+
+#include <cstdio>
+
+namespace {
+
+// Second gate behind the character filter: whatever reaches the text without being typed
+// (paste, drop, middle-click, input method) must leave a plain non-negative number.
+class EditExValidator : public QValidator
+{
+public:
+    EditExValidator(const bool* pKeyEdit, const int* pDigitsOnly, QObject* parent)
+        : QValidator(parent), m_pKeyEdit(pKeyEdit), m_pDigitsOnly(pDigitsOnly)
+    {
+    }
+
+    State validate(QString& input, int&) const override
+    {
+        if (*m_pKeyEdit)
+            return Acceptable; // the character filter already decided
+        return IsPlainNumber(input, *m_pDigitsOnly != 0) ? Acceptable : Invalid;
+    }
+
+    // Empty, or digits with at most one "." and at least one digit.
+    static bool IsPlainNumber(const QString& text, bool digitsOnly)
+    {
+        int digits = 0;
+        int points = 0;
+        for (QChar ch : text) {
+            if (ch >= QLatin1Char('0') && ch <= QLatin1Char('9'))
+                ++digits;
+            else if (ch == QLatin1Char('.') && !digitsOnly)
+                ++points;
+            else
+                return false;
+        }
+        return text.isEmpty() || (digits > 0 && points <= 1);
+    }
+
+private:
+    const bool* m_pKeyEdit;
+    const int* m_pDigitsOnly;
+};
+
+} // namespace
+
+CEditEX::CEditEX(QWidget* parent) : QLineEdit(parent)
+{
+    m_pValidator = new EditExValidator(&m_bKeyEdit, &m_bDigitsOnly, this);
+    setValidator(m_pValidator);
+    // Any edit by the user counts as typed; textEdited reaches us before the owner's textChanged.
+    connect(this, &QLineEdit::textEdited, this, [this](const QString&) { m_bWheelChanged = 0; });
+}
+
+CEditEX::~CEditEX() = default;
+
+float CEditEX::StepSize(std::int16_t nStep, bool bVoltage)
+{
+    static constexpr float kVoltageSteps[4] = {10.0f, 1.0f, 0.1f, 0.01f};
+    static constexpr float kCurrentSteps[4] = {1.0f, 0.1f, 0.01f, 0.001f};
+    if (nStep < 0 || nStep > 3)
+        return 0.0f;
+    return bVoltage ? kVoltageSteps[nStep] : kCurrentSteps[nStep];
+}
+
+void CEditEX::OnMouseWheel(int nDelta)
+{
+    m_bWheelChanged = 1;
+    if (nDelta == 0)
+        return;
+    const double step = StepSize(m_nStep, m_bVoltage != 0);
+    if (nDelta < 0) {
+        // Towards the operator raises the value.
+        m_fValue = static_cast<float>(static_cast<double>(m_fValue) + step);
+        if (m_bVoltage) {
+            if (m_fValue > 32.0f)
+                m_fValue = 32.0f;
+        } else if (static_cast<double>(m_fValue) > 5.1) {
+            m_fValue = 5.1f;
+        }
+    } else {
+        m_fValue = static_cast<float>(static_cast<double>(m_fValue) - step);
+        if (m_fValue < 0.0f)
+            m_fValue = 0.0f;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, m_bVoltage ? "%.2f" : "%.3f", static_cast<double>(m_fValue));
+    m_strText = QString::fromLatin1(buffer);
+    setText(m_strText);
+}
+
+bool CEditEX::OnChar(QChar ch)
+{
+    m_bWheelChanged = 0;
+    const QString current = text();
+    if (ch >= QLatin1Char('0') && ch <= QLatin1Char('9'))
+        return true;
+    if (ch == QChar(8))
+        return true;
+    if (m_bDigitsOnly)
+        return false;
+    return ch == QLatin1Char('.') && !current.isEmpty() && !current.contains(QLatin1Char('.'));
+}
+
+void CEditEX::wheelEvent(QWheelEvent* event)
+{
+    const int delta = event->angleDelta().y();
+    OnMouseWheel(delta);
+    if (delta == 0)
+        QLineEdit::wheelEvent(event);
+    else
+        event->accept();
+}
+
+void CEditEX::keyPressEvent(QKeyEvent* event)
+{
+    QLineEdit::keyPressEvent(event);
+}

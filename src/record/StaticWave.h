@@ -1,0 +1,71 @@
+#pragma once
+
+#include "device/link/TimeScale.h"
+#include "device/pslink.h"
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+class CPowerSupply;
+class QPainter;
+
+/// Samples visible across the plot for each time-scale index 0..6 ("50 Sec" ... "100 hr").
+inline constexpr std::array<int, 7> kTimeScaleWindow = pslink::kTimeScaleWindows;
+
+/// The black wave display: grid plus a red voltage and a yellow current trace, live (the samples
+/// of the running series) or record (a window of an opened record). Every paint rebuilds the whole
+/// picture off screen and shows it in one copy. The hosting page writes the public settings and
+/// then calls update() (from another thread: Invalidate()).
+class CStaticWave : public QWidget
+{
+public:
+    explicit CStaticWave(QWidget* parent = nullptr);
+    ~CStaticWave() override;
+
+    static constexpr DsoColor kVoltageColour = DsoRgb(255, 0, 0);
+    static constexpr DsoColor kCurrentColour = DsoRgb(255, 255, 0);
+    static constexpr DsoColor kTextColour = DsoRgb(0, 255, 0);
+    static constexpr double kVoltageMax = 35.0;
+    static constexpr double kCurrentMax = 7.0;
+
+    QImage m_bmpBack;                   ///< persistent back buffer: the last finished picture
+    QRect m_rcClient;                   ///< client rectangle, taken by InitBackBuffer
+    std::int16_t m_gridA = 35;          ///< grid argument, never changed
+    std::uint16_t m_gridB = 33;         ///< grid argument, never changed
+    int m_bRecordMode = 0;              ///< 0 = live display, 1 = record display
+    std::uint16_t m_nTimeScale = 0;     ///< time scale index 0..6 (kTimeScaleWindow)
+    int m_bShowVoltage = 1;             ///< record display: draw the voltage trace
+    int m_bShowCurrent = 1;             ///< record display: draw the current trace
+    int m_nLineStyle = 1;               ///< record display: 1 broken line, 0 straight line
+    int m_bShowReadout = 0;             ///< record display: draw the read-out label
+    QRect m_rcPlot;                     ///< plot area: m_rcClient inset by 20 pixels on every side
+    int m_nReadoutX = 0;                ///< read-out position across the plot, 0..50 (fiftieths)
+    int m_nReadoutVolts = 0;            ///< read-out value on the vertical axis, 0..35 volts
+    std::atomic<int> m_bDrawWaves{0};   ///< traces only when set (the worker may set it)
+    CPowerSupply* m_pSupply = nullptr;  ///< whose samples are drawn; owned by the page
+
+    /// Takes the client and plot rectangles and sizes the back buffer.
+    void InitBackBuffer();
+    /// Rebuilds the whole picture into m_bmpBack (also picks up a changed widget size).
+    void Render();
+    void DrawGrid(QPainter& dc);
+    void DrawLiveWaves(QPainter& dc);
+    void DrawRecordWaves(QPainter& dc);
+    void DrawReadout(QPainter& dc);
+    /// Paint handler: Render, then one copy of the back buffer to the window.
+    void OnPaint();
+    /// Asks for a repaint; safe from any thread (the request is queued to the UI thread).
+    void Invalidate();
+
+    /// The read-out label for time scale `nTimeScale`, first visible sample `nFirst`,
+    /// position `nX` (0..50) and volts `nVolts` (0..35); empty for an index outside 0..6.
+    static QString FormatReadout(std::uint16_t nTimeScale, std::uint32_t nFirst, int nX, int nVolts);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
