@@ -1,0 +1,388 @@
+#include "record/DlgRecord.h"
+
+#include "platform/Dialogs.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+struct Caption
+{
+    const char* id;
+    const char16_t* english;
+    const char16_t* chinese;
+};
+
+const std::array<Caption, 7> kCaptions = {{
+    {"1055", u"Wave Type:", u"波形类型"},
+    {"1057", u"Time Scale:", u"时间刻度"},
+    {"1059", u"Display:", u"显示"},
+    {"1052", u"Open", u"打开文件"},
+    {"1062", u"Fine name:", u"文件名称"},
+    {"1063", u"File type:", u"文件类型"},
+    {"1064", u"Total time", u"总时间"},
+}};
+
+const std::array<const char16_t*, 2> kWaveTypeEnglish = {u"Broken Line", u"Straight Line"};
+const std::array<const char16_t*, 2> kWaveTypeChinese = {u"折线", u"直线"};
+const std::array<const char16_t*, 7> kTimeScaleEnglish = {u"50 Sec", u"5 min", u"25 min", u"100 min",
+                                                          u"5 hr",   u"25 hr", u"100 hr"};
+const std::array<const char16_t*, 7> kTimeScaleChinese = {u"50秒",   u"5分钟",  u"25分钟", u"100分钟",
+                                                          u"5小时", u"25小时", u"100小时"};
+
+template <size_t N>
+void FillList(QComboBox& list, const std::array<const char16_t*, N>& entries)
+{
+    // Refilling must not reach the handlers: the drawing keeps what is in force.
+    const QSignalBlocker block(list);
+    const int previous = list.currentIndex();
+    list.clear();
+    for (const char16_t* entry : entries)
+        list.addItem(QString::fromUtf16(entry));
+    list.setCurrentIndex(previous >= 0 && previous < static_cast<int>(N) ? previous : 0);
+}
+
+// Restores the normal cursor however the load ends.
+struct WaitCursor
+{
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+CDlgRecord::CDlgRecord(QWidget* parent) : QWidget(parent)
+{
+    BuildLayout();
+
+    m_wave.InitBackBuffer();
+    m_wave.m_bRecordMode = 1;
+    m_supply.m_bDisplayMode = 1;
+    m_wave.m_pSupply = &m_supply;
+
+    FillList(m_cbWaveType, kWaveTypeEnglish);
+    FillList(m_cbTimeScale, kTimeScaleEnglish);
+    {
+        const QSignalBlocker block(m_cbDisplay);
+        m_cbDisplay.addItems({QStringLiteral("Both"), QStringLiteral("Voltage"), QStringLiteral("Current")});
+    }
+    // Index 0 everywhere matches the wave display's defaults: broken line, 50 Sec, both traces.
+    m_cbWaveType.setCurrentIndex(0);
+    m_cbTimeScale.setCurrentIndex(0);
+    m_cbDisplay.setCurrentIndex(0);
+
+    m_scroll.setOrientation(Qt::Horizontal);
+    m_scroll.setRange(0, 0);
+    m_scroll.setSingleStep(1);
+    // The picture follows the thumb when it is released, not while it is dragged.
+    m_scroll.setTracking(false);
+    m_scroll.setEnabled(false);
+    m_scroll.hide();
+
+    connect(&m_cbWaveType, &QComboBox::currentIndexChanged, this, &CDlgRecord::OnSelchangeWaveType);
+    connect(&m_cbTimeScale, &QComboBox::currentIndexChanged, this, &CDlgRecord::OnSelchangeTimeScale);
+    connect(&m_cbDisplay, &QComboBox::currentIndexChanged, this, &CDlgRecord::OnSelchangeDisplay);
+    connect(m_btnOpen, &QPushButton::clicked, this, &CDlgRecord::OnBnClickedOpen);
+    connect(&m_scroll, &QAbstractSlider::actionTriggered, this, &CDlgRecord::OnScrollAction);
+}
+
+CDlgRecord::~CDlgRecord()
+{
+    // The wave display must not paint from a record that is going away.
+    m_wave.m_pSupply = nullptr;
+}
+
+void CDlgRecord::BuildLayout()
+{
+    auto label = [this](QLabel*& target, const char* id, const char* text) {
+        target = new QLabel(QString::fromLatin1(text), this);
+        target->setObjectName(QString::fromLatin1(id));
+    };
+    label(m_lbWaveType, "1055", "Wave Type:");
+    label(m_lbTimeScale, "1057", "Time Scale:");
+    label(m_lbDisplay, "1059", "Display:");
+    label(m_lbFileName, "1062", "Fine name:");
+    label(m_lbFileType, "1063", "File type:");
+    label(m_lbTotalTime, "1064", "Total time");
+    m_btnOpen = new QPushButton(QStringLiteral("Open"), this);
+    m_btnOpen->setObjectName(QStringLiteral("1052"));
+
+    m_wave.setObjectName(QStringLiteral("1066"));
+    m_cbWaveType.setObjectName(QStringLiteral("1056"));
+    m_cbTimeScale.setObjectName(QStringLiteral("1058"));
+    m_cbDisplay.setObjectName(QStringLiteral("1060"));
+    m_edFileName.setObjectName(QStringLiteral("1047"));
+    m_edFileType.setObjectName(QStringLiteral("1049"));
+    m_edTotalTime.setObjectName(QStringLiteral("1065"));
+    m_scroll.setObjectName(QStringLiteral("1071"));
+    for (QLineEdit* field : {&m_edFileName, &m_edFileType, &m_edTotalTime})
+        field->setAlignment(Qt::AlignCenter);
+
+    auto* form = new QGridLayout;
+    form->setColumnStretch(1, 1);
+    form->addWidget(m_lbWaveType, 0, 0);
+    form->addWidget(&m_cbWaveType, 0, 1, 1, 2);
+    form->addWidget(m_lbTimeScale, 1, 0);
+    form->addWidget(&m_cbTimeScale, 1, 1, 1, 2);
+    form->addWidget(m_lbDisplay, 2, 0);
+    form->addWidget(&m_cbDisplay, 2, 1, 1, 2);
+    form->addWidget(m_btnOpen, 3, 1, 1, 2);
+    form->addWidget(m_lbFileName, 4, 0);
+    form->addWidget(&m_edFileName, 4, 1, 1, 2);
+    form->addWidget(m_lbFileType, 5, 0);
+    form->addWidget(&m_edFileType, 5, 1, 1, 2);
+    form->addWidget(m_lbTotalTime, 6, 0);
+    form->addWidget(&m_edTotalTime, 6, 1);
+    form->addWidget(new QLabel(QStringLiteral("S"), this), 6, 2);
+    form->setRowStretch(7, 1);
+
+    auto* waveColumn = new QVBoxLayout;
+    waveColumn->setSpacing(2);
+    m_wave.setMinimumSize(200, 150);
+    m_wave.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    waveColumn->addWidget(&m_wave, 1);
+    // The bar keeps its place while hidden, so the plot does not move when it appears.
+    QSizePolicy barPolicy = m_scroll.sizePolicy();
+    barPolicy.setRetainSizeWhenHidden(true);
+    m_scroll.setSizePolicy(barPolicy);
+    waveColumn->addWidget(&m_scroll);
+
+    auto* root = new QHBoxLayout(this);
+    root->addLayout(form, 0);
+    root->addLayout(waveColumn, 1);
+    m_edFileName.setMinimumWidth(150);
+}
+
+void CDlgRecord::ApplyLanguage()
+{
+    const bool chinese = Chinese();
+    for (const Caption& caption : kCaptions) {
+        const QString text = QString::fromUtf16(chinese ? caption.chinese : caption.english);
+        QWidget* item = findChild<QWidget*>(QString::fromLatin1(caption.id), Qt::FindDirectChildrenOnly);
+        if (auto* lb = qobject_cast<QLabel*>(item))
+            lb->setText(text);
+        else if (auto* button = qobject_cast<QPushButton*>(item))
+            button->setText(text);
+    }
+    FillList(m_cbWaveType, chinese ? kWaveTypeChinese : kWaveTypeEnglish);
+    FillList(m_cbTimeScale, chinese ? kTimeScaleChinese : kTimeScaleEnglish);
+}
+
+void CDlgRecord::OnSelchangeWaveType()
+{
+    const int selection = m_cbWaveType.currentIndex();
+    if (selection == 0)
+        m_wave.m_nLineStyle = 1;
+    else if (selection == 1)
+        m_wave.m_nLineStyle = 0;
+    m_wave.update();
+}
+
+void CDlgRecord::OnSelchangeTimeScale()
+{
+    const int selection = m_cbTimeScale.currentIndex();
+    if (selection < 0)
+        return;
+    m_wave.m_nTimeScale = static_cast<std::uint16_t>(selection);
+    // The bar must describe the window now shown, not the one in force at the last Open.
+    UpdateScrollRange();
+    m_wave.update();
+}
+
+void CDlgRecord::OnSelchangeDisplay()
+{
+    switch (m_cbDisplay.currentIndex()) {
+    case 0:
+        m_wave.m_bShowVoltage = 1;
+        m_wave.m_bShowCurrent = 1;
+        break;
+    case 1:
+        m_wave.m_bShowVoltage = 1;
+        m_wave.m_bShowCurrent = 0;
+        break;
+    case 2:
+        m_wave.m_bShowVoltage = 0;
+        m_wave.m_bShowCurrent = 1;
+        break;
+    default:
+        break;
+    }
+    m_wave.update();
+}
+
+void CDlgRecord::OnBnClickedOpen()
+{
+    platform::FileDialogRequest request;
+    request.title = QStringLiteral("Open File...");
+    request.filter = QStringLiteral("Program Files(*.csv)|*.csv|");
+    request.defaultExt = QStringLiteral(".set");
+    const std::optional<QString> path = platform::ChooseFile(request);
+    if (path) {
+        // A name that is refused or a file that cannot be read is reported by LoadFile; the page
+        // then keeps the record and the fields it had, so they never name a file not shown.
+        int loaded = 0;
+        {
+            // A refused name or an unreadable file fails at once with its message: no wait
+            // cursor over that box.
+            std::optional<WaitCursor> wait;
+            if (CPowerSupply::HasExtension(*path, QStringLiteral(".csv")) && QFile(*path).open(QIODevice::ReadOnly))
+                wait.emplace();
+            loaded = m_supply.LoadFile(*path);
+            if (loaded != 0)
+                m_supply.ExpandProgram();
+        }
+        if (loaded != 0) {
+            m_edFileName.setText(*path);
+            m_edFileType.setText(QStringLiteral("Data Record File"));
+            m_edTotalTime.setText(QString::number(m_supply.m_nPointsPerCycle.load()));
+        }
+    }
+    m_wave.m_bDrawWaves = 1;
+    UpdateScrollRange();
+    m_wave.update();
+}
+
+void CDlgRecord::UpdateScrollRange()
+{
+    const int window = pslink::TimeScaleWindow(m_wave.m_nTimeScale);
+    if (window > 0)
+        m_nScrollMax = m_supply.m_nPointsPerCycle.load() - window;
+    // Below 2 the window (almost) holds the whole record: no bar, the window starts at 0.
+    if (m_nScrollMax >= 2) {
+        if (m_supply.m_nViewOffset.load() > m_nScrollMax)
+            m_supply.m_nViewOffset = m_nScrollMax;
+        const QSignalBlocker block(m_scroll);
+        m_scroll.setRange(0, m_nScrollMax);
+        m_scroll.setPageStep(std::max(1, window));
+        m_scroll.setValue(m_supply.m_nViewOffset.load());
+        m_scroll.setEnabled(true);
+        m_scroll.show();
+    } else {
+        m_supply.m_nViewOffset = 0;
+        const QSignalBlocker block(m_scroll);
+        m_scroll.setRange(0, 0);
+        m_scroll.setEnabled(false);
+        m_scroll.hide();
+    }
+}
+
+void CDlgRecord::OnScrollAction(int action)
+{
+    int request = SB_ENDSCROLL;
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        request = SB_LINELEFT;
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        request = SB_LINERIGHT;
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        request = SB_PAGELEFT;
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        request = SB_PAGERIGHT;
+        break;
+    case QAbstractSlider::SliderToMinimum:
+        request = SB_LEFT;
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        request = SB_RIGHT;
+        break;
+    case QAbstractSlider::SliderMove:
+        // Without tracking this arrives when the thumb is released (or the wheel turns).
+        request = m_scroll.isSliderDown() ? SB_THUMBTRACK : SB_THUMBPOSITION;
+        break;
+    default:
+        break;
+    }
+    OnHScroll(request, m_scroll.sliderPosition());
+    // The bar applies its own idea of the action after this returns; make it ours.
+    m_scroll.setSliderPosition(m_supply.m_nViewOffset.load());
+}
+
+void CDlgRecord::OnHScroll(int nSBCode, int nPos)
+{
+    const int maximum = std::max(0, m_nScrollMax);
+    int pos = m_scroll.value();
+    switch (nSBCode) {
+    case SB_LINELEFT:
+        pos -= 1;
+        break;
+    case SB_LINERIGHT:
+        pos += 1;
+        break;
+    case SB_THUMBPOSITION:
+        pos = nPos;
+        break;
+    case SB_LEFT:
+        pos = 0;
+        break;
+    case SB_RIGHT:
+        pos = maximum;
+        break;
+    default:
+        break; // paging, dragging and the end of a scroll move nothing
+    }
+    pos = std::clamp(pos, 0, maximum);
+    m_supply.m_nViewOffset = pos;
+    {
+        const QSignalBlocker block(m_scroll);
+        m_scroll.setValue(pos);
+    }
+    m_wave.update();
+}
+
+bool CDlgRecord::HitTestPlot(QPoint point)
+{
+    m_rcPageWindow = QRect(mapToGlobal(QPoint(0, 0)), size());
+    m_rcWaveWindow = QRect(m_wave.mapToGlobal(QPoint(0, 0)), m_wave.size());
+    m_rcPlotInPage = m_wave.m_rcPlot.translated(m_rcWaveWindow.topLeft() - m_rcPageWindow.topLeft());
+    // QRect::contains keeps right() and bottom() inside: those are the last pixels of the plot,
+    // and the pixel after them (left + width, top + height) is the edge that lies outside.
+    m_wave.m_bShowReadout = m_rcPlotInPage.contains(point) ? 1 : 0;
+    return m_wave.m_bShowReadout != 0;
+}
+
+void CDlgRecord::ReadoutFromPoint(QPoint point)
+{
+    const double left = m_rcPlotInPage.left();
+    const double top = m_rcPlotInPage.top();
+    const double width = m_rcPlotInPage.width();
+    const double height = m_rcPlotInPage.height();
+    if (width <= 0 || height <= 0)
+        return;
+    const long x = std::lround((point.x() - left) * 50.0 / width);
+    const long volts = 35 - std::lround((point.y() - top) * 35.0 / height);
+    m_wave.m_nReadoutX = static_cast<int>(std::clamp(x, 0L, 50L));
+    m_wave.m_nReadoutVolts = static_cast<int>(std::clamp(volts, 0L, 35L));
+}
+
+void CDlgRecord::OnLButtonDown(QPoint point)
+{
+    if (HitTestPlot(point)) {
+        ReadoutFromPoint(point);
+        m_wave.m_bDrawWaves = 1;
+        m_wave.update();
+    }
+}
+
+void CDlgRecord::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        OnLButtonDown(event->position().toPoint());
+    QWidget::mousePressEvent(event);
+}
