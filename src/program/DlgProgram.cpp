@@ -1,0 +1,381 @@
+#include "program/DlgProgram.h"
+
+#include "device/PowerSupply.h"
+#include "platform/Dialogs.h"
+#include "program/BitmapFile.h"
+
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <vector>
+
+namespace {
+
+const QString kHeaderLine = QStringLiteral("Time(S),Voltage(V),Current(A)");
+
+// The three cells of a program line: time before the first comma; of the rest, voltage before
+// its first comma and current after it. A missing comma leaves the part before it empty.
+void SplitStepLine(const QString& strLine, QString& strTime, QString& strVoltage, QString& strCurrent)
+{
+    QString strRest = strLine;
+    const qsizetype nFirst = strLine.indexOf(QLatin1Char(','));
+    strTime.clear();
+    if (nFirst >= 0) {
+        strTime = strLine.left(nFirst);
+        strRest = strLine.mid(nFirst + 1);
+    }
+    const qsizetype nSecond = strRest.indexOf(QLatin1Char(','));
+    strVoltage.clear();
+    strCurrent = strRest;
+    if (nSecond >= 0) {
+        strVoltage = strRest.left(nSecond);
+        strCurrent = strRest.mid(nSecond + 1);
+    }
+}
+
+std::string Narrow(const QString& strText)
+{
+    return strText.toLatin1().toStdString();
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* pszId, const QString& strText)
+{
+    auto* pLabel = new QLabel(strText, parent);
+    if (pszId != nullptr)
+        pLabel->setObjectName(QLatin1String(pszId));
+    pLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return pLabel;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* pszId, const QString& strText)
+{
+    auto* pButton = new QPushButton(strText, parent);
+    pButton->setObjectName(QLatin1String(pszId));
+    pButton->setMinimumWidth(80);
+    return pButton;
+}
+
+} // namespace
+
+CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
+{
+    m_list.setObjectName(QStringLiteral("1054"));
+    m_editVoltage.setObjectName(QStringLiteral("1067"));
+    m_editCurrent.setObjectName(QStringLiteral("1068"));
+    m_editTime.setObjectName(QStringLiteral("1035"));
+    m_spinTime.setObjectName(QStringLiteral("1069"));
+
+    // The step list.
+    QPalette pal = m_list.palette();
+    pal.setColor(QPalette::Base, QColor(247, 247, 255));
+    m_list.setPalette(pal);
+    m_list.setColumnCount(4);
+    m_list.horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    m_list.setColumnWidth(0, 40);
+    for (int nCol = 1; nCol < 4; ++nCol)
+        m_list.setColumnWidth(nCol, 90);
+    m_list.setMinimumWidth(40 + 3 * 90 + 2 * m_list.frameWidth() + 24);
+
+    // The entry fields.
+    m_editVoltage.m_bVoltage = 1;
+    m_editCurrent.m_bVoltage = 0;
+    m_editTime.m_bVoltage = 0;
+    m_editVoltage.setText(QStringLiteral("0"));
+    m_editVoltage.setMaxLength(5);
+    m_editCurrent.setText(QStringLiteral("0"));
+    m_editCurrent.setMaxLength(5);
+    m_editTime.setText(QStringLiteral("1"));
+    m_editTime.m_bDigitsOnly = 1;
+    for (CEditEX* pEdit : {&m_editVoltage, &m_editCurrent, &m_editTime}) {
+        pEdit->setAlignment(Qt::AlignCenter);
+        pEdit->setFixedWidth(96);
+        pEdit->installEventFilter(this);
+    }
+
+    // The up-down control of the time field: the upper arrow counts up.
+    auto* pSpinLayout = new QVBoxLayout(&m_spinTime);
+    pSpinLayout->setContentsMargins(0, 0, 0, 0);
+    pSpinLayout->setSpacing(0);
+    m_pSpinUp = new QToolButton(&m_spinTime);
+    m_pSpinUp->setArrowType(Qt::UpArrow);
+    m_pSpinUp->setAutoRepeat(true);
+    m_pSpinDown = new QToolButton(&m_spinTime);
+    m_pSpinDown->setArrowType(Qt::DownArrow);
+    m_pSpinDown->setAutoRepeat(true);
+    for (QToolButton* pButton : {m_pSpinUp, m_pSpinDown}) {
+        pButton->setFixedSize(18, 13);
+        pButton->setFocusPolicy(Qt::NoFocus);
+        pSpinLayout->addWidget(pButton);
+    }
+    connect(m_pSpinUp, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(-1); });
+    connect(m_pSpinDown, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(1); });
+
+    m_pLabelVoltage = MakeLabel(this, "1046", QStringLiteral("Preset Voltage:"));
+    m_pLabelCurrent = MakeLabel(this, "1048", QStringLiteral("Preset Current:"));
+    m_pLabelTime = MakeLabel(this, "1034", QStringLiteral("Time:"));
+    m_pAdd = MakeButton(this, "1050", QStringLiteral("Add"));
+    m_pSave = MakeButton(this, "1040", QStringLiteral("Save"));
+    m_pOpen = MakeButton(this, "1052", QStringLiteral("Open"));
+    m_pPrint = MakeButton(this, "1053", QStringLiteral("Print"));
+    connect(m_pAdd, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedAdd);
+    connect(m_pSave, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedSave);
+    connect(m_pOpen, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedOpen);
+    connect(m_pPrint, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedPrint);
+
+    auto* pFields = new QGridLayout;
+    pFields->setHorizontalSpacing(6);
+    pFields->setVerticalSpacing(12);
+    pFields->addWidget(m_pLabelVoltage, 0, 0);
+    pFields->addWidget(&m_editVoltage, 0, 1);
+    pFields->addWidget(new QLabel(QStringLiteral("V"), this), 0, 3);
+    pFields->addWidget(m_pLabelCurrent, 1, 0);
+    pFields->addWidget(&m_editCurrent, 1, 1);
+    pFields->addWidget(new QLabel(QStringLiteral("A"), this), 1, 3);
+    pFields->addWidget(m_pLabelTime, 2, 0);
+    pFields->addWidget(&m_editTime, 2, 1);
+    pFields->addWidget(&m_spinTime, 2, 2);
+    pFields->addWidget(new QLabel(QStringLiteral("S"), this), 2, 3);
+
+    auto* pButtons = new QVBoxLayout;
+    pButtons->setSpacing(8);
+    for (QPushButton* pButton : {m_pAdd, m_pSave, m_pOpen, m_pPrint})
+        pButtons->addWidget(pButton, 0, Qt::AlignHCenter);
+
+    auto* pLeft = new QVBoxLayout;
+    pLeft->addSpacing(16);
+    pLeft->addLayout(pFields);
+    pLeft->addSpacing(20);
+    pLeft->addLayout(pButtons);
+    pLeft->addStretch(1);
+
+    auto* pPage = new QHBoxLayout(this);
+    pPage->setContentsMargins(24, 10, 24, 10);
+    pPage->addLayout(pLeft);
+    pPage->addSpacing(40);
+    pPage->addWidget(&m_list, 1);
+
+    m_list.m_stepLines.clear();
+    m_list.m_bFileOpened = 0;
+    m_list.m_nRowCount = 0;
+    ApplyLanguage();
+}
+
+CDlgProgram::~CDlgProgram()
+{
+    for (CEditEX* pEdit : {&m_editVoltage, &m_editCurrent, &m_editTime})
+        pEdit->removeEventFilter(this);
+}
+
+void CDlgProgram::OnBnClickedAdd()
+{
+    // Both values go through 32-bit floats: 1.115 is stored as 1.12, as the supply would see it.
+    float fVoltage = static_cast<float>(CPowerSupply::ParseFloat(Narrow(m_editVoltage.text())));
+    if (fVoltage > 32.0f) {
+        fVoltage = 32.0f;
+        platform::MessageBox(QStringLiteral("Voltage Max Value = 32V!"));
+    }
+    const QString strVoltage = QString::number(static_cast<double>(fVoltage), 'f', 2);
+
+    float fCurrent = static_cast<float>(CPowerSupply::ParseFloat(Narrow(m_editCurrent.text())));
+    if (fCurrent > 5.1f) {
+        fCurrent = 5.1f;
+        platform::MessageBox(QStringLiteral("Current Max Value = 5.1A!"));
+    }
+    const QString strCurrent = QString::number(static_cast<double>(fCurrent), 'f', 3);
+
+    const QString strTime = m_editTime.text();
+    m_list.InsertStepRow(m_list.m_nRowCount, strTime, strVoltage, strCurrent);
+    m_list.m_stepLines.push_back(strTime + QLatin1Char(',') + strVoltage + QLatin1Char(',') + strCurrent);
+    ++m_list.m_nRowCount;
+}
+
+int CDlgProgram::OnDeltaposTimeSpin(int iDelta)
+{
+    const QString strText = m_editTime.text();
+    if (strText.isEmpty())
+        return 0;
+    long nSeconds = CPowerSupply::ParseInt(Narrow(strText));
+    if (iDelta == -1)
+        ++nSeconds;
+    else if (iDelta == 1) {
+        if (nSeconds >= 1)
+            --nSeconds;
+    } else {
+        return 0;
+    }
+    m_editTime.setText(QString::number(nSeconds));
+    return 0;
+}
+
+void CDlgProgram::OnBnClickedSave()
+{
+    platform::FileDialogRequest request;
+    request.save = true;
+    request.title = QStringLiteral("Save data to file...");
+    request.filter = QStringLiteral("Program File(*.csv)|*.csv|Text File(*.txt)|*.txt||");
+    request.defaultExt = QStringLiteral(".txt");
+    const std::optional<QString> path = platform::ChooseFile(request);
+    if (!path)
+        return;
+    m_strSavePath = *path;
+    SaveProgramFile();
+}
+
+int CDlgProgram::SaveProgramFile()
+{
+    // In the opened state the file's own first line stands where the header would go.
+    QByteArray bytes;
+    if (m_list.m_bFileOpened == 0)
+        bytes += kHeaderLine.toLatin1() + "\r\n";
+    for (const QString& strLine : m_list.m_stepLines)
+        bytes += strLine.toLatin1() + "\r\n";
+
+    // Written beside the target and renamed over it, so a failed save keeps the old file.
+    QSaveFile file(m_strSavePath);
+    QString strError;
+    if (!file.open(QIODevice::WriteOnly)) {
+        strError = file.errorString();
+    } else if (file.write(bytes) != bytes.size()) {
+        strError = file.errorString();
+        file.cancelWriting();
+    } else if (!file.commit()) {
+        strError = file.errorString();
+    }
+    if (!strError.isNull()) {
+        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(strError.left(1024)));
+        return 0;
+    }
+    return 1;
+}
+
+void CDlgProgram::OnBnClickedOpen()
+{
+    platform::FileDialogRequest request;
+    request.save = false;
+    request.title = QStringLiteral("Open File...");
+    request.filter = QStringLiteral("Program Files(*.csv)|*.csv|");
+    request.defaultExt = QStringLiteral(".set");
+    const std::optional<QString> path = platform::ChooseFile(request);
+    if (!path)
+        return;
+    if (!CPowerSupply::HasExtension(*path, QStringLiteral(".csv"))
+        && !CPowerSupply::HasExtension(*path, QStringLiteral(".txt")))
+        return;
+    LoadProgramFile(*path);
+}
+
+int CDlgProgram::LoadProgramFile(const QString& strPath)
+{
+    // The whole file is read before anything on the page changes: a file that cannot be read
+    // leaves the rows on screen, the stored rows and the page's state as they were.
+    QFile file(strPath);
+    QByteArray data;
+    bool bRead = file.open(QIODevice::ReadOnly);
+    if (bRead) {
+        data = file.readAll();
+        bRead = file.error() == QFileDevice::NoError;
+    }
+    if (!bRead) {
+        platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
+        return 0;
+    }
+
+    // CR LF or a lone LF ends a line; a last line without an end is still a line.
+    std::vector<QString> lines;
+    qsizetype nStart = 0;
+    while (nStart < data.size()) {
+        qsizetype nEnd = data.indexOf('\n', nStart);
+        const bool bLast = nEnd < 0;
+        if (bLast)
+            nEnd = data.size();
+        qsizetype nLength = nEnd - nStart;
+        if (!bLast && nLength > 0 && data.at(nEnd - 1) == '\r')
+            --nLength;
+        lines.push_back(QString::fromLatin1(data.constData() + nStart, nLength));
+        nStart = nEnd + 1;
+    }
+
+    m_list.OnDeleteAllRows();
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        QString strTime, strVoltage, strCurrent;
+        SplitStepLine(lines[i], strTime, strVoltage, strCurrent);
+        m_list.InsertStepRow(m_list.m_nRowCount, strTime, strVoltage, strCurrent);
+        ++m_list.m_nRowCount;
+    }
+    m_list.m_stepLines.assign(lines.begin(), lines.end());
+    // A file without a single line has no first line to keep: the page stays new, and the next
+    // Save writes the standard header.
+    m_list.m_bFileOpened = lines.empty() ? 0 : 1;
+    return 1;
+}
+
+void CDlgProgram::OnBnClickedPrint()
+{
+    platform::FileDialogRequest request;
+    request.save = true;
+    request.title = QStringLiteral("Save Data As Bmp...");
+    request.filter = QStringLiteral("Bmp File(*.bmp)|*.bmp||");
+    request.defaultExt = QStringLiteral(".bmp");
+    const std::optional<QString> path = platform::ChooseFile(request);
+    if (!path)
+        return;
+    QString strError;
+    if (WriteBitmapFile(*path, &m_list, &strError) == 0)
+        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(strError.left(1024)));
+}
+
+void CDlgProgram::ApplyLanguage()
+{
+    const bool bEnglish = m_pLanguage == nullptr || *m_pLanguage == 0;
+    m_pLabelVoltage->setText(bEnglish ? QStringLiteral("Preset Voltage:") : QStringLiteral("设置电压"));
+    m_pLabelCurrent->setText(bEnglish ? QStringLiteral("Preset Current:") : QStringLiteral("设置电流"));
+    m_pLabelTime->setText(bEnglish ? QStringLiteral("Time:") : QStringLiteral("时间"));
+    m_pAdd->setText(bEnglish ? QStringLiteral("Add") : QStringLiteral("增加"));
+    m_pSave->setText(bEnglish ? QStringLiteral("Save") : QStringLiteral("保存"));
+    m_pOpen->setText(bEnglish ? QStringLiteral("Open") : QStringLiteral("打开"));
+    m_pPrint->setText(bEnglish ? QStringLiteral("Print") : QStringLiteral("打印"));
+
+    const QStringList titles = bEnglish
+        ? QStringList{QStringLiteral("   "), QStringLiteral("Time(S)"), QStringLiteral("Voltage(V)"),
+                      QStringLiteral("Current(A)")}
+        : QStringList{QStringLiteral("   "), QStringLiteral("时间(S)"), QStringLiteral("电压(V)"),
+                      QStringLiteral("电流(A)")};
+    m_list.setHorizontalHeaderLabels(titles);
+}
+
+bool CDlgProgram::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == &m_editTime) {
+        if (event->type() == QEvent::Wheel) {
+            // A time is not a setpoint: the wheel steps whole seconds like the up-down control,
+            // in the entry fields' direction (towards the operator counts up), and sends nothing.
+            const int nDelta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            if (nDelta != 0)
+                OnDeltaposTimeSpin(nDelta < 0 ? -1 : 1);
+            event->accept();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress) {
+            const int nKey = static_cast<QKeyEvent*>(event)->key();
+            if (nKey == Qt::Key_Up || nKey == Qt::Key_Down) {
+                OnDeltaposTimeSpin(nKey == Qt::Key_Up ? -1 : 1);
+                return true;
+            }
+        }
+    } else if ((watched == &m_editVoltage || watched == &m_editCurrent)
+               && event->type() == QEvent::Wheel) {
+        // The wheel steps from the value shown, typed or stepped, not from the last wheel value.
+        auto* pEdit = static_cast<CEditEX*>(watched);
+        pEdit->m_fValue = static_cast<float>(CPowerSupply::ParseFloat(Narrow(pEdit->text())));
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "control/EditEX.h"
+#include "program/ListCtrlEX.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+/// The Program page: compose a program step by step (time, voltage, current), save it as a
+/// program file, open one to show and extend it, and save a picture of the step list.
+class CDlgProgram : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CDlgProgram(QWidget* parent = nullptr);
+    ~CDlgProgram() override;
+
+    CListCtrlEX m_list;        ///< the step list, "1054"
+    CEditEX m_editVoltage;     ///< "1067"
+    CEditEX m_editCurrent;     ///< "1068"
+    CEditEX m_editTime;        ///< "1035", digits only
+    QWidget m_spinTime;        ///< the up-down control "1069" of the time field
+    QToolButton* m_pSpinUp = nullptr;
+    QToolButton* m_pSpinDown = nullptr;
+    std::uint16_t* m_pLanguage = nullptr; ///< the main window's language flag; nullptr is English
+    QString m_strSavePath;     ///< the path last chosen in the Save dialog
+
+    QLabel* m_pLabelVoltage = nullptr; ///< "1046"
+    QLabel* m_pLabelCurrent = nullptr; ///< "1048"
+    QLabel* m_pLabelTime = nullptr;    ///< "1034"
+    QPushButton* m_pAdd = nullptr;     ///< "1050"
+    QPushButton* m_pSave = nullptr;    ///< "1040"
+    QPushButton* m_pOpen = nullptr;    ///< "1052"
+    QPushButton* m_pPrint = nullptr;   ///< "1053"
+
+    void OnBnClickedAdd();
+    void OnBnClickedSave();
+    void OnBnClickedOpen();
+    void OnBnClickedPrint();
+    /// Steps the time field: -1 (upper arrow, Up key) adds a second, +1 (lower arrow, Down key)
+    /// takes one away but not below 0; an empty field stays empty. Returns 0.
+    int OnDeltaposTimeSpin(int iDelta);
+
+    /// Writes the stored rows to m_strSavePath; 1 when written, 0 on failure (reported).
+    int SaveProgramFile();
+    /// Reads a program file into the list and the stored rows; 1 when read, 0 when it could not
+    /// be read (reported, and nothing on the page changes).
+    int LoadProgramFile(const QString& strPath);
+
+    void ApplyLanguage();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
