@@ -92,6 +92,8 @@ void CEditEX::OnMouseWheel(int nDelta)
     std::snprintf(buffer, sizeof buffer, m_bVoltage ? "%.2f" : "%.3f", static_cast<double>(m_fValue));
     m_strText = QString::fromLatin1(buffer);
     setText(m_strText);
+    // Sent whether or not the value moved (a clamped step resends the limit); failures go unreported.
+    m_supply.SetSetpoint(m_fValue, m_fValue, m_bVoltage);
 }
 
 bool CEditEX::OnChar(QChar ch)
@@ -109,6 +111,11 @@ bool CEditEX::OnChar(QChar ch)
 
 void CEditEX::wheelEvent(QWheelEvent* event)
 {
+    // A disabled field (not connected) neither steps nor sends.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
     const int delta = event->angleDelta().y();
     OnMouseWheel(delta);
     if (delta == 0)
@@ -119,5 +126,33 @@ void CEditEX::wheelEvent(QWheelEvent* event)
 
 void CEditEX::keyPressEvent(QKeyEvent* event)
 {
+    // Clipboard and history shortcuts keep working; what they insert meets the validator.
+    if (event == QKeySequence::Paste || event == QKeySequence::Cut || event == QKeySequence::Copy ||
+        event == QKeySequence::SelectAll || event == QKeySequence::Undo || event == QKeySequence::Redo) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    QChar ch;
+    if (event->key() == Qt::Key_Backspace)
+        ch = QChar(8);
+    else if (event->key() != Qt::Key_Delete && event->text().size() == 1)
+        ch = event->text().front();
+    if (ch.isNull()) {
+        // No character: cursor keys, Delete, modifiers. Delete edits like backspace does.
+        m_bKeyEdit = event->key() == Qt::Key_Delete;
+        QLineEdit::keyPressEvent(event);
+        m_bKeyEdit = false;
+        return;
+    }
+    if (!OnChar(ch)) {
+        // Dropped. Enter and Escape still reach the page.
+        if (ch == QChar(13) || ch == QChar(10) || ch == QChar(27))
+            event->ignore();
+        else
+            event->accept();
+        return;
+    }
+    m_bKeyEdit = true;
     QLineEdit::keyPressEvent(event);
+    m_bKeyEdit = false;
 }

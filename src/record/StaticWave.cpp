@@ -4,7 +4,14 @@
 
 #include <QPainter>
 
-CStaticWave::CStaticWave(QWidget* parent) : QWidget(parent) {}
+#include <cstdio>
+#include <vector>
+
+CStaticWave::CStaticWave(QWidget* parent) : QWidget(parent)
+{
+    // The whole picture is ours on every paint; Qt need not clear or compose behind it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
 
 CStaticWave::~CStaticWave() = default;
 
@@ -12,25 +19,149 @@ void CStaticWave::InitBackBuffer()
 {
     m_rcClient = rect();
     m_rcPlot = m_rcClient.adjusted(20, 20, -20, -20);
-    m_bmpBack = QImage(m_rcClient.size(), QImage::Format_RGB32);
+    m_bmpBack = QImage(m_rcClient.size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
     m_bmpBack.fill(Qt::black);
 }
 
-void CStaticWave::Render() {}
-void CStaticWave::DrawGrid(QPainter&) {}
-void CStaticWave::DrawLiveWaves(QPainter&) {}
-void CStaticWave::DrawRecordWaves(QPainter&) {}
-void CStaticWave::DrawReadout(QPainter&) {}
-void CStaticWave::OnPaint() {}
+void CStaticWave::Render()
+{
+    // A resized control (or one painted before InitBackBuffer) takes its new geometry here, so
+    // it never shows a stale or cut picture.
+    if (m_rcClient != rect())
+        InitBackBuffer();
+    QImage surface(m_bmpBack.size(), QImage::Format_RGB32);
+    surface.fill(Qt::black);
+    {
+        QPainter dc(&surface);
+        DrawGrid(dc);
+        if (m_bDrawWaves) {
+            if (m_bRecordMode)
+                DrawRecordWaves(dc);
+            else
+                DrawLiveWaves(dc);
+        }
+    }
+    m_bmpBack.swap(surface);
+}
+
+void CStaticWave::DrawGrid(QPainter& dc)
+{
+    const QRect& p = m_rcPlot;
+    if (m_bRecordMode) {
+        const int offset = m_pSupply ? m_pSupply->m_nViewOffset.load() : 0;
+        dsoDrawGridRecord(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), m_gridB, m_gridA,
+                          static_cast<std::int16_t>(m_nTimeScale), offset);
+    } else {
+        dsoDrawGrid(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), m_gridB, m_gridA);
+    }
+}
+
+void CStaticWave::DrawLiveWaves(QPainter& dc)
+{
+    if (!m_pSupply || m_pSupply->m_nWindow < 1)
+        return;
+    const QRect& p = m_rcPlot;
+    // Each copy is sized to the whole series under the supply's lock; the count drawn is the
+    // count that copy returned.
+    std::vector<float> afVoltage;
+    const int nVoltage = m_pSupply->CopySeries(afVoltage, 1);
+    dsoDrawWave(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), afVoltage.data(), nVoltage, 0.0,
+                kVoltageMax, kVoltageColour);
+    std::vector<float> afCurrent;
+    const int nCurrent = m_pSupply->CopySeries(afCurrent, 2);
+    dsoDrawWave(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), afCurrent.data(), nCurrent, 0.0,
+                kCurrentMax, kCurrentColour);
+}
+
+void CStaticWave::DrawRecordWaves(QPainter& dc)
+{
+    if (m_pSupply) {
+        const int n = m_pSupply->m_nPointsPerCycle;
+        const int nOffset = m_pSupply->m_nViewOffset;
+        const QRect& p = m_rcPlot;
+        const auto nScale = static_cast<std::int16_t>(m_nTimeScale);
+        if (n > 0) {
+            // The count given to the library never exceeds what the copy holds, even if the
+            // series and the record length disagree.
+            if (m_bShowVoltage) {
+                std::vector<float> afVoltage;
+                const int nCopied = m_pSupply->CopySeries(afVoltage, 1);
+                dsoDrawWaveRecord(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(),
+                                  afVoltage.data(), nScale, nOffset, std::min(n, nCopied), 0.0, kVoltageMax,
+                                  m_nLineStyle, kVoltageColour);
+            }
+            if (m_bShowCurrent) {
+                std::vector<float> afCurrent;
+                const int nCopied = m_pSupply->CopySeries(afCurrent, 2);
+                dsoDrawWaveRecord(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(),
+                                  afCurrent.data(), nScale, nOffset, std::min(n, nCopied), 0.0, kCurrentMax,
+                                  m_nLineStyle, kCurrentColour);
+            }
+        }
+    }
+    if (m_bShowReadout)
+        DrawReadout(dc);
+}
+
+QString CStaticWave::FormatReadout(std::uint16_t nTimeScale, std::uint32_t nFirst, int nX, int nVolts)
+{
+    const double fAmps = nVolts * 0.2;
+    const float fMinutes = static_cast<float>(nFirst) / 60.0f;
+    const float fHours = static_cast<float>(nFirst) / 3600.0f;
+    char buffer[96];
+    switch (nTimeScale) {
+    case 0:
+        std::snprintf(buffer, sizeof buffer, "%ldSec %dV %.1fA", static_cast<long>(nFirst) + nX, nVolts, fAmps);
+        break;
+    case 1:
+        std::snprintf(buffer, sizeof buffer, "%.1fMin %dV %.1fA", static_cast<double>(fMinutes) + nX * 0.1, nVolts,
+                      fAmps);
+        break;
+    case 2:
+        std::snprintf(buffer, sizeof buffer, "%.1fMin %dV %.1fA", static_cast<double>(fMinutes) + nX * 0.5, nVolts,
+                      fAmps);
+        break;
+    case 3:
+        std::snprintf(buffer, sizeof buffer, "%dMin %dV %.1fA",
+                      static_cast<int>(static_cast<double>(fMinutes) + nX * 2.0), nVolts, fAmps);
+        break;
+    case 4:
+        std::snprintf(buffer, sizeof buffer, "%.1fh %dV %.1fA", static_cast<double>(fHours) + nX * 0.1, nVolts, fAmps);
+        break;
+    case 5:
+        std::snprintf(buffer, sizeof buffer, "%.1fh %dV %.1fA", static_cast<double>(fHours) + nX * 0.5, nVolts, fAmps);
+        break;
+    case 6:
+        std::snprintf(buffer, sizeof buffer, "%.1fh %dV %.1fA", static_cast<double>(fHours) + nX * 2.0, nVolts, fAmps);
+        break;
+    default:
+        return {};
+    }
+    return QString::fromLatin1(buffer);
+}
+
+void CStaticWave::DrawReadout(QPainter& dc)
+{
+    const std::uint32_t nFirst = m_pSupply ? static_cast<std::uint32_t>(m_pSupply->m_nViewOffset.load()) : 0u;
+    const QString strLabel = FormatReadout(m_nTimeScale, nFirst, m_nReadoutX, m_nReadoutVolts);
+    // The label is plain ASCII; anything else (or nothing) leaves it out.
+    const QByteArray abLabel = strLabel.toLatin1();
+    if (abLabel.isEmpty() || abLabel.size() != strLabel.size())
+        return;
+    dsoDrawWaveMea(&dc, m_rcPlot.left(), m_rcPlot.top(), abLabel.constData(), static_cast<int>(abLabel.size()),
+                   kTextColour);
+}
+
+void CStaticWave::OnPaint()
+{
+    Render();
+    QPainter dc(this);
+    dc.drawImage(0, 0, m_bmpBack);
+}
 
 void CStaticWave::Invalidate()
 {
     QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
-}
-
-QString CStaticWave::FormatReadout(std::uint16_t, std::uint32_t, int, int)
-{
-    return {};
 }
 
 void CStaticWave::paintEvent(QPaintEvent*)
