@@ -16,7 +16,7 @@ constexpr int kLiveWindow = 35; // samples the live wave of a user-mode run show
 void encodeCount(double scaled, unsigned char* pDigits)
 {
     long n = 0;
-    if (std::isfinite(scaled))
+    if (!std::isnan(scaled))
         n = static_cast<long>(std::clamp(scaled + 0.1, 0.0, 9999.0));
     pDigits[0] = static_cast<unsigned char>(n / 1000);
     pDigits[1] = static_cast<unsigned char>((n % 1000) / 100);
@@ -138,12 +138,12 @@ double CPowerSupply::ParseFloat(std::string_view text)
     double value = 0.0;
     const auto res = std::from_chars(first, text.data() + i, value);
     if (res.ec == std::errc::result_out_of_range) {
-        // Too large or too small for a double: the sign of the text decides.
-        const bool negative = *first == '-';
-        const bool tiny = std::string_view(first, text.data() + i - first).find_first_of("123456789") ==
-                          std::string_view::npos;
-        if (tiny)
+        // Too small (negative exponent) reads as 0; too large keeps its sign.
+        const std::string_view number(first, static_cast<size_t>(text.data() + i - first));
+        const size_t e = number.find_first_of("eE");
+        if (e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-')
             return 0.0;
+        const bool negative = *first == '-';
         return negative ? -HUGE_VAL : HUGE_VAL;
     }
     return value;

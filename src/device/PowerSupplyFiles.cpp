@@ -2,10 +2,10 @@
 // one row per second. Written with CR LF; read with CR LF or LF.
 #include "device/PowerSupply.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <charconv>
 
@@ -162,15 +162,9 @@ int CPowerSupply::SaveRecord(QString strPath)
 
     // Written beside the target and renamed over it only when complete, so a full disk or an
     // I/O error never leaves a half-written file in place of a good one.
-    QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(file.errorString().left(1024)));
-        return 0;
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString error = file.errorString().left(1024);
-        file.cancelWriting();
-        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(error));
+    QString error;
+    if (!platform::WriteFileAtomically(strPath, bytes, &error)) {
+        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(error.left(1024)));
         return 0;
     }
     return 1;

@@ -1,0 +1,259 @@
+#include "device/PowerSupply.h"
+#include "device/link/SimulatedSupply.h"
+#include "device/pslink.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::array<int, 4> digits(const unsigned char* d)
+{
+    return {d[0], d[1], d[2], d[3]};
+}
+
+class PowerSupplyDevice : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        pslink::ResetSimulators();
+        qputenv("TARNWELL_COM1", "sim");
+    }
+    void TearDown() override
+    {
+        CloseCOM(0);
+        qunsetenv("TARNWELL_COM1");
+        qunsetenv("TARNWELL_COM2");
+        pslink::ResetSimulators();
+    }
+    pslink::SimulatedSupply& sim() { return *pslink::SimulatorFor(0); }
+
+    // A program already in the program lists, as LoadFile leaves it for `cycles` passes.
+    void loadProgram(CPowerSupply& ps, const std::vector<std::pair<float, float>>& points, int cycles)
+    {
+        ps.m_nCycles = cycles;
+        for (int pass = 0; pass < cycles; ++pass) {
+            int t = 1;
+            for (auto [v, i] : points) {
+                ps.m_progTime.push_back(t++);
+                ps.m_progVoltage.push_back(v);
+                ps.m_progCurrent.push_back(i);
+            }
+        }
+        ps.m_nPointsPerCycle = static_cast<int>(points.size());
+    }
+};
+
+} // namespace
+
+TEST(PowerSupplyDigits, EncodeTruncatesAndClamps)
+{
+    unsigned char d[5] = {};
+    struct Case { float value; bool volts; std::array<int, 4> want; };
+    const Case cases[] = {
+        {5.0f, true, {0, 5, 0, 0}},    {32.0f, true, {3, 2, 0, 0}},  {0.01f, true, {0, 0, 0, 1}},
+        {3.29f, true, {0, 3, 2, 9}},   {1.239f, true, {0, 1, 2, 3}}, {5.1f, false, {5, 1, 0, 0}},
+        {0.001f, false, {0, 0, 0, 1}}, {0.0f, true, {0, 0, 0, 0}},
+        // No four-digit form: clamped rather than writing "digits" outside 0..9.
+        {150.0f, true, {9, 9, 9, 9}},  {-3.0f, true, {0, 0, 0, 0}},  {12.0f, false, {9, 9, 9, 9}},
+    };
+    for (const Case& c : cases) {
+        if (c.volts)
+            CPowerSupply::EncodeVoltage(c.value, d);
+        else
+            CPowerSupply::EncodeCurrent(c.value, d);
+        EXPECT_EQ(digits(d), c.want) << c.value;
+    }
+    CPowerSupply::EncodeVoltage(std::numeric_limits<float>::quiet_NaN(), d);
+    EXPECT_EQ(digits(d), (std::array<int, 4>{0, 0, 0, 0}));
+    CPowerSupply::EncodeVoltage(std::numeric_limits<float>::infinity(), d);
+    EXPECT_EQ(digits(d), (std::array<int, 4>{9, 9, 9, 9}));
+
+    const unsigned char in[5] = {1, 2, 3, 4, 0};
+    EXPECT_FLOAT_EQ(CPowerSupply::DecodeVoltage(in), 12.34f);
+    EXPECT_FLOAT_EQ(CPowerSupply::DecodeCurrent(in), 1.234f);
+}
+
+TEST(PowerSupplyNumbers, ReadLikeTheWideConversionsWhateverTheLocale)
+{
+    setlocale(LC_ALL, "de_DE.UTF-8"); // a decimal comma locale, where installed
+    EXPECT_EQ(CPowerSupply::ParseInt("  42abc"), 42);
+    EXPECT_EQ(CPowerSupply::ParseInt("-7"), -7);
+    EXPECT_EQ(CPowerSupply::ParseInt("1.5"), 1);
+    EXPECT_EQ(CPowerSupply::ParseInt("x1"), 0);
+    EXPECT_EQ(CPowerSupply::ParseInt(""), 0);
+    EXPECT_EQ(CPowerSupply::ParseInt("99999999999999999999"), 2147483647);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("5.00"), 5.0);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat(" 12.5V"), 12.5);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat(".5\n"), 0.5);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("1e2"), 100.0);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("2e"), 2.0);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("-0.25"), -0.25);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("word"), 0.0);
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("."), 0.0);
+    EXPECT_TRUE(std::isinf(CPowerSupply::ParseFloat("1e999")));
+    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("1e-999"), 0.0);
+    setlocale(LC_ALL, "C");
+}
+
+TEST_F(PowerSupplyDevice, ConnectSendsTheSequenceInOrder)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    EXPECT_EQ(sim().Log(), (std::vector<std::string>{"OpenCOM 0", "dsoReadVersion", "dsoCloseOutput",
+                                                     "dsoSetVoltage 0,5,0,0", "dsoSetCurrent 1,0,0,0",
+                                                     "dsoOpenPower"}));
+    EXPECT_EQ(sim().setCentivolts(), 500);
+    EXPECT_EQ(sim().setMilliamps(), 1000);
+
+    // A later connect resends the last setpoints this object sent.
+    ps.SetSetpoint(12.5f, 0.0f, 1);
+    ps.SetSetpoint(0.0f, 0.25f, 0);
+    CloseCOM(0);
+    sim().clearLog();
+    ASSERT_EQ(ps.Connect(), 1);
+    const auto log = sim().Log();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[3], "dsoSetVoltage 1,2,5,0");
+    EXPECT_EQ(log[4], "dsoSetCurrent 0,2,5,0");
+}
+
+TEST_F(PowerSupplyDevice, ConnectFailures)
+{
+    CPowerSupply ps;
+    ps.m_nPort = 1; // COM2 reaches nothing
+    qputenv("TARNWELL_COM2", "/dev/null/not-a-port");
+    EXPECT_EQ(ps.Connect(), 0);
+    EXPECT_EQ(pslink::SimulatorFor(0), nullptr);
+
+    // The supply does not answer: the sequence stops after the version query.
+    ps.m_nPort = 0;
+    ASSERT_EQ(OpenCOM(0, 0), 1);
+    sim().setAnswering(false);
+    CloseCOM(0);
+    sim().clearLog();
+    EXPECT_EQ(ps.Connect(), 0);
+    EXPECT_EQ(sim().Log(), (std::vector<std::string>{"OpenCOM 0", "dsoReadVersion"}));
+}
+
+TEST_F(PowerSupplyDevice, SetSetpointSendsOnlyOneKind)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    sim().clearLog();
+    ps.SetSetpoint(7.5f, 3.0f, 1);
+    ps.SetSetpoint(7.5f, 3.0f, 0);
+    EXPECT_EQ(sim().Log(), (std::vector<std::string>{"dsoSetVoltage 0,7,5,0", "dsoSetCurrent 3,0,0,0"}));
+    EXPECT_EQ(digits(ps.m_abSetVoltage), (std::array<int, 4>{0, 7, 5, 0}));
+}
+
+TEST_F(PowerSupplyDevice, ProgramPlaysEveryPointOverTheCyclesThenFinishes)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    loadProgram(ps, {{1.0f, 0.1f}, {2.0f, 0.2f}, {3.0f, 0.3f}}, 2);
+    ps.ResetPlayback();
+    ps.ExpandProgram();
+    EXPECT_EQ(ps.m_nPlayTotal.load(), 6);
+    EXPECT_EQ(ps.m_playVoltage.size(), 6u); // only what playback reads, not cycles squared
+    sim().clearLog();
+
+    std::vector<float> played;
+    while (true) {
+        ps.ApplyNextPoint();
+        if (ps.m_bFinished.load())
+            break;
+        ps.ReadProgramSample();
+        played.push_back(ps.m_fVoltage);
+        ASSERT_LE(played.size(), 6u);
+    }
+    EXPECT_EQ(played, (std::vector<float>{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(ps.m_strSetVoltage, "3.00");
+    EXPECT_EQ(ps.m_strSetCurrent, "0.300");
+    const auto log = sim().Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "dsoOpenOutput"), 1);
+    EXPECT_EQ(log[2], "dsoOpenOutput"); // after the first point's two setpoints
+    EXPECT_EQ(log[0], "dsoSetVoltage 0,1,0,0");
+
+    // Samples are numbered from 0 and read back what the simulated 10 ohm load gives.
+    ASSERT_EQ(ps.m_logTime.size(), 6u);
+    EXPECT_EQ(ps.m_logTime.front(), 0);
+    EXPECT_EQ(ps.m_logTime.back(), 5);
+    EXPECT_FLOAT_EQ(ps.m_logVoltage[1], 2.0f);
+    EXPECT_FLOAT_EQ(ps.m_logCurrent[1], 0.2f);
+    EXPECT_EQ(ps.m_strCurrent, "0.300");
+    EXPECT_EQ(ps.m_nOutState.load(), 1);
+    EXPECT_EQ(ps.m_nCvState.load(), 1);
+}
+
+TEST_F(PowerSupplyDevice, ApplyNextPointNeverReadsPastThePlaybackLists)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    sim().clearLog();
+    ps.ApplyNextPoint(); // nothing to play
+    EXPECT_EQ(ps.m_bFinished.load(), 1);
+    EXPECT_TRUE(sim().Log().empty());
+
+    // A count-only load announced more points than the lists hold.
+    ps.m_bFinished = 0;
+    ps.m_nPlayTotal = 5;
+    ps.m_playVoltage = {1.0f};
+    ps.m_playCurrent = {0.1f};
+    ps.ApplyNextPoint();
+    EXPECT_EQ(ps.m_bFinished.load(), 0);
+    ps.ApplyNextPoint();
+    EXPECT_EQ(ps.m_bFinished.load(), 1);
+    EXPECT_EQ(ps.m_nPlayIndex.load(), 1);
+}
+
+TEST_F(PowerSupplyDevice, UserModeKeepsTheNewest35SamplesAndEveryRow)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    ps.SetSetpoint(5.0f, 0, 1);
+    ps.SetSetpoint(0, 0.25f, 0); // 5 V over 10 ohms wants 0.5 A: constant current at 0.25 A
+    ps.m_bOpenOutput = 1;
+    for (int i = 0; i < 36; ++i)
+        ps.ReadRecordSample();
+    EXPECT_EQ(ps.m_nWindow.load(), 35);
+    EXPECT_EQ(ps.m_logTime.size(), 35u);
+    EXPECT_EQ(ps.m_logTime.front(), 2); // the 36th sample dropped the 1st
+    EXPECT_EQ(ps.m_rows.size(), 36u);
+    EXPECT_EQ(ps.m_rows.front(), "1,2.50,0.250\n");
+    EXPECT_EQ(ps.m_nCcState.load(), 1);
+    EXPECT_EQ(ps.m_nCvState.load(), 0);
+    EXPECT_EQ(ps.m_nOutState.load(), 1);
+    EXPECT_EQ(ps.m_bOpenOutput.load(), 0);
+    const auto log = sim().Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "dsoOpenOutput"), 1);
+
+    std::vector<float> volts;
+    EXPECT_EQ(ps.CopySeries(volts, 1), 35);
+    EXPECT_FLOAT_EQ(volts.front(), 2.5f);
+    std::vector<float> none{1.0f};
+    EXPECT_EQ(ps.CopySeries(none, 3), 0);
+    EXPECT_EQ(ps.m_nWindow.load(), 0);
+    float raw[35];
+    EXPECT_EQ(ps.CopySeries(raw, 2), 35);
+    EXPECT_FLOAT_EQ(raw[34], 0.25f);
+}
+
+TEST_F(PowerSupplyDevice, DisplayModeExpandsIntoTheSampleLog)
+{
+    CPowerSupply ps;
+    ps.m_bDisplayMode = 1;
+    loadProgram(ps, {{1.0f, 0.1f}, {2.0f, 0.2f}}, 1);
+    ps.ExpandProgram();
+    EXPECT_EQ(ps.m_logVoltage, (std::deque<float>{1.0f, 2.0f}));
+    EXPECT_TRUE(ps.m_playVoltage.empty());
+    EXPECT_EQ(ps.m_nPlayTotal.load(), 0);
+
+    ps.m_nCycles = 0; // no passes at all
+    ps.ExpandProgram();
+    EXPECT_TRUE(ps.m_logVoltage.empty());
+}
