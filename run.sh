@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
 tarnwell_install_deps
+tarnwell_ensure_cjk_font
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=OFF >/dev/null
 cmake --build build/release

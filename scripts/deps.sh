@@ -6,13 +6,27 @@ TARNWELL_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev
-  xvfb xauth fonts-noto-cjk python3
+  xvfb xauth fontconfig python3
 )
 
 tarnwell_install_deps() {
+  tarnwell_apt_install "${TARNWELL_PACKAGES[@]}"
+}
+
+# The Chinese captions need a font with CJK glyphs; any installed one will do, otherwise
+# Debian's Noto CJK is added. Called by run.sh and scripts/screenshots.sh (tests don't draw text).
+tarnwell_ensure_cjk_font() {
+  if command -v fc-list >/dev/null 2>&1 && [ -n "$(fc-list :lang=zh family 2>/dev/null)" ]; then
+    return 0
+  fi
+  tarnwell_apt_install fontconfig fonts-noto-cjk
+}
+
+# Installs the named packages that dpkg reports missing.
+tarnwell_apt_install() {
   local missing=()
   local pkg
-  for pkg in "${TARNWELL_PACKAGES[@]}"; do
+  for pkg in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$pkg")
     fi

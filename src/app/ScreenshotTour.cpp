@@ -1,0 +1,185 @@
+#include "app/ScreenshotTour.h"
+
+#include "app/TarnwellDlg.h"
+#include "platform/Dialogs.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+
+#include <cstdio>
+
+namespace {
+
+// A demo program: a rising staircase with a current limit that follows it, 16 points.
+QByteArray DemoProgram()
+{
+    QByteArray text("Time(S),Voltage(V),Current(A)\r\n");
+    const float volts[] = {3.3f, 3.3f, 5.0f, 5.0f, 5.0f, 9.0f, 9.0f, 12.0f,
+                           12.0f, 12.0f, 15.0f, 15.0f, 9.0f, 9.0f, 5.0f, 5.0f};
+    int second = 1;
+    for (float v : volts) {
+        char row[64];
+        std::snprintf(row, sizeof row, "%d,%.2f,%.3f\r\n", second++, v, 0.25 + v / 20.0);
+        text.append(row);
+    }
+    return text;
+}
+
+template <typename T>
+T* Item(QWidget& page, const char* id)
+{
+    return page.findChild<T*>(QString::fromLatin1(id));
+}
+
+} // namespace
+
+CScreenshotTour::CScreenshotTour(CTarnwellDlg& dlg, const QString& strOutDir)
+    : m_dlg(dlg), m_strOutDir(strOutDir)
+{
+    m_poll.setInterval(50);
+    connect(&m_poll, &QTimer::timeout, this, &CScreenshotTour::Poll);
+}
+
+CScreenshotTour::~CScreenshotTour()
+{
+    platform::SetDialogHandlers({}, {});
+}
+
+void CScreenshotTour::Start()
+{
+    QDir().mkpath(m_strOutDir);
+    const QString program = m_work.filePath(QStringLiteral("demo-program.csv"));
+    const QString record = m_work.filePath(QStringLiteral("demo-record.csv"));
+    QFile file(program);
+    if (!m_work.isValid() || !file.open(QIODevice::WriteOnly) || file.write(DemoProgram()) < 0) {
+        std::fprintf(stderr, "screenshots: cannot write the demo program\n");
+        QCoreApplication::exit(1);
+        return;
+    }
+    file.close();
+
+    // Nobody answers dialogs here: every file dialog gets the file the step before it named,
+    // and a message box would mean that the tour went wrong.
+    platform::SetDialogHandlers(
+        [](const QString& text) { std::fprintf(stderr, "screenshots: message: %s\n", qPrintable(text)); },
+        [this](const platform::FileDialogRequest&) -> std::optional<QString> { return m_strNextFile; });
+    m_strProgram = program;
+    m_strRecord = record;
+    BuildSteps();
+    m_nStep = 0;
+    m_stepClock.start();
+    m_poll.start();
+}
+
+void CScreenshotTour::Then(const QString& strWhat, std::function<bool()> ready, std::function<void()> action,
+                           int nTimeoutMs)
+{
+    m_steps.push_back(Step{strWhat, std::move(ready), std::move(action), nTimeoutMs});
+}
+
+void CScreenshotTour::Do(const QString& strWhat, std::function<void()> action)
+{
+    Then(strWhat, [] { return true; }, std::move(action));
+}
+
+void CScreenshotTour::Poll()
+{
+    if (m_nStep >= m_steps.size()) {
+        m_poll.stop();
+        QCoreApplication::exit(0);
+        return;
+    }
+    Step& step = m_steps[m_nStep];
+    if (!step.ready()) {
+        if (m_stepClock.elapsed() > step.nTimeoutMs) {
+            m_poll.stop();
+            std::fprintf(stderr, "screenshots: gave up waiting: %s\n", qPrintable(step.strWhat));
+            QCoreApplication::exit(1);
+        }
+        return;
+    }
+    step.action();
+    ++m_nStep;
+    m_stepClock.restart();
+}
+
+void CScreenshotTour::Grab(const QString& strName)
+{
+    const QString path = QDir(m_strOutDir).filePath(strName);
+    if (!m_dlg.grab().save(path))
+        std::fprintf(stderr, "screenshots: cannot save %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+void CScreenshotTour::BuildSteps()
+{
+    QWidget& control = *m_dlg.m_tab.widget(0);
+    QWidget& program = *m_dlg.m_tab.widget(1);
+    QWidget& record = *m_dlg.m_tab.widget(2);
+    auto click = [](QAbstractButton* button) {
+        if (button != nullptr)
+            button->click();
+    };
+    auto enabled = [](QWidget* widget) { return widget != nullptr && widget->isEnabled(); };
+
+    Then(QStringLiteral("window shown"), [this] { return m_dlg.isVisible(); },
+         [&control, click] { click(Item<QPushButton>(control, "1003")); });
+    Then(QStringLiteral("connected"), [&control, enabled] { return enabled(Item<QPushButton>(control, "1023")); },
+         [this, &control, click] {
+             m_strNextFile = m_strProgram;
+             click(Item<QRadioButton>(control, "1031"));
+         });
+    Then(QStringLiteral("program chosen"),
+         [&control] {
+             auto* path = Item<QLineEdit>(control, "1033");
+             return path != nullptr && !path->text().isEmpty();
+         },
+         [&control, click] { click(Item<QPushButton>(control, "1023")); });
+    // The program plays one point a second and ends by itself; Save Data comes back then.
+    Then(QStringLiteral("program run ended"),
+         [&control, enabled] {
+             return enabled(Item<QPushButton>(control, "1040")) && enabled(Item<QPushButton>(control, "1023"));
+         },
+         [this] { Grab(QStringLiteral("control-en.png")); }, 60000);
+    Do(QStringLiteral("save the record"), [this, &control, click] {
+        m_strNextFile = m_strRecord;
+        click(Item<QPushButton>(control, "1040"));
+    });
+    Then(QStringLiteral("record saved"), [this] { return QFile::exists(m_strRecord); }, [this, &program, click] {
+        m_dlg.m_tab.setCurrentIndex(1);
+        m_strNextFile = m_strProgram;
+        click(Item<QPushButton>(program, "1052"));
+    });
+    Do(QStringLiteral("program page"), [this] { Grab(QStringLiteral("program-en.png")); });
+    Do(QStringLiteral("open the record"), [this, &record, click] {
+        m_dlg.m_tab.setCurrentIndex(2);
+        m_strNextFile = m_strRecord;
+        click(Item<QPushButton>(record, "1052"));
+    });
+    Then(QStringLiteral("record shown"),
+         [&record] {
+             auto* name = Item<QLineEdit>(record, "1047");
+             return name != nullptr && !name->text().isEmpty();
+         },
+         [this] { Grab(QStringLiteral("record-en.png")); });
+    Do(QStringLiteral("Chinese"), [this, &control] {
+        m_dlg.m_tab.setCurrentIndex(0);
+        if (auto* language = Item<QComboBox>(control, "1074")) {
+            language->setCurrentIndex(1);
+            Q_EMIT language->activated(1);
+        }
+    });
+    Do(QStringLiteral("Control page in Chinese"), [this] { Grab(QStringLiteral("control-zh.png")); });
+    Do(QStringLiteral("DataRecord page in Chinese"), [this] {
+        m_dlg.m_tab.setCurrentIndex(2);
+        Grab(QStringLiteral("record-zh.png"));
+    });
+}

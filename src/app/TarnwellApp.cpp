@@ -1,0 +1,28 @@
+#include "app/TarnwellApp.h"
+
+#include "app/ScreenshotTour.h"
+#include "app/TarnwellDlg.h"
+
+#include <memory>
+
+CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Tarnwell"));
+    setApplicationVersion(QStringLiteral("1.0"));
+    setDesktopFileName(QStringLiteral("tarnwell"));
+}
+
+int CTarnwellApp::InitInstance()
+{
+    CTarnwellDlg dialog;
+    setWindowIcon(dialog.m_hIcon);
+    dialog.show();
+    std::unique_ptr<CScreenshotTour> tour;
+    if (!m_strScreenshotDir.isEmpty()) {
+        tour = std::make_unique<CScreenshotTour>(dialog, m_strScreenshotDir);
+        tour->Start();
+    }
+    // Returns once the window is closed; the dialog's pages are destroyed on the way out
+    // (the Control page stops its worker and closes the port), before the program exits.
+    return exec();
+}
