@@ -1,0 +1,205 @@
+#pragma once
+
+#include "control/CommandQueue.h"
+#include "device/PowerSupply.h"
+#include "platform/UiThread.h"
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class CEditEX;
+class CStaticWave;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+/// The Control page: port and connection, measured values and lamps, voltage and current presets
+/// (typed, stepped, wheeled), user and program runs with the live wave, Save Data.
+///
+/// Button handlers only queue commands; one worker thread drains the queue about five times a
+/// second, ends a finished program run and asks the wave display to repaint. Every control change
+/// the worker makes runs on the UI thread through m_ui and completes before the worker goes on.
+/// The two one-second window timers (0 user mode, 1 program mode) tick on the UI thread.
+class CDlgControl : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CDlgControl(QWidget* parent = nullptr);
+    /// Stops the worker (never waiting on the UI thread), then closes the link.
+    ~CDlgControl() override;
+
+    static constexpr int kUserTimer = 0;
+    static constexpr int kProgramTimer = 1;
+    static constexpr int kTimerPeriodMs = 1000;
+    static constexpr int kWorkerSleepMs = 200;
+
+    // ---- Supply, queue, worker ----
+    CPowerSupply m_supply;
+    CCommandQueue m_queue;
+    platform::UiThread m_ui;
+    std::thread m_hThread;
+    std::atomic<int> m_bStop{0};
+    std::atomic<int> m_nPass{0}; ///< completed worker passes; lets a caller wait for a pass boundary
+
+    // ---- Page state shared with the worker ----
+    std::atomic<int> m_bConnected{0};
+    std::atomic<int> m_bVoltageSelected{0};
+    const std::int16_t m_nInitStep = 1;
+    std::atomic<int> m_bRunning{0};
+    std::atomic<int> m_bUpStep{0};
+    std::atomic<int> m_bDownStep{0};
+    /// The timer the active run started (kUserTimer / kProgramTimer), -1 when idle. OFF stops this
+    /// one, whatever the mode radios say by then.
+    std::atomic<int> m_nRunTimer{-1};
+    /// Port list selection; the worker hands it to the supply object at the next connect.
+    std::atomic<int> m_nPortSelected{0};
+    QString m_strProgramPath; ///< UI thread only
+    std::uint16_t* m_pLanguage = nullptr;
+
+    // ---- Bound values (UpdateData) ----
+    QString m_strMeasVoltage = QStringLiteral("0.0");
+    QString m_strMeasCurrent = QStringLiteral("0.0");
+    float m_fTypedVoltage = 0.0f;
+    float m_fTypedCurrent = 0.0f;
+    std::int64_t m_nElapsed = 0;
+    std::int32_t m_nTotalTime = 0;
+    std::int32_t m_nCycleCount = 1;
+
+    // ---- Controls (object name = dialog item id) ----
+    QGroupBox* m_grpPanel = nullptr;       // 1008
+    QLabel* m_lblMeasured = nullptr;       // 1009
+    QLineEdit* m_edMeasVoltage = nullptr;  // 1005
+    QLineEdit* m_edMeasCurrent = nullptr;  // 1007
+    QLabel* m_lblStatus = nullptr;         // 1010
+    QCheckBox* m_chkCv = nullptr;          // 1015
+    QCheckBox* m_chkOvp = nullptr;         // 1016
+    QCheckBox* m_chkOut = nullptr;         // 1017
+    QCheckBox* m_chkCc = nullptr;          // 1018
+    QCheckBox* m_chkOcp = nullptr;         // 1019
+    QLabel* m_lblPreset = nullptr;         // 1011
+    CEditEX* m_edVoltage = nullptr;        // 1004
+    CEditEX* m_edCurrent = nullptr;        // 1006
+    QLabel* m_lblStep = nullptr;           // 1012
+    QComboBox* m_cbStep = nullptr;         // 1013
+    QLabel* m_lblStepUnit = nullptr;       // 1014
+    QPushButton* m_btnUp = nullptr;        // 1020
+    QPushButton* m_btnDown = nullptr;      // 1021
+    QPushButton* m_btnOff = nullptr;       // 1022
+    QPushButton* m_btnOn = nullptr;        // 1023
+    QPushButton* m_btnOk = nullptr;        // 1024
+    QGroupBox* m_grpConnect = nullptr;     // 1025
+    QLabel* m_lblPort = nullptr;           // 1026
+    QComboBox* m_cbPort = nullptr;         // 1027
+    QLabel* m_lblConnection = nullptr;     // 1028
+    QPushButton* m_btnConnect = nullptr;   // 1003
+    QGroupBox* m_grpMode = nullptr;        // 1029
+    QRadioButton* m_rbUser = nullptr;      // 1030
+    QRadioButton* m_rbProgram = nullptr;   // 1031
+    QLabel* m_lblProgramFile = nullptr;    // 1032
+    QLineEdit* m_edProgramFile = nullptr;  // 1033
+    QLabel* m_lblTotalTime = nullptr;      // 1034
+    QLineEdit* m_edTotalTime = nullptr;    // 1035
+    QLabel* m_lblCycles = nullptr;         // 1036
+    QLineEdit* m_edCycles = nullptr;       // 1037
+    QGroupBox* m_grpWave = nullptr;        // 1038
+    CStaticWave* m_wave = nullptr;         // 1039
+    QPushButton* m_btnSaveData = nullptr;  // 1040
+    QLabel* m_lblElapsed = nullptr;        // 1041
+    QLineEdit* m_edElapsed = nullptr;      // 1042
+    QLabel* m_lblMaxVoltage = nullptr;     // 1043
+    QLabel* m_lblMaxCurrent = nullptr;     // 1044
+    QComboBox* m_cbLanguage = nullptr;     // 1074
+
+    // ---- Language ----
+    /// Sets every caption of the page in the language of *m_pLanguage (English while unset).
+    void ApplyLanguage();
+    bool IsChinese() const { return m_pLanguage && *m_pLanguage != 0; }
+
+    // ---- Bound values ----
+    /// true: reads the bound values from their fields in exchange order, stopping with a prompt at
+    /// the first field that holds no number; returns false then. false: writes them all.
+    bool UpdateData(bool bSaveAndValidate = true);
+
+    // ---- Command queue and worker (DlgControlWorker.cpp) ----
+    void PushCommand(std::int16_t nCode, std::int32_t nValue);
+    ControlCommand PopCommand();
+    /// Worker thread only.
+    void ExecuteCommand(std::int16_t nCode, std::int32_t nValue);
+    void WorkerThreadProc();
+    /// UI thread (the worker calls them through m_ui).
+    void ShowConnectedState();
+    void ShowDisconnectedState();
+
+    // ---- Runs (DlgControlRun.cpp); UI thread ----
+    void SetTimer(int nIDEvent);
+    void KillTimer(int nIDEvent);
+    bool IsTimerActive(int nIDEvent) const;
+    /// Ends the active run as OFF does: stops the timer it started, enables Save Data and ON,
+    /// disables OFF, clears the running flag. Sends nothing to the supply.
+    void EndRun();
+    /// A tick of window timer 0 or 1.
+    void OnTimer(int nIDEvent);
+
+    // ---- Message handlers (UI thread) ----
+    void OnBnClickedConnect();
+    void OnBnClickedUp();
+    void OnBnClickedDown();
+    void OnBnClickedOn();
+    void OnBnClickedOff();
+    void OnBnClickedOk();
+    void OnBnClickedUserMode();
+    void OnBnClickedProgramMode();
+    void OnSetfocusVoltage();
+    void OnSetfocusCurrent();
+    void OnChangeVoltage();
+    void OnChangeCurrent();
+    void OnSelchangeStep();
+    void OnSelchangePort();
+    void OnBnClickedSaveData();
+    void OnSelchangeLanguage();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    static constexpr int kBoundValues = 7; ///< fields of the exchange, in order
+    static constexpr int kVoltageField = 2; ///< position of 1004 in the exchange
+    static constexpr int kCurrentField = 3; ///< position of 1006 in the exchange
+
+    /// Reads the bound values in exchange order; prompts at the first field without a number and
+    /// stops there. Returns how many were read.
+    int ReadBoundValues();
+    bool PresetChangeFromProgram(const CEditEX* field) const;
+    void OnPresetChanged(bool bFromProgram);
+    /// Disables or hides without letting Qt move the focus into a preset field.
+    void SetEnabled(QWidget* widget, bool bEnable);
+    void SetShown(QWidget* widget, bool bShow);
+    /// The link stopped answering during a run: end the run, close, show it.
+    void OnLinkLost();
+    void CreateControls();
+    void OnInitDialog();
+    /// Sets the user-mode radios and disables the program fields (also clears program mode).
+    void SelectUserMode();
+    /// Worker: runs `fn` on the UI thread and waits; false when the page is closing.
+    bool OnUi(const std::function<void()>& fn) { return m_ui.Run(fn); }
+    /// Worker: the program-run half of CMD_ON after the UI part; loads the program file.
+    void LoadProgramForRun(const QString& strPath);
+    void StepPreset(bool bUp);
+
+    QTimer m_timer[2];
+    std::mutex m_sleepLock;
+    std::condition_variable m_wake;
+    bool m_bWritingBack = false; ///< the OK write-back is rewriting the fields (UI thread)
+};
