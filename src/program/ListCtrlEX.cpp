@@ -21,8 +21,15 @@ CListCtrlEX::CListCtrlEX(QWidget* parent) : QTableWidget(parent), m_itemEdit(nul
     m_itemEdit.setParent(viewport());
     m_itemEdit.setObjectName(QStringLiteral("1070"));
     m_itemEdit.hide();
-    // Queued: the focus change that ended editing completes before the text is taken.
-    connect(&m_itemEdit, &CItemEdit::editEnd, this, &CListCtrlEX::OnItemEditEnd, Qt::QueuedConnection);
+    // Queued: the focus change that ended editing completes before the text is taken. By then
+    // the editor may already serve another cell and hold the focus again; that edit goes on.
+    connect(
+        &m_itemEdit, &CItemEdit::editEnd, this,
+        [this] {
+            if (!m_itemEdit.hasFocus())
+                OnItemEditEnd();
+        },
+        Qt::QueuedConnection);
 
     m_actDeleteOneRow = new QAction(QStringLiteral("DeleteOneRow"), this);
     m_actDeleteAllRows = new QAction(QStringLiteral("DeleteAllRows"), this);
