@@ -21,8 +21,12 @@ constexpr int kPorts = 7;
 
 struct Device
 {
-    std::mutex lock; // one caller at a time per device: worker and UI thread both call in
-    std::unique_ptr<pslink::Link> link;
+    // Guards the members. The simulator link is called under it (one caller at a time); a
+    // serial link keeps its own lock and is called outside it, so a slow dsoReadVersion on the
+    // worker thread never holds up the UI thread's reads.
+    std::mutex lock;
+    std::shared_ptr<pslink::Link> link;
+    bool concurrent = false; // link is safe to call from several threads at once
     std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
 };
 
@@ -111,25 +115,37 @@ int OpenCOM(int device, int port)
     Device* d = deviceAt(device);
     if (!d)
         return 0;
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (d->link) {
-        d->link->close();
+    std::shared_ptr<pslink::Link> previous;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        previous = std::move(d->link);
         d->link.reset();
     }
+    if (previous)
+        previous->close(); // a serial link may take a moment; nobody waits on the device lock
+
     const PortTarget target = resolvePort(port);
+    std::shared_ptr<pslink::Link> link;
+    std::shared_ptr<pslink::SimulatedSupply> sim;
     switch (target.kind) {
     case PortTarget::Sim:
-        d->sim = simulatorForPort(port);
-        d->link = std::make_unique<pslink::SimLink>(d->sim);
+        sim = simulatorForPort(port);
+        link = std::make_shared<pslink::SimLink>(sim);
         break;
     case PortTarget::Serial:
-        d->sim.reset();
-        d->link = pslink::OpenSerialLink(target.target);
+        link = pslink::OpenSerialLink(target.target);
         break;
     case PortTarget::None:
-        d->sim.reset();
         break;
     }
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (d->link) {
+        // Another thread opened the device meanwhile: the later open wins.
+        d->link->close();
+    }
+    d->link = link;
+    d->concurrent = target.kind == PortTarget::Serial;
+    d->sim = sim;
     if (!d->link)
         return 0;
     d->link->noteCall("OpenCOM " + std::to_string(port));
@@ -141,11 +157,14 @@ std::int16_t dsoReadVersion(int device, unsigned char* version)
     Device* d = deviceAt(device);
     if (!d)
         return 0;
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (!d->link)
+    std::unique_lock<std::mutex> guard(d->lock);
+    const std::shared_ptr<pslink::Link> link = d->link;
+    if (!link)
         return 0;
-    d->link->noteCall("dsoReadVersion");
-    const std::string text = d->link->readVersion();
+    link->noteCall("dsoReadVersion");
+    if (d->concurrent)
+        guard.unlock(); // the probes take seconds when nothing answers
+    const std::string text = link->readVersion();
     if (version) {
         std::fill(version, version + 10, 0);
         std::copy_n(text.begin(), std::min<size_t>(text.size(), 9), version);
@@ -161,12 +180,15 @@ auto withLink(int device, const char* call, F&& action, decltype(action(std::dec
     Device* d = deviceAt(device);
     if (!d)
         return otherwise;
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (!d->link)
+    std::unique_lock<std::mutex> guard(d->lock);
+    const std::shared_ptr<pslink::Link> link = d->link;
+    if (!link)
         return otherwise;
     if (call)
-        d->link->noteCall(call);
-    return action(*d->link);
+        link->noteCall(call);
+    if (d->concurrent)
+        guard.unlock();
+    return action(*link);
 }
 
 } // namespace
@@ -237,12 +259,20 @@ void CloseCOM(int device)
     Device* d = deviceAt(device);
     if (!d)
         return;
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (!d->link)
-        return;
-    d->link->noteCall("CloseCOM");
-    d->link->close();
-    d->link.reset();
+    std::shared_ptr<pslink::Link> link;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        if (!d->link)
+            return;
+        d->link->noteCall("CloseCOM");
+        link = std::move(d->link);
+        d->link.reset();
+        if (!d->concurrent) {
+            link->close();
+            return;
+        }
+    }
+    link->close(); // bounded by the link itself; other callers may finish with their copy
 }
 
 int dsoLinkAlive(int device)
@@ -269,7 +299,7 @@ QString DescribePort(int port)
     case PortTarget::Sim:
         return QStringLiteral("Simulated supply (built in)");
     case PortTarget::Serial:
-        return QStringLiteral("Serial port %1").arg(target.target);
+        return pslink::DescribeSerialTarget(target.target);
     case PortTarget::None:
         break;
     }

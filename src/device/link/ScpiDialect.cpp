@@ -1,0 +1,93 @@
+#include "device/link/ScpiDialect.h"
+
+#include "device/link/Decimal.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace pslink::scpi {
+
+namespace {
+
+std::string upperTrimmed(const std::string& line)
+{
+    const size_t begin = line.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return {};
+    const size_t end = line.find_last_not_of(" \t");
+    std::string out = line.substr(begin, end - begin + 1);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+std::string setVoltageCommand(int centivolts)
+{
+    return "VOLT " + formatCounts(std::clamp(centivolts, 0, 9999), 2);
+}
+
+std::string setCurrentCommand(int milliamps)
+{
+    return "CURR " + formatCounts(std::clamp(milliamps, 0, 9999), 3);
+}
+
+std::string outputCommand(bool on)
+{
+    return on ? "OUTP ON" : "OUTP OFF";
+}
+
+std::optional<int> parseCounts(const std::string& line, int decimals)
+{
+    return pslink::parseCounts(line, decimals);
+}
+
+std::optional<bool> parseOnOff(const std::string& line)
+{
+    const std::string word = upperTrimmed(line);
+    if (word == "1" || word == "ON")
+        return true;
+    if (word == "0" || word == "OFF")
+        return false;
+    return std::nullopt;
+}
+
+std::optional<Mode> parseMode(const std::string& line)
+{
+    const std::string word = upperTrimmed(line);
+    if (word == "CV")
+        return Mode::ConstantVoltage;
+    if (word == "CC")
+        return Mode::ConstantCurrent;
+    return std::nullopt;
+}
+
+Mode inferMode(int centivolts, int milliamps, int setCentivolts, int setMilliamps)
+{
+    // A couple of counts of tolerance: readings are rarely exactly on the setpoint.
+    const bool atCurrentLimit = setMilliamps > 0 && milliamps >= setMilliamps - 2;
+    const bool belowVoltage = centivolts < setCentivolts - 2;
+    return atCurrentLimit && belowVoltage ? Mode::ConstantCurrent : Mode::ConstantVoltage;
+}
+
+void LineFramer::feed(const std::string& bytes)
+{
+    m_buffer += bytes;
+}
+
+std::optional<std::string> LineFramer::takeLine()
+{
+    for (;;) {
+        const size_t end = m_buffer.find_first_of("\r\n");
+        if (end == std::string::npos)
+            return std::nullopt;
+        std::string line = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        if (!line.empty())
+            return line;
+        // The second byte of CR LF / LF CR: nothing to hand out.
+    }
+}
+
+} // namespace pslink::scpi

@@ -1,0 +1,54 @@
+#pragma once
+
+// The SCPI dialect: LF-terminated commands, replies ending in LF, CR LF or LF CR. Pure code:
+// lines in, values out.
+
+#include <optional>
+#include <string>
+
+namespace pslink::scpi {
+
+constexpr const char* kQueryIdentity = "*IDN?";
+constexpr const char* kQueryVoltage = "MEAS:VOLT?";
+constexpr const char* kQueryCurrent = "MEAS:CURR?";
+constexpr const char* kQueryOutput = "OUTP?";
+constexpr const char* kQueryMode = "OUTP:MODE?";
+constexpr const char* kQuerySetVoltage = "VOLT?";
+constexpr const char* kQuerySetCurrent = "CURR?";
+
+/// "VOLT 5.00" for 500 centivolts (no terminator; the transport adds LF).
+std::string setVoltageCommand(int centivolts);
+/// "CURR 1.000" for 1000 milliamps.
+std::string setCurrentCommand(int milliamps);
+/// "OUTP ON" / "OUTP OFF".
+std::string outputCommand(bool on);
+
+/// A numeric reply ("5.00", "+5.000E+00") in counts of 10^-decimals; nullopt for garbage.
+std::optional<int> parseCounts(const std::string& line, int decimals);
+/// "1"/"0"/"ON"/"OFF" (any case); nullopt otherwise.
+std::optional<bool> parseOnOff(const std::string& line);
+
+enum class Mode { ConstantVoltage, ConstantCurrent };
+/// "CV"/"CC" (any case); nullopt otherwise, e.g. for an error text.
+std::optional<Mode> parseMode(const std::string& line);
+/// For supplies without a mode query: the output is current-limited when the current has reached
+/// its limit while the voltage stays below its setpoint.
+Mode inferMode(int centivolts, int milliamps, int setCentivolts, int setMilliamps);
+
+/// Splits received bytes into reply lines. Accepts LF, CR LF and LF CR endings (a lone CR also
+/// ends a line); blank lines left over from two-byte endings are skipped.
+class LineFramer
+{
+public:
+    void feed(const std::string& bytes);
+    /// The next complete line without its ending, or nullopt while none is complete.
+    std::optional<std::string> takeLine();
+    /// Bytes of a line that has not ended yet (a reply cut short).
+    const std::string& partial() const { return m_buffer; }
+    void clear() { m_buffer.clear(); }
+
+private:
+    std::string m_buffer;
+};
+
+} // namespace pslink::scpi

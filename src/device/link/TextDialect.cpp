@@ -1,0 +1,95 @@
+#include "device/link/TextDialect.h"
+
+#include "device/link/Decimal.h"
+
+#include <algorithm>
+
+namespace pslink::text {
+
+namespace {
+
+// A reading of this dialect is exactly five characters of digits and one point; anything else
+// is a cut reply or line noise, and must not become a plausible-looking value.
+std::optional<int> parseReading(const std::string& reply, int decimals)
+{
+    if (static_cast<int>(reply.size()) != kReadingLength)
+        return std::nullopt;
+    if (std::count(reply.begin(), reply.end(), '.') != 1)
+        return std::nullopt;
+    const bool plain = std::all_of(reply.begin(), reply.end(),
+                                   [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+    if (!plain || reply.front() == '.' || reply.back() == '.')
+        return std::nullopt;
+    return parseCounts(reply, decimals);
+}
+
+} // namespace
+
+std::string setVoltageCommand(int centivolts)
+{
+    return "VSET1:" + formatCounts(std::clamp(centivolts, 0, 9999), 2, 5);
+}
+
+std::string setCurrentCommand(int milliamps)
+{
+    return "ISET1:" + formatCounts(std::clamp(milliamps, 0, 9999), 3, 5);
+}
+
+std::string outputCommand(bool on)
+{
+    return on ? "OUT1" : "OUT0";
+}
+
+std::optional<int> parseVoltage(const std::string& reply)
+{
+    return parseReading(reply, 2);
+}
+
+std::optional<int> parseCurrent(const std::string& reply)
+{
+    return parseReading(reply, 3);
+}
+
+std::optional<Status> parseStatus(const std::string& reply)
+{
+    if (reply.size() != static_cast<size_t>(kStatusLength))
+        return std::nullopt;
+    const auto byte = static_cast<unsigned char>(reply[0]);
+    Status s;
+    s.constantVoltage = (byte & 0x01) != 0;
+    s.outputOn = (byte & 0x40) != 0;
+    return s;
+}
+
+std::string cleanIdentity(const std::string& reply)
+{
+    auto printable = [](char c) { return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7F; };
+    const auto first = std::find_if(reply.begin(), reply.end(), printable);
+    if (first == reply.end())
+        return {};
+    const auto last = std::find_if(reply.rbegin(), reply.rend(), printable).base();
+    std::string out(first, last);
+    // Inner control bytes would corrupt the version buffer's text; blanks are fine.
+    std::replace_if(out.begin(), out.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < ' ' || static_cast<unsigned char>(c) >= 0x7F; }, ' ');
+    return out;
+}
+
+ReplyFramer::ReplyFramer(int expectedLength) : m_expected(std::max(expectedLength, 0)) {}
+
+void ReplyFramer::feed(const std::string& bytes)
+{
+    for (char c : bytes) {
+        if (m_expected > 0 && static_cast<int>(m_reply.size()) >= m_expected)
+            m_stray.push_back(c);
+        else
+            m_reply.push_back(c);
+    }
+}
+
+bool ReplyFramer::complete() const
+{
+    return m_expected > 0 && static_cast<int>(m_reply.size()) >= m_expected;
+}
+
+} // namespace pslink::text

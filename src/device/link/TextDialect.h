@@ -1,0 +1,73 @@
+#pragma once
+
+// The plain-text dialect of many 30 V / 5 A USB-serial supplies: no terminators, no
+// acknowledgements, fixed-length replies. Everything here is pure: text in, values out.
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace pslink::text {
+
+/// Start-to-start gap some units need; a command sent sooner is silently dropped.
+constexpr std::chrono::milliseconds kMinCommandGap{80};
+/// A reply is complete after this much silence even when shorter than expected.
+constexpr std::chrono::milliseconds kReplySilence{15};
+/// How long a unit may take to send the first byte of a reply.
+constexpr std::chrono::milliseconds kFirstByteTimeout{1500};
+
+constexpr const char* kQueryVoltage = "VOUT1?";
+constexpr const char* kQueryCurrent = "IOUT1?";
+constexpr const char* kQuerySetVoltage = "VSET1?";
+constexpr const char* kQuerySetCurrent = "ISET1?";
+constexpr const char* kQueryStatus = "STATUS?";
+constexpr const char* kQueryIdentity = "*IDN?";
+
+/// Reply lengths of the fixed-length queries; 0 means "until silence" (the identity).
+constexpr int kReadingLength = 5;
+constexpr int kStatusLength = 1;
+
+/// "VSET1:05.00" for 500 centivolts (two decimals, zero-padded to five characters).
+std::string setVoltageCommand(int centivolts);
+/// "ISET1:1.000" for 1000 milliamps.
+std::string setCurrentCommand(int milliamps);
+/// "OUT1" / "OUT0".
+std::string outputCommand(bool on);
+
+/// A voltage reply ("12.34") in centivolts; nullopt for a short, cut or garbled reply.
+std::optional<int> parseVoltage(const std::string& reply);
+/// A current reply ("0.125") in milliamps; nullopt for a short, cut or garbled reply.
+std::optional<int> parseCurrent(const std::string& reply);
+
+struct Status
+{
+    bool outputOn = false;
+    bool constantVoltage = false; ///< only meaningful while the output is on
+};
+/// The one raw STATUS? byte: bit 0 = constant voltage (else constant current), bit 6 = output on.
+std::optional<Status> parseStatus(const std::string& reply);
+
+/// The identity text with trailing (and leading) non-printable bytes and blanks removed;
+/// empty when nothing printable is left.
+std::string cleanIdentity(const std::string& reply);
+
+/// Collects the bytes of one reply. Complete at the expected length; with expected length 0
+/// (or a short reply) the caller ends it on silence. Bytes past the expected length are
+/// stray and kept apart, never handed to the next request.
+class ReplyFramer
+{
+public:
+    explicit ReplyFramer(int expectedLength = 0);
+    void feed(const std::string& bytes);
+    bool complete() const;
+    bool empty() const { return m_reply.empty(); }
+    const std::string& reply() const { return m_reply; }
+    const std::string& stray() const { return m_stray; }
+
+private:
+    int m_expected;
+    std::string m_reply;
+    std::string m_stray;
+};
+
+} // namespace pslink::text

@@ -1,0 +1,124 @@
+#include "device/link/ScpiDialect.h"
+#include "device/link/SerialLink.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace pslink;
+
+TEST(SerialScpi, Commands)
+{
+    EXPECT_EQ(scpi::setVoltageCommand(500), "VOLT 5.00");
+    EXPECT_EQ(scpi::setVoltageCommand(1234), "VOLT 12.34");
+    EXPECT_EQ(scpi::setCurrentCommand(1000), "CURR 1.000");
+    EXPECT_EQ(scpi::setCurrentCommand(5), "CURR 0.005");
+    EXPECT_EQ(scpi::outputCommand(true), "OUTP ON");
+    EXPECT_EQ(scpi::outputCommand(false), "OUTP OFF");
+}
+
+TEST(SerialScpi, LineEndingsAndCutReplies)
+{
+    const struct
+    {
+        std::vector<std::string> chunks;
+        std::vector<std::string> lines;
+        std::string partial;
+    } rows[] = {
+        {{"5.00\n"}, {"5.00"}, ""},
+        {{"5.00\r\n"}, {"5.00"}, ""},
+        {{"5.00\n\r"}, {"5.00"}, ""},
+        {{"5.0", "0\r", "\n1.000\r\n"}, {"5.00", "1.000"}, ""}, // split anywhere
+        {{"5.00\n\r", "1\n"}, {"5.00", "1"}, ""},                // LF CR's CR arrives with the next
+        {{"\r\n\n", "ON\n"}, {"ON"}, ""},                         // blank lines are not replies
+        {{"12.3"}, {}, "12.3"},                                   // cut: no line handed out
+    };
+    for (const auto& r : rows) {
+        scpi::LineFramer framer;
+        std::vector<std::string> lines;
+        for (const auto& c : r.chunks) {
+            framer.feed(c);
+            while (auto line = framer.takeLine())
+                lines.push_back(*line);
+        }
+        EXPECT_EQ(lines, r.lines) << r.chunks.front();
+        EXPECT_EQ(framer.partial(), r.partial);
+    }
+}
+
+TEST(SerialScpi, RepliesParseOrRefuse)
+{
+    EXPECT_EQ(scpi::parseCounts("5.00", 2), 500);
+    EXPECT_EQ(scpi::parseCounts("+5.000E+00", 2), 500);
+    EXPECT_EQ(scpi::parseCounts(" 0.125 ", 3), 125);
+    EXPECT_EQ(scpi::parseCounts("0.0005", 3), 1);  // rounded, not cut
+    EXPECT_EQ(scpi::parseCounts("-0.01", 2), 0);   // a tiny negative offset reads 0
+    EXPECT_EQ(scpi::parseCounts("1e9", 2), 9999);  // clamped to what a digit buffer holds
+    for (const char* garbage : {"", "ON", "5.00V", "nan", "inf", "5,00", "TARNWELL-SIM V1.0", "--1"})
+        EXPECT_EQ(scpi::parseCounts(garbage, 2), std::nullopt) << garbage;
+
+    EXPECT_EQ(scpi::parseOnOff("1"), true);
+    EXPECT_EQ(scpi::parseOnOff("on"), true);
+    EXPECT_EQ(scpi::parseOnOff(" OFF"), false);
+    EXPECT_EQ(scpi::parseOnOff("0"), false);
+    EXPECT_EQ(scpi::parseOnOff("2"), std::nullopt);
+    EXPECT_EQ(scpi::parseOnOff("-113,\"Undefined header\""), std::nullopt);
+
+    EXPECT_EQ(scpi::parseMode("CV"), scpi::Mode::ConstantVoltage);
+    EXPECT_EQ(scpi::parseMode("cc"), scpi::Mode::ConstantCurrent);
+    EXPECT_EQ(scpi::parseMode("ERR"), std::nullopt);
+}
+
+TEST(SerialScpi, ModeInferredFromReadings)
+{
+    using M = scpi::Mode;
+    // 5 V into 10 ohm with a 1 A limit: regulating voltage.
+    EXPECT_EQ(scpi::inferMode(500, 500, 500, 1000), M::ConstantVoltage);
+    // 2 ohm: the current sits on its limit and the voltage sags.
+    EXPECT_EQ(scpi::inferMode(200, 1000, 500, 1000), M::ConstantCurrent);
+    EXPECT_EQ(scpi::inferMode(200, 999, 500, 1000), M::ConstantCurrent); // reading a count low
+    // Both at their setpoints (the boundary): voltage is still regulated.
+    EXPECT_EQ(scpi::inferMode(500, 1000, 500, 1000), M::ConstantVoltage);
+    EXPECT_EQ(scpi::inferMode(0, 0, 500, 0), M::ConstantVoltage);
+}
+
+TEST(SerialScpi, PortSettings)
+{
+    const struct
+    {
+        const char* text;
+        bool valid;
+        Dialect dialect;
+        const char* path;
+        int baud;
+    } rows[] = {
+        {"/dev/ttyUSB0", true, Dialect::Auto, "/dev/ttyUSB0", 9600},
+        {"text:/dev/ttyUSB0", true, Dialect::Text, "/dev/ttyUSB0", 9600},
+        {"scpi:/dev/ttyACM0@115200", true, Dialect::Scpi, "/dev/ttyACM0", 115200},
+        {"SCPI:/dev/ttyACM0", true, Dialect::Scpi, "/dev/ttyACM0", 9600},
+        {"/dev/ttyS0@19200", true, Dialect::Auto, "/dev/ttyS0", 19200},
+        {" text:/dev/pts/3 ", true, Dialect::Text, "/dev/pts/3", 9600},
+        {"scpi:/dev/ttyACM0@", false, Dialect::Auto, "", 0},
+        {"scpi:/dev/ttyACM0@fast", false, Dialect::Auto, "", 0},
+        {"/dev/ttyUSB0@0", false, Dialect::Auto, "", 0},
+        {"/dev/ttyUSB0@99999999999", false, Dialect::Auto, "", 0},
+        {"text:", false, Dialect::Auto, "", 0},
+        {"", false, Dialect::Auto, "", 0},
+    };
+    for (const auto& r : rows) {
+        const auto t = ParseSerialTarget(QString::fromLatin1(r.text));
+        ASSERT_EQ(t.has_value(), r.valid) << r.text;
+        if (!t)
+            continue;
+        EXPECT_EQ(t->dialect, r.dialect) << r.text;
+        EXPECT_EQ(t->path, QString::fromLatin1(r.path)) << r.text;
+        EXPECT_EQ(t->baud, r.baud) << r.text;
+    }
+    EXPECT_EQ(DescribeSerialTarget("scpi:/dev/ttyACM0@115200"),
+              QStringLiteral("Serial port /dev/ttyACM0 (SCPI, 115200 baud)"));
+    // A path that cannot be opened fails the open instead of pretending.
+    EXPECT_EQ(OpenSerialLink("text:/nonexistent/tty"), nullptr);
+    EXPECT_EQ(OpenSerialLink("text:/dev/null@abc"), nullptr);
+}

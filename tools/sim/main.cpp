@@ -1,0 +1,318 @@
+// tarnwell-sim: serves the simulated supply on a pseudo-terminal, so the program's serial path
+// can be tried end to end without hardware. Prints the terminal's path as its first line, then
+// serves until standard input closes or SIGINT/SIGTERM arrives.
+
+#include "device/link/SimulatedSupply.h"
+#include "device/link/SupplyResponder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+volatile std::sig_atomic_t g_quit = 0;
+
+void onSignal(int)
+{
+    g_quit = 1;
+}
+
+struct Options
+{
+    pslink::Dialect dialect = pslink::Dialect::Text;
+    double loadOhms = 0.0; // 0: the supply's own default
+    int latencyMs = 0;
+    int baud = 0;          // 0: no wire time
+    int minGapMs = -1;     // -1: 80 ms for the plain-text dialect, none for SCPI
+    std::string logPath;
+    pslink::SupplyResponder::Quirks quirks;
+};
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: tarnwell-sim [--dialect text|scpi] [--load OHMS] [--latency MS] [--baud N]\n"
+                 "                    [--log FILE] [--min-gap MS] [--noisy] [--eol lf|crlf|lfcr] [--no-mode-query]\n"
+                 "control lines on standard input: hang, resume, load OHMS\n");
+}
+
+bool parseNumber(const char* text, double& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end); // the C locale is never changed here
+    if (end == text || *end != '\0' || errno != 0)
+        return false;
+    out = v;
+    return true;
+}
+
+bool parseArgs(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        double n = 0.0;
+        if (a == "--noisy") {
+            o.quirks.noisyReplies = true;
+        } else if (a == "--no-mode-query") {
+            o.quirks.modeQuery = false;
+        } else if (!value) {
+            return false;
+        } else if (a == "--dialect") {
+            const std::string d = argv[++i];
+            if (d != "text" && d != "scpi")
+                return false;
+            o.dialect = d == "scpi" ? pslink::Dialect::Scpi : pslink::Dialect::Text;
+        } else if (a == "--log") {
+            o.logPath = argv[++i];
+        } else if (a == "--eol") {
+            const std::string e = argv[++i];
+            if (e == "lf")
+                o.quirks.lineEnd = "\n";
+            else if (e == "crlf")
+                o.quirks.lineEnd = "\r\n";
+            else if (e == "lfcr")
+                o.quirks.lineEnd = "\n\r";
+            else
+                return false;
+        } else if (parseNumber(value, n)) {
+            ++i;
+            if (a == "--load" && n > 0.0)
+                o.loadOhms = n;
+            else if (a == "--latency" && n >= 0.0 && n <= 60000.0)
+                o.latencyMs = static_cast<int>(n);
+            else if (a == "--baud" && n >= 0.0 && n <= 4000000.0)
+                o.baud = static_cast<int>(n);
+            else if (a == "--min-gap" && n >= 0.0 && n <= 60000.0)
+                o.minGapMs = static_cast<int>(n);
+            else
+                return false;
+        } else {
+            return false;
+        }
+    }
+    if (o.minGapMs < 0)
+        o.minGapMs = o.dialect == pslink::Dialect::Text ? 80 : 0;
+    return true;
+}
+
+struct PendingReply
+{
+    Clock::time_point due;
+    std::string bytes;
+};
+
+class Simulator
+{
+public:
+    explicit Simulator(const Options& o) : m_options(o), m_responder(m_supply, o.dialect, o.quirks)
+    {
+        if (o.loadOhms > 0.0)
+            m_supply.setLoadOhms(o.loadOhms);
+    }
+    ~Simulator()
+    {
+        if (m_log)
+            std::fclose(m_log);
+        if (m_slave >= 0)
+            ::close(m_slave);
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+
+    bool start()
+    {
+        if (!m_options.logPath.empty() && !(m_log = std::fopen(m_options.logPath.c_str(), "w"))) {
+            std::fprintf(stderr, "tarnwell-sim: cannot write %s: %s\n", m_options.logPath.c_str(), std::strerror(errno));
+            return false;
+        }
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+            std::perror("tarnwell-sim: pseudo-terminal");
+            return false;
+        }
+        const char* name = ::ptsname(m_master);
+        if (!name)
+            return false;
+        m_path = name;
+        // Holding the other end open keeps the terminal alive between the clients' opens, and
+        // raw mode keeps the line discipline from echoing replies back at us.
+        m_slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
+            std::perror("tarnwell-sim: terminal settings");
+            return false;
+        }
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_slave, TCSANOW, &tio);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        std::printf("%s\n", m_path.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+
+    int run()
+    {
+        bool stdinOpen = true;
+        std::string control;
+        while (!g_quit) {
+            pollfd fds[2] = {{m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+            const int ready = ::poll(fds, stdinOpen ? 2 : 1, timeoutMs());
+            if (ready < 0 && errno != EINTR)
+                return 1;
+            const auto now = Clock::now();
+            if (ready > 0 && (fds[0].revents & POLLIN))
+                receive(now);
+            if (stdinOpen && ready > 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+                char buf[256];
+                const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+                if (n <= 0)
+                    return 0; // standard input closed: the user is done
+                control.append(buf, static_cast<size_t>(n));
+                size_t end;
+                while ((end = control.find('\n')) != std::string::npos) {
+                    handleControl(control.substr(0, end));
+                    control.erase(0, end + 1);
+                }
+            }
+            // A plain-text unit forgets half a command after a pause.
+            if (m_responder.hasPartial() && now - m_lastInput > milliseconds(50))
+                m_responder.discardPartial();
+            sendDue(Clock::now());
+        }
+        return 0;
+    }
+
+private:
+    microseconds wireTime(size_t bytes) const
+    {
+        // Ten bits a byte: start, eight data, stop.
+        return m_options.baud > 0 ? microseconds(static_cast<long long>(bytes) * 10'000'000LL / m_options.baud)
+                                  : microseconds(0);
+    }
+
+    int timeoutMs() const
+    {
+        int timeout = 20;
+        if (!m_replies.empty()) {
+            const auto left = std::chrono::duration_cast<milliseconds>(m_replies.front().due - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
+        }
+        return timeout;
+    }
+
+    void receive(Clock::time_point now)
+    {
+        char buf[512];
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        m_lastInput = now;
+        for (const std::string& command : m_responder.feed(std::string(buf, static_cast<size_t>(n)))) {
+            log(command);
+            const bool tooSoon = m_options.minGapMs > 0 && m_haveCommand
+                                 && now - m_lastCommand < milliseconds(m_options.minGapMs);
+            m_lastCommand = now;
+            m_haveCommand = true;
+            if (tooSoon) {
+                // What a strict unit does: the command is lost without a word.
+                std::fprintf(stderr, "tarnwell-sim: dropped (too soon): %s\n", command.c_str());
+                continue;
+            }
+            const std::string reply = m_responder.execute(command);
+            if (reply.empty())
+                continue;
+            const auto due = now + wireTime(command.size()) + milliseconds(m_options.latencyMs) + wireTime(reply.size());
+            m_replies.push_back({std::max(due, m_replies.empty() ? due : m_replies.back().due), reply});
+        }
+    }
+
+    void sendDue(Clock::time_point now)
+    {
+        while (!m_replies.empty() && m_replies.front().due <= now) {
+            const std::string& bytes = m_replies.front().bytes;
+            if (::write(m_master, bytes.data(), bytes.size()) < 0 && errno != EAGAIN)
+                std::perror("tarnwell-sim: write");
+            m_replies.pop_front();
+        }
+    }
+
+    void handleControl(std::string line)
+    {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (line == "hang") {
+            m_supply.setAnswering(false);
+            m_replies.clear(); // nothing more leaves a dead supply
+        } else if (line == "resume") {
+            m_supply.setAnswering(true);
+        } else if (line.rfind("load ", 0) == 0) {
+            double ohms = 0.0;
+            if (parseNumber(line.substr(5).c_str(), ohms) && ohms > 0.0)
+                m_supply.setLoadOhms(ohms);
+            else
+                std::fprintf(stderr, "tarnwell-sim: bad load: %s\n", line.c_str());
+        } else if (!line.empty()) {
+            std::fprintf(stderr, "tarnwell-sim: unknown control line: %s\n", line.c_str());
+        }
+    }
+
+    void log(const std::string& command)
+    {
+        if (!m_log)
+            return;
+        std::fwrite(command.data(), 1, command.size(), m_log);
+        std::fputc('\n', m_log);
+        std::fflush(m_log); // readers follow the file while we run
+    }
+
+    Options m_options;
+    pslink::SimulatedSupply m_supply;
+    pslink::SupplyResponder m_responder;
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+    std::FILE* m_log = nullptr;
+    std::deque<PendingReply> m_replies;
+    Clock::time_point m_lastInput{};
+    Clock::time_point m_lastCommand{};
+    bool m_haveCommand = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parseArgs(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Simulator sim(options);
+    if (!sim.start())
+        return 1;
+    return sim.run();
+}
