@@ -85,7 +85,6 @@ CDlgRecord::CDlgRecord(QWidget* parent) : QWidget(parent)
     m_cbTimeScale.setCurrentIndex(0);
     m_cbDisplay.setCurrentIndex(0);
 
-    m_scroll.setOrientation(Qt::Horizontal);
     m_scroll.setRange(0, 0);
     m_scroll.setSingleStep(1);
     // The picture follows the thumb when it is released, not while it is dragged.
@@ -155,6 +154,7 @@ void CDlgRecord::BuildLayout()
     m_wave.setMinimumSize(200, 150);
     m_wave.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     waveColumn->addWidget(&m_wave, 1);
+    m_scroll.setOrientation(Qt::Horizontal);
     // The bar keeps its place while hidden, so the plot does not move when it appears.
     QSizePolicy barPolicy = m_scroll.sizePolicy();
     barPolicy.setRetainSizeWhenHidden(true);
@@ -247,6 +247,7 @@ void CDlgRecord::OnBnClickedOpen()
         }
         if (loaded != 0) {
             m_edFileName.setText(*path);
+            m_edFileName.setToolTip(*path); // the field is narrower than most paths
             m_edFileType.setText(QStringLiteral("Data Record File"));
             m_edTotalTime.setText(QString::number(m_supply.m_nPointsPerCycle.load()));
         }
