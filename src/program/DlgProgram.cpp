@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -83,7 +84,10 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
     m_list.setColumnWidth(0, 40);
     for (int nCol = 1; nCol < 4; ++nCol)
         m_list.setColumnWidth(nCol, 90);
-    m_list.setMinimumWidth(40 + 3 * 90 + 2 * m_list.frameWidth() + 24);
+    m_list.verticalHeader()->setDefaultSectionSize(m_list.fontMetrics().height() + 8);
+    // As wide as its four columns and a vertical scroll bar: the picture Print saves is the list.
+    m_list.setFixedWidth(40 + 3 * 90 + 2 * m_list.frameWidth()
+                         + m_list.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
 
     // The entry fields.
     m_editVoltage.m_bVoltage = 1;
@@ -134,6 +138,8 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
     auto* pFields = new QGridLayout;
     pFields->setHorizontalSpacing(6);
     pFields->setVerticalSpacing(12);
+    // Room for the longer captions of both languages, so switching does not move the fields.
+    pFields->setColumnMinimumWidth(0, 110);
     pFields->addWidget(m_pLabelVoltage, 0, 0);
     pFields->addWidget(&m_editVoltage, 0, 1);
     pFields->addWidget(new QLabel(QStringLiteral("V"), this), 0, 3);
@@ -161,7 +167,8 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
     pPage->setContentsMargins(24, 10, 24, 10);
     pPage->addLayout(pLeft);
     pPage->addSpacing(40);
-    pPage->addWidget(&m_list, 1);
+    pPage->addWidget(&m_list);
+    pPage->addStretch(1);
 
     m_list.m_stepLines.clear();
     m_list.m_bFileOpened = 0;

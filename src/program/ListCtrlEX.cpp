@@ -76,7 +76,7 @@ void CListCtrlEX::OnDeleteOneRow()
     }
     if (nRow < 0)
         return;
-    if (m_itemEdit.isVisible())
+    if (!m_itemEdit.isHidden())
         OnItemEditEnd();
     removeRow(nRow);
     if (m_nRowCount > 0)
@@ -98,7 +98,7 @@ void CListCtrlEX::OnDeleteAllRows()
 void CListCtrlEX::ShowItemEditor(int nItem, int nSubItem, const QRect& rcCell)
 {
     // An edit still open elsewhere is committed before the editor moves on.
-    if (m_itemEdit.isVisible())
+    if (!m_itemEdit.isHidden())
         OnItemEditEnd();
     m_nEditItem = nItem;
     m_nEditSubItem = nSubItem;
@@ -112,7 +112,7 @@ void CListCtrlEX::ShowItemEditor(int nItem, int nSubItem, const QRect& rcCell)
 
 void CListCtrlEX::OnItemEditEnd()
 {
-    if (!m_itemEdit.isVisible())
+    if (m_itemEdit.isHidden())
         return;
     QTableWidgetItem* pItem = item(m_nEditItem, m_nEditSubItem);
     if (pItem != nullptr)
@@ -123,7 +123,7 @@ void CListCtrlEX::OnItemEditEnd()
 void CListCtrlEX::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // An edit still open is committed to its own cell before the new cell is chosen.
-    if (m_itemEdit.isVisible())
+    if (!m_itemEdit.isHidden())
         OnItemEditEnd();
     const QModelIndex index = indexAt(event->position().toPoint());
     m_nEditItem = index.isValid() ? index.row() : -1;
