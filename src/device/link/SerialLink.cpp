@@ -3,6 +3,7 @@
 #include "device/link/SerialTransport.h"
 
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +12,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 namespace pslink {
 
@@ -175,10 +175,7 @@ void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
 class SerialLink : public Link
 {
 public:
-    SerialLink(std::shared_ptr<Shared> shared, std::thread thread)
-        : m_shared(std::move(shared)), m_thread(std::move(thread))
-    {
-    }
+    SerialLink(std::shared_ptr<Shared> shared, QThread* thread) : m_shared(std::move(shared)), m_thread(thread) {}
     ~SerialLink() override { close(); }
 
     std::string readVersion() override
@@ -238,7 +235,7 @@ public:
 
     void close() override
     {
-        if (!m_thread.joinable())
+        if (!m_thread)
             return;
         Shared& s = *m_shared;
         std::unique_lock<std::mutex> guard(s.lock);
@@ -246,10 +243,14 @@ public:
         s.wake.notify_all();
         const bool ended = s.changed.wait_for(guard, kCloseTimeout, [&] { return s.finished; });
         guard.unlock();
-        if (ended)
-            m_thread.join();
-        else
-            m_thread.detach(); // stuck in the driver; it owns its share of the state and ends on its own
+        if (ended) {
+            m_thread->wait();
+            m_thread.reset();
+        } else {
+            // Stuck in the driver: it owns its share of the state and cleans up when it ends.
+            QThread* stuck = m_thread.release();
+            QObject::connect(stuck, &QThread::finished, stuck, &QObject::deleteLater);
+        }
     }
 
 private:
@@ -260,7 +261,7 @@ private:
     }
 
     std::shared_ptr<Shared> m_shared;
-    std::thread m_thread;
+    std::unique_ptr<QThread> m_thread;
 };
 
 } // namespace
@@ -325,8 +326,11 @@ std::unique_ptr<Link> OpenSerialLink(const QString& target)
         return nullptr;
     auto shared = std::make_shared<Shared>();
     shared->dialect = parsed->dialect;
-    std::thread thread(runLink, shared, *parsed);
-    auto link = std::make_unique<SerialLink>(shared, std::move(thread));
+    // A QThread, not a bare std::thread: the serial port's notifiers want one.
+    QThread* thread = QThread::create(runLink, shared, *parsed);
+    thread->setObjectName(QStringLiteral("serial link"));
+    auto link = std::make_unique<SerialLink>(shared, thread);
+    thread->start();
     bool ok = false;
     {
         std::unique_lock<std::mutex> guard(shared->lock);

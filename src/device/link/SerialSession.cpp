@@ -27,8 +27,10 @@ constexpr milliseconds kBufferedProbe{300};
 } // namespace
 
 SerialSession::SerialSession(SerialTransport& transport, Dialect dialect)
-    : m_transport(transport), m_dialect(dialect), m_lastAnswer(Clock::now())
+    : m_transport(transport), m_dialect(dialect), m_lastCommand(Clock::now()), m_lastAnswer(Clock::now())
 {
+    // Counting the open as a command keeps the gap to whatever the last session sent just
+    // before a quick reconnect.
 }
 
 void SerialSession::answered()

@@ -1,0 +1,60 @@
+#pragma once
+
+// Runs tarnwell-sim for one test: its pseudo-terminal path, control lines and command log.
+
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+
+class SimProcess
+{
+public:
+    explicit SimProcess(QStringList args)
+    {
+        args << QStringLiteral("--log") << m_dir.filePath(QStringLiteral("commands.log"));
+        m_process.start(QStringLiteral(TARNWELL_SIM_PATH), args);
+        if (!m_process.waitForStarted(5000))
+            return;
+        if (QTest::qWaitFor([&] { return m_process.canReadLine() || m_process.state() != QProcess::Running; }, 5000)
+            && m_process.canReadLine())
+            m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    }
+
+    ~SimProcess()
+    {
+        m_process.closeWriteChannel(); // the simulator ends when its input closes
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    QString path() const { return m_path; }
+
+    void control(const char* line)
+    {
+        m_process.write(QByteArray(line) + '\n');
+        m_process.waitForBytesWritten(1000);
+    }
+
+    /// Commands the simulator received so far, one per entry, exactly as received.
+    QStringList log() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("commands.log")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'));
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.pop_back();
+        return lines;
+    }
+
+    QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_path;
+};
