@@ -17,7 +17,7 @@
 
 namespace {
 
-// A demo program: a rising staircase with a current limit that follows it, 16 points.
+// A demo program: a staircase up and down with a current limit above what the load draws.
 QByteArray DemoProgram()
 {
     QByteArray text("Time(S),Voltage(V),Current(A)\r\n");
@@ -26,7 +26,7 @@ QByteArray DemoProgram()
     int second = 1;
     for (float v : volts) {
         char row[64];
-        std::snprintf(row, sizeof row, "%d,%.2f,%.3f\r\n", second++, v, 0.25 + v / 20.0);
+        std::snprintf(row, sizeof row, "%d,%.2f,%.3f\r\n", second++, v, 0.3 + v / 10.0);
         text.append(row);
     }
     return text;

@@ -39,7 +39,7 @@ CTarnwellDlg::CTarnwellDlg(QWidget* parent)
     m_tab.setCurrentIndex(0);
 
     // No page may read the flag while it is being built; they get it once all three exist.
-    // m_pageControl.m_pLanguage = &m_nLanguage;
+    m_pageControl.m_pLanguage = &m_nLanguage;
     m_pageProgram.m_pLanguage = &m_nLanguage;
     m_pageRecord.m_pLanguage = &m_nLanguage;
 

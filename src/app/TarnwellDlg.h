@@ -1,17 +1,15 @@
 #pragma once
 
+#include "control/DlgControl.h"
+#include "program/DlgProgram.h"
+#include "record/DlgRecord.h"
+
 #include <QAction>
 #include <QIcon>
 #include <QTabWidget>
 #include <QWidget>
 
-#include "program/DlgProgram.h"
-#include "record/DlgRecord.h"
-
 #include <cstdint>
-
-// Pages not landed yet stand in as plain widgets.
-using TarnwellPageControl = QWidget;
 
 /// The main window: a tab control holding the Control, Program and DataRecord pages, the
 /// interface-language flag they all read, and the way to the about box.
@@ -36,7 +34,7 @@ public:
     std::uint16_t m_nLanguage = 0; ///< 0 English, any other value Chinese
     QIcon m_hIcon;
     QTabWidget m_tab;              // 1002
-    TarnwellPageControl m_pageControl;     // 129
+    CDlgControl m_pageControl;     // 129
     CDlgProgram m_pageProgram;     // 130
     CDlgRecord m_pageRecord;       // 131
     QAction m_actAbout;            ///< "&About Tarnwell...": F1 and the tab bar's context menu
