@@ -17,6 +17,7 @@ struct UiThread::Shared
     std::mutex lock;
     std::condition_variable changed;
     bool closed = false;
+    int running = 0; ///< calls executing right now (UI thread only)
 };
 
 namespace {
@@ -46,6 +47,9 @@ UiThread::UiThread() : m_shared(std::make_shared<Shared>()), m_receiver(std::mak
 UiThread::~UiThread()
 {
     Close();
+    // Destroyed from inside one of its own calls: the receiver is still delivering that call.
+    if (m_shared->running > 0)
+        m_receiver.release()->deleteLater();
 }
 
 bool UiThread::OnUiThread()
@@ -79,7 +83,9 @@ bool UiThread::Run(const std::function<void()>& fn)
                     return;
                 call->state = CallState::Running;
             }
+            ++shared->running;
             call->fn();
+            --shared->running;
             {
                 std::lock_guard<std::mutex> guard(shared->lock);
                 if (call->state == CallState::Running)
@@ -111,7 +117,9 @@ void UiThread::Post(std::function<void()> fn)
                 if (shared->closed)
                     return;
             }
+            ++shared->running;
             fn();
+            --shared->running;
         },
         Qt::QueuedConnection);
 }

@@ -1,0 +1,148 @@
+#pragma once
+
+// A Control page against the built-in simulated supply, with the dialogs answered by the test.
+
+#include "control/DlgControl.h"
+#include "control/EditEX.h"
+#include "device/link/SimulatedSupply.h"
+#include "device/pslink.h"
+#include "platform/Dialogs.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class DlgControlTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        pslink::ResetSimulators();
+        pslink::SetSimulateAll(true);
+        platform::SetDialogHandlers([this](const QString& text) { m_messages.push_back(text); },
+                                    [this](const platform::FileDialogRequest& request) {
+                                        m_requests.push_back(request);
+                                        return m_nextFile;
+                                    });
+        m_page = std::make_unique<CDlgControl>();
+        m_page->m_pLanguage = &m_nLanguage;
+        m_page->resize(900, 500);
+        m_page->show();
+        m_page->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_page.get()));
+    }
+
+    void TearDown() override
+    {
+        m_page.reset();
+        platform::SetDialogHandlers({}, {});
+        pslink::SetSimulateAll(false);
+        pslink::ResetSimulators();
+    }
+
+    template <typename T = QWidget>
+    T* Item(int nID) const
+    {
+        T* widget = m_page->findChild<T*>(QString::number(nID));
+        EXPECT_NE(widget, nullptr) << "no item " << nID;
+        return widget;
+    }
+
+    QString Text(int nID) const
+    {
+        if (auto* edit = m_page->findChild<QLineEdit*>(QString::number(nID)))
+            return edit->text();
+        if (auto* button = m_page->findChild<QAbstractButton*>(QString::number(nID)))
+            return button->text();
+        if (auto* label = m_page->findChild<QLabel*>(QString::number(nID)))
+            return label->text();
+        ADD_FAILURE() << "no text item " << nID;
+        return {};
+    }
+
+    bool Enabled(int nID) const { return Item(nID)->isEnabled(); }
+    bool Shown(int nID) const { return Item(nID)->isVisible(); }
+
+    void Click(int nID)
+    {
+        auto* button = Item<QAbstractButton>(nID);
+        // A radio button takes clicks on its indicator and text only, at its left.
+        const QPoint at = qobject_cast<QRadioButton*>(button) ? QPoint(6, button->height() / 2) : button->rect().center();
+        QTest::mouseClick(button, Qt::LeftButton, {}, at);
+    }
+
+    static bool WaitFor(const std::function<bool()>& done, int ms = 3000) { return QTest::qWaitFor(done, ms); }
+
+    /// Waits until the worker has finished a whole pass that began after this call.
+    void WaitForPasses(int n = 2)
+    {
+        const int target = m_page->m_nPass.load() + n;
+        ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() >= target; }));
+    }
+
+    void Connect()
+    {
+        Click(1003);
+        ASSERT_TRUE(WaitFor([&] { return m_page->m_bConnected.load() != 0; }));
+    }
+
+    pslink::SimulatedSupply* Sim() const { return pslink::SimulatorFor(0); }
+
+    /// Focuses a preset field as a click would (runs the page's focus handler).
+    void FocusField(int nID)
+    {
+        QWidget* field = Item(nID);
+        field->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(WaitFor([&] { return field->hasFocus(); }));
+    }
+
+    /// Replaces a preset field's text by typing.
+    void Type(int nID, const char* text)
+    {
+        auto* field = Item<QLineEdit>(nID);
+        FocusField(nID);
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, QString::fromLatin1(text));
+    }
+
+    void SelectStep(int index)
+    {
+        auto* list = Item<QComboBox>(1013);
+        list->setCurrentIndex(index);
+        Q_EMIT list->activated(index);
+    }
+
+    QString WriteFile(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    QByteArray ReadFile(const QString& path)
+    {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+        return file.readAll();
+    }
+
+    std::uint16_t m_nLanguage = 0;
+    std::unique_ptr<CDlgControl> m_page;
+    std::vector<QString> m_messages;
+    std::vector<platform::FileDialogRequest> m_requests;
+    std::optional<QString> m_nextFile;
+    QTemporaryDir m_dir;
+};

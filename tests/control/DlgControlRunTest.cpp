@@ -1,0 +1,284 @@
+// Runs of the Control page: ticks are driven directly, the commands go through the worker.
+#include "DlgControlFixture.h"
+
+#include "record/StaticWave.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QRadioButton>
+#include <QThread>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+const QByteArray kHeader = "Time(S),Voltage(V),Current(A)\r\n";
+
+bool Checked(QCheckBox* box)
+{
+    return box->isChecked();
+}
+
+} // namespace
+
+class DlgControlRunTest : public DlgControlTest
+{
+protected:
+    void StartRun(int nTimer)
+    {
+        Click(1023);
+        ASSERT_TRUE(WaitFor([&] { return m_page->IsTimerActive(nTimer) && Enabled(1022); }));
+        EXPECT_EQ(m_page->m_bRunning.load(), 1);
+    }
+
+    /// Program mode with a three-point file, `cycles` passes.
+    void ChooseProgram(const char* cycles)
+    {
+        m_nextFile = WriteFile(QStringLiteral("prog.csv"),
+                               kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n");
+        Click(1031);
+        Item<QLineEdit>(1037)->setText(QString::fromLatin1(cycles));
+    }
+
+    std::vector<std::string> SetpointLog() const
+    {
+        std::vector<std::string> sent;
+        for (const std::string& entry : Sim()->Log()) {
+            if (entry.rfind("dsoSet", 0) == 0 || entry == "dsoOpenOutput" || entry == "dsoCloseOutput")
+                sent.push_back(entry);
+        }
+        return sent;
+    }
+
+    QByteArray SaveData()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("record.csv"));
+        m_nextFile = path;
+        Click(1040);
+        return ReadFile(path);
+    }
+};
+
+TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
+{
+    Connect();
+    pslink::SimulatedSupply* sim = Sim();
+    StartRun(CDlgControl::kUserTimer);
+    EXPECT_FALSE(Enabled(1023));
+    EXPECT_FALSE(Enabled(1040));
+    EXPECT_EQ(m_page->m_wave->m_bDrawWaves.load(), 1);
+
+    // 5 V into 10 ohms: constant voltage, 0.5 A, the current with two decimals.
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    EXPECT_TRUE(sim->outputOn());
+    EXPECT_EQ(Text(1005), "5.00");
+    EXPECT_EQ(Text(1007), "0.50");
+    EXPECT_TRUE(Checked(Item<QCheckBox>(1017)));
+    EXPECT_TRUE(Checked(Item<QCheckBox>(1015)));
+    EXPECT_FALSE(Checked(Item<QCheckBox>(1018)));
+    EXPECT_EQ(Text(1042), "1");
+
+    for (int i = 0; i < 40; ++i)
+        m_page->OnTimer(CDlgControl::kUserTimer);
+    const int nChange = m_page->m_supply.m_nSample.load();
+    EXPECT_EQ(nChange, 41);
+    EXPECT_EQ(Text(1042), "41");
+    {
+        std::lock_guard<std::mutex> guard(m_page->m_supply.m_hLock);
+        EXPECT_EQ(m_page->m_supply.m_logVoltage.size(), 35u) << "the live window keeps 35 samples";
+        EXPECT_EQ(m_page->m_supply.m_logTime.back(), 41);
+        EXPECT_EQ(m_page->m_supply.m_rows.size(), 41u);
+    }
+
+    // 1 ohm: the 1 A limit holds, constant current.
+    sim->setLoadOhms(1.0);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    EXPECT_EQ(Text(1005), "1.00");
+    EXPECT_EQ(Text(1007), "1.00");
+    EXPECT_TRUE(Checked(Item<QCheckBox>(1018)));
+    EXPECT_FALSE(Checked(Item<QCheckBox>(1015)));
+
+    Click(1022);
+    ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }));
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
+    EXPECT_FALSE(Enabled(1022));
+    EXPECT_TRUE(Enabled(1040));
+    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_TRUE(sim->outputOn()) << "stopping a run leaves the output as it is";
+
+    QByteArray expected = kHeader;
+    const int nSamples = m_page->m_supply.m_nSample.load();
+    for (int n = 1; n <= nSamples; ++n)
+        expected += QByteArray::number(n) + (n <= nChange ? ",5.00,0.500\r\n" : ",1.00,1.000\r\n");
+    EXPECT_EQ(SaveData(), expected);
+    ASSERT_FALSE(m_requests.empty());
+    EXPECT_TRUE(m_requests.back().save);
+    EXPECT_EQ(m_requests.back().title, "Save Data As CSV...");
+    EXPECT_EQ(m_requests.back().filter, "CSV File(*.csv)|*.csv||");
+}
+
+TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
+{
+    Connect();
+    pslink::SimulatedSupply* sim = Sim();
+    sim->setLoadOhms(100.0);
+    ChooseProgram("2");
+    ASSERT_EQ(m_requests.size(), 1u);
+    EXPECT_FALSE(m_requests[0].save);
+    EXPECT_EQ(m_requests[0].title, "Open File...");
+    EXPECT_EQ(m_requests[0].filter, "Program Files(*.csv)|*.csv|");
+    EXPECT_EQ(m_requests[0].defaultExt, ".set");
+    EXPECT_EQ(Text(1033), *m_nextFile);
+    EXPECT_EQ(Text(1035), "3");
+    for (int id : {1033, 1035, 1037})
+        EXPECT_TRUE(Enabled(id)) << id;
+    EXPECT_TRUE(Item<QRadioButton>(1031)->isChecked());
+
+    sim->clearLog();
+    StartRun(CDlgControl::kProgramTimer);
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    EXPECT_EQ(Text(1004), "1.00");
+    EXPECT_EQ(Text(1006), "0.100");
+    EXPECT_EQ(Text(1005), "1.00");
+    EXPECT_EQ(Text(1007), "0.010") << "three decimals in program mode";
+    EXPECT_EQ(Text(1042), "1");
+    EXPECT_FALSE(Shown(1024)) << "the program's preset writes are not typing";
+    EXPECT_TRUE(Shown(1022));
+    for (int i = 0; i < 5; ++i)
+        m_page->OnTimer(CDlgControl::kProgramTimer);
+    EXPECT_EQ(Text(1042), "6");
+    EXPECT_EQ(Text(1004), "3.00");
+    EXPECT_EQ(SetpointLog(),
+              (std::vector<std::string>{"dsoSetVoltage 0,1,0,0", "dsoSetCurrent 0,1,0,0", "dsoOpenOutput",
+                                        "dsoSetVoltage 0,2,0,0", "dsoSetCurrent 0,2,0,0", "dsoSetVoltage 0,3,0,0",
+                                        "dsoSetCurrent 0,3,0,0", "dsoSetVoltage 0,1,0,0", "dsoSetCurrent 0,1,0,0",
+                                        "dsoSetVoltage 0,2,0,0", "dsoSetCurrent 0,2,0,0", "dsoSetVoltage 0,3,0,0",
+                                        "dsoSetCurrent 0,3,0,0"}));
+
+    // The tick after the last point finishes; the worker ends the run within a pass.
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }, 2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
+    EXPECT_TRUE(Enabled(1040));
+    EXPECT_FALSE(Enabled(1022));
+    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_supply.m_bFinished.load(), 0);
+    EXPECT_EQ(Text(1042), "6");
+    EXPECT_TRUE(sim->outputOn());
+
+    EXPECT_EQ(SaveData(), kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
+                                    "4,1.00,0.100\r\n5,2.00,0.200\r\n6,3.00,0.300\r\n");
+}
+
+TEST_F(DlgControlRunTest, ProgramRunWithoutAUsableFileEndsAtOnce)
+{
+    Connect();
+    // Another extension is shown but not counted; at ON the load refuses it, on the UI thread.
+    m_nextFile = WriteFile(QStringLiteral("prog.txt"), kHeader + "1,1.00,0.100\r\n");
+    Click(1031);
+    EXPECT_EQ(Text(1033), *m_nextFile);
+    EXPECT_EQ(Text(1035), "0");
+    QThread* messageThread = nullptr;
+    platform::SetDialogHandlers(
+        [&](const QString& text) {
+            m_messages.push_back(text);
+            messageThread = QThread::currentThread();
+        },
+        {});
+    StartRun(CDlgControl::kProgramTimer);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], "This is not a CSV file!");
+    EXPECT_EQ(messageThread, QCoreApplication::instance()->thread());
+
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }));
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
+    EXPECT_EQ(Text(1042), "0");
+}
+
+TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
+{
+    Connect();
+    ChooseProgram("5");
+    StartRun(CDlgControl::kProgramTimer);
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+
+    // Program mode during a run is refused (user mode, no dialog); User mode clears the flag.
+    const size_t requests = m_requests.size();
+    Click(1031);
+    EXPECT_EQ(m_requests.size(), requests);
+    EXPECT_TRUE(Item<QRadioButton>(1030)->isChecked());
+    EXPECT_EQ(m_page->m_supply.m_bProgramMode.load(), 0);
+    Click(1030);
+
+    // The run keeps writing the presets; that must not hide OFF behind an OK.
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    EXPECT_EQ(Text(1004), "2.00");
+    EXPECT_TRUE(Shown(1022));
+    EXPECT_FALSE(Shown(1024));
+
+    Click(1022);
+    ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }));
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer)) << "OFF stops the timer the run started";
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
+    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+}
+
+TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
+{
+    Connect();
+    pslink::SimulatedSupply* sim = Sim();
+    StartRun(CDlgControl::kUserTimer);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+
+    Click(1003);
+    ASSERT_TRUE(WaitFor([&] { return Text(1028) == "DisConnected"; }));
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
+    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_TRUE(Enabled(1040));
+    EXPECT_FALSE(Enabled(1023)) << "no run can start without a link";
+    EXPECT_EQ(sim->Log().back(), "CloseCOM");
+    EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
+}
+
+TEST_F(DlgControlRunTest, LostLinkEndsTheRunAndKeepsTheSamples)
+{
+    Connect();
+    pslink::SimulatedSupply* sim = Sim();
+    StartRun(CDlgControl::kUserTimer);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    sim->setAnswering(false);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+
+    EXPECT_EQ(m_page->m_bConnected.load(), 0);
+    EXPECT_EQ(Text(1028), "DisConnected");
+    EXPECT_EQ(Text(1003), " Connect");
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
+    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_supply.m_nSample.load(), 1);
+    EXPECT_EQ(Text(1042), "1");
+    EXPECT_TRUE(Enabled(1040));
+    EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n");
+}
+
+TEST_F(DlgControlRunTest, ClosingDuringARunAndCommandsNeverHangs)
+{
+    Connect();
+    StartRun(CDlgControl::kUserTimer);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    Click(1020);
+    Click(1022);
+    Click(1003);
+    // Without events the worker ends up waiting on this thread for its first control change.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    m_page.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    QCoreApplication::processEvents(); // calls queued for the closed page are dropped
+    EXPECT_EQ(dsoLinkAlive(0), 0) << "the link is closed with the page";
+}
