@@ -29,10 +29,11 @@ void CStaticWave::Render()
     // it never shows a stale or cut picture.
     if (m_rcClient != rect())
         InitBackBuffer();
-    QImage surface(m_bmpBack.size(), QImage::Format_RGB32);
-    surface.fill(Qt::black);
+    if (m_bmpScratch.size() != m_bmpBack.size())
+        m_bmpScratch = QImage(m_bmpBack.size(), QImage::Format_RGB32);
+    m_bmpScratch.fill(Qt::black);
     {
-        QPainter dc(&surface);
+        QPainter dc(&m_bmpScratch);
         DrawGrid(dc);
         if (m_bDrawWaves) {
             if (m_bRecordMode)
@@ -41,7 +42,7 @@ void CStaticWave::Render()
                 DrawLiveWaves(dc);
         }
     }
-    m_bmpBack.swap(surface);
+    m_bmpBack.swap(m_bmpScratch);
 }
 
 void CStaticWave::DrawGrid(QPainter& dc)
@@ -63,13 +64,11 @@ void CStaticWave::DrawLiveWaves(QPainter& dc)
     const QRect& p = m_rcPlot;
     // Each copy is sized to the whole series under the supply's lock; the count drawn is the
     // count that copy returned.
-    std::vector<float> afVoltage;
-    const int nVoltage = m_pSupply->CopySeries(afVoltage, 1);
-    dsoDrawWave(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), afVoltage.data(), nVoltage, 0.0,
+    const int nVoltage = m_pSupply->CopySeries(m_afVoltage, 1);
+    dsoDrawWave(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), m_afVoltage.data(), nVoltage, 0.0,
                 kVoltageMax, kVoltageColour);
-    std::vector<float> afCurrent;
-    const int nCurrent = m_pSupply->CopySeries(afCurrent, 2);
-    dsoDrawWave(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), afCurrent.data(), nCurrent, 0.0,
+    const int nCurrent = m_pSupply->CopySeries(m_afCurrent, 2);
+    dsoDrawWave(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(), m_afCurrent.data(), nCurrent, 0.0,
                 kCurrentMax, kCurrentColour);
 }
 
@@ -84,17 +83,15 @@ void CStaticWave::DrawRecordWaves(QPainter& dc)
             // The count given to the library never exceeds what the copy holds, even if the
             // series and the record length disagree.
             if (m_bShowVoltage) {
-                std::vector<float> afVoltage;
-                const int nCopied = m_pSupply->CopySeries(afVoltage, 1);
+                const int nCopied = m_pSupply->CopySeries(m_afVoltage, 1);
                 dsoDrawWaveRecord(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(),
-                                  afVoltage.data(), nScale, nOffset, std::min(n, nCopied), 0.0, kVoltageMax,
+                                  m_afVoltage.data(), nScale, nOffset, std::min(n, nCopied), 0.0, kVoltageMax,
                                   m_nLineStyle, kVoltageColour);
             }
             if (m_bShowCurrent) {
-                std::vector<float> afCurrent;
-                const int nCopied = m_pSupply->CopySeries(afCurrent, 2);
+                const int nCopied = m_pSupply->CopySeries(m_afCurrent, 2);
                 dsoDrawWaveRecord(&dc, p.left(), p.top(), p.left() + p.width(), p.top() + p.height(),
-                                  afCurrent.data(), nScale, nOffset, std::min(n, nCopied), 0.0, kCurrentMax,
+                                  m_afCurrent.data(), nScale, nOffset, std::min(n, nCopied), 0.0, kCurrentMax,
                                   m_nLineStyle, kCurrentColour);
             }
         }

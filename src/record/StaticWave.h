@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 class CPowerSupply;
 class QPainter;
@@ -68,4 +69,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Kept between paints so that a long record costs no fresh allocations per frame.
+    QImage m_bmpScratch;
+    std::vector<float> m_afVoltage;
+    std::vector<float> m_afCurrent;
 };

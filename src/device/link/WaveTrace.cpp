@@ -30,6 +30,38 @@ std::int64_t ColumnStart(const TimeAxis& axis, int width, std::int64_t column)
     return axis.origin + CeilDiv(column * axis.span, width);
 }
 
+// Lowest and highest of `count` values, NaN skipped. Eight independent lanes keep the loop from
+// waiting on one running minimum; on a 100-hour record this is most of the render.
+void MinMax(const float* data, std::int64_t count, float& low, float& high)
+{
+    constexpr int kLanes = 8;
+    float lows[kLanes];
+    float highs[kLanes];
+    for (int k = 0; k < kLanes; ++k) {
+        lows[k] = std::numeric_limits<float>::infinity();
+        highs[k] = -std::numeric_limits<float>::infinity();
+    }
+    std::int64_t i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        for (int k = 0; k < kLanes; ++k) {
+            const float v = data[i + k];
+            lows[k] = v < lows[k] ? v : lows[k];
+            highs[k] = v > highs[k] ? v : highs[k];
+        }
+    }
+    for (; i < count; ++i) {
+        const float v = data[i];
+        lows[0] = v < lows[0] ? v : lows[0];
+        highs[0] = v > highs[0] ? v : highs[0];
+    }
+    low = lows[0];
+    high = highs[0];
+    for (int k = 1; k < kLanes; ++k) {
+        low = lows[k] < low ? lows[k] : low;
+        high = highs[k] > high ? highs[k] : high;
+    }
+}
+
 } // namespace
 
 int SampleColumn(const PlotRect& plot, const TimeAxis& axis, std::int64_t index)
@@ -104,13 +136,9 @@ void DrawTrace(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const f
             begin = end;
             if (from >= to)
                 continue;
-            float low = std::numeric_limits<float>::infinity();
-            float high = -std::numeric_limits<float>::infinity();
-            for (std::int64_t i = from; i < to; ++i) {
-                const float v = data[i];
-                low = v < low ? v : low;
-                high = v > high ? v : high;
-            }
+            float low = 0.0f;
+            float high = 0.0f;
+            MinMax(data + from, to - from, low, high);
             if (low > high) // every value NaN
                 low = high = static_cast<float>(minimum);
             const int x = plot.left + static_cast<int>(column);
