@@ -102,6 +102,11 @@ TEST(ListCtrlEX, DeleteOneRowKeepsStoredRowsInStep)
     EXPECT_EQ(Stored(list), (std::vector<QString>{QStringLiteral("first line"), QStringLiteral("3,1.00,0.100")}));
     EXPECT_EQ(list.m_bFileOpened, 1);
 
+    // The page inserts at m_nRowCount; an index past the end still appends.
+    list.InsertStepRow(9, QStringLiteral("4"), QStringLiteral("1.00"), QStringLiteral("0.100"));
+    EXPECT_EQ(list.GetItemText(1, 0), QStringLiteral("*"));
+    EXPECT_EQ(list.GetItemText(1, 1), QStringLiteral("4"));
+
     // Delete all returns to the new state.
     list.m_actDeleteAllRows->trigger();
     EXPECT_EQ(list.rowCount(), 0);
@@ -109,16 +114,6 @@ TEST(ListCtrlEX, DeleteOneRowKeepsStoredRowsInStep)
     EXPECT_EQ(list.m_bFileOpened, 0);
     EXPECT_EQ(list.m_nRowCount, 0);
     EXPECT_EQ(list.columnCount(), 4);
-}
-
-TEST(ListCtrlEX, InsertBeyondTheEndAppends)
-{
-    CListCtrlEX list;
-    list.InsertStepRow(5, QStringLiteral("7"), QStringLiteral("1.00"), QStringLiteral("0.100"));
-    ASSERT_EQ(list.rowCount(), 1);
-    EXPECT_EQ(list.GetItemText(0, 0), QStringLiteral("*"));
-    EXPECT_EQ(list.GetItemText(0, 1), QStringLiteral("7"));
-    EXPECT_EQ(list.GetItemText(3, 3), QString());
 }
 
 TEST(ListCtrlEX, EditorKeyFilter)
