@@ -93,7 +93,8 @@ void DrawTrace(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const f
     // sample the last segment runs to.
     const std::int64_t lo = std::max(first, axis.origin - 1);
     const std::int64_t hi = std::min(last, axis.origin + axis.span + 1);
-    if (lo >= hi)
+    // Nothing at or after the window's start (a window past the end of the record): nothing to show.
+    if (lo >= hi || hi <= axis.origin)
         return;
 
     const int width = plot.width();
