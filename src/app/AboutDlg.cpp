@@ -8,6 +8,8 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
+    // The icon is in the core library's resources, which a static library must pull in itself.
+    Q_INIT_RESOURCE(tarnwell);
     setWindowTitle(QStringLiteral("About Tarnwell"));
     setModal(true);
 

@@ -132,6 +132,11 @@ TEST(MainWindow, AboutBoxFromF1ContextMenuEntryAndCornerButton)
     EXPECT_TRUE(viaKey.texts.contains("Tarnwell, Version 1.0"));
     EXPECT_EQ(viaKey.texts.size(), 3); // icon, version, our own second line
 
+    CAboutDlg standalone;
+    auto* icon = standalone.findChild<QLabel*>("128");
+    ASSERT_NE(icon, nullptr);
+    EXPECT_FALSE(icon->pixmap().isNull());
+
     ModalCloser viaButton;
     viaButton.arm();
     auto* help = dlg.m_tab.findChild<QWidget*>("help");
@@ -150,6 +155,14 @@ TEST(MainWindow, ClosingTheWindowDestroysItCleanly)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.data()));
     QTest::mouseClick(dlg->m_tab.findChild<QTabBar*>(QString(), Qt::FindDirectChildrenOnly), Qt::LeftButton,
                       {}, QPoint(5, 5));
+    // The pages go in reverse order of construction: the Control page, whose destructor stops
+    // its worker and closes the port, is the last one.
+    QStringList destroyed;
+    for (QWidget* page : Pages(*dlg))
+        QObject::connect(page, &QObject::destroyed, [&destroyed](QObject* object) {
+            destroyed << object->objectName();
+        });
     dlg->close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.isNull(); }, 5000));
+    EXPECT_EQ(destroyed, (QStringList{"131", "130", "129"}));
 }
