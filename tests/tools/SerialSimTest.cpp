@@ -228,6 +228,21 @@ TEST(SerialSim, HangDropsTheLinkWithoutBlockingAndCloseReturnsPromptly)
     EXPECT_EQ(dsoLinkAlive(0), 1);
 }
 
+TEST(SerialSim, VanishedPortDropsTheLink)
+{
+    SimProcess sim({"--dialect", "scpi"});
+    Com1 com("scpi:" + sim.path());
+    ASSERT_TRUE(connectSequence());
+    ASSERT_EQ(dsoLinkAlive(0), 1);
+    sim.kill();
+    EXPECT_TRUE(QTest::qWaitFor([] { return dsoLinkAlive(0) == 0; }, 5000));
+    QElapsedTimer clock;
+    clock.start();
+    CloseCOM(0);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(OpenCOM(0, 0), 0); // the terminal is gone with it
+}
+
 TEST(SerialSim, NothingAnsweringFailsTheConnectInBoundedTime)
 {
     SimProcess sim({"--dialect", "scpi"});

@@ -33,6 +33,13 @@ public:
 
     QString path() const { return m_path; }
 
+    /// The supply vanishes at once, terminal and all (a USB adapter pulled out).
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+
     void control(const char* line)
     {
         m_process.write(QByteArray(line) + '\n');
