@@ -3,7 +3,6 @@
 #include "app/TarnwellDlg.h"
 #include "platform/Dialogs.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -11,7 +10,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabBar>
 
 #include <cstdio>
 
@@ -60,7 +58,7 @@ void CScreenshotTour::Start()
     QFile file(program);
     if (!m_work.isValid() || !file.open(QIODevice::WriteOnly) || file.write(DemoProgram()) < 0) {
         std::fprintf(stderr, "screenshots: cannot write the demo program\n");
-        QCoreApplication::exit(1);
+        Finish(1);
         return;
     }
     file.close();
@@ -92,16 +90,14 @@ void CScreenshotTour::Do(const QString& strWhat, std::function<void()> action)
 void CScreenshotTour::Poll()
 {
     if (m_nStep >= m_steps.size()) {
-        m_poll.stop();
-        QCoreApplication::exit(0);
+        Finish(m_bFailed ? 1 : 0);
         return;
     }
     Step& step = m_steps[m_nStep];
     if (!step.ready()) {
         if (m_stepClock.elapsed() > step.nTimeoutMs) {
-            m_poll.stop();
             std::fprintf(stderr, "screenshots: gave up waiting: %s\n", qPrintable(step.strWhat));
-            QCoreApplication::exit(1);
+            Finish(1);
         }
         return;
     }
@@ -113,10 +109,21 @@ void CScreenshotTour::Poll()
 void CScreenshotTour::Grab(const QString& strName)
 {
     const QString path = QDir(m_strOutDir).filePath(strName);
-    if (!m_dlg.grab().save(path))
+    if (!m_dlg.grab().save(path)) {
         std::fprintf(stderr, "screenshots: cannot save %s\n", qPrintable(path));
-    else
+        m_bFailed = true;
+    } else {
         std::printf("%s\n", qPrintable(path));
+    }
+}
+
+void CScreenshotTour::Finish(int nResult)
+{
+    m_poll.stop();
+    m_nStep = m_steps.size();
+    // The dialogs answer a person again.
+    platform::SetDialogHandlers({}, {});
+    Q_EMIT Finished(nResult);
 }
 
 void CScreenshotTour::BuildSteps()

@@ -14,7 +14,8 @@ class CTarnwellDlg;
 /// Walks the main window through a short session on the simulated supply and saves a picture of
 /// each page: connect, play a demo program, save its record, show the program and the record, then
 /// the Control page in Chinese. Run by `tarnwell --simulate --screenshots DIR` (scripts/screenshots.sh).
-/// Quits the application when done: exit code 0, or 1 when a step did not come about in time.
+/// Reports the end through Finished: 0 when every picture was saved, 1 when a step did not come
+/// about in time or a picture could not be written.
 class CScreenshotTour : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,9 @@ public:
     ~CScreenshotTour() override;
 
     void Start();
+
+Q_SIGNALS:
+    void Finished(int nResult);
 
 private:
     struct Step
@@ -37,6 +41,7 @@ private:
               int nTimeoutMs = 20000);
     void Do(const QString& strWhat, std::function<void()> action);
     void Poll();
+    void Finish(int nResult);
     void Grab(const QString& strName);
     void BuildSteps();
 
@@ -50,4 +55,5 @@ private:
     size_t m_nStep = 0;
     QTimer m_poll;
     QElapsedTimer m_stepClock;
+    bool m_bFailed = false;
 };

@@ -20,6 +20,7 @@ int CTarnwellApp::InitInstance()
     std::unique_ptr<CScreenshotTour> tour;
     if (!m_strScreenshotDir.isEmpty()) {
         tour = std::make_unique<CScreenshotTour>(dialog, m_strScreenshotDir);
+        connect(tour.get(), &CScreenshotTour::Finished, this, &QCoreApplication::exit, Qt::QueuedConnection);
         tour->Start();
     }
     // Returns once the window is closed; the dialog's pages are destroyed on the way out

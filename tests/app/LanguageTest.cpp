@@ -164,6 +164,12 @@ TEST_F(Language, ControlFollowsAtOnceTheOtherPagesAtTheNextTabChange)
     EXPECT_EQ(CaptionOf(dlg->m_pageProgram, "1050"), "增加");
     ClickTab(*dlg, 1);
     ExpectProgramAndRecord(*dlg, false, "after choosing Program");
+
+    // Choosing the Control tab re-captions the two other pages as well.
+    dlg->m_nLanguage = 1;
+    ClickTab(*dlg, 0);
+    EXPECT_TRUE(dlg->m_pageControl.isVisible());
+    ExpectProgramAndRecord(*dlg, true, "after choosing Control");
 }
 
 TEST_F(Language, ManyTabChangesKeepFourColumnsAndTheListsFilled)
