@@ -1,5 +1,6 @@
-// The Control page: controls, layout, captions, bound values and the handlers that only touch
-// the page. The worker and the commands live in DlgControlWorker.cpp, runs in DlgControlRun.cpp.
+// The Control page: construction and teardown, bound values, and the handlers that only touch
+// the page. Controls and captions live in DlgControlView.cpp, the worker and its commands in
+// DlgControlWorker.cpp, runs in DlgControlRun.cpp.
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
@@ -10,33 +11,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QVBoxLayout>
 
 #include <charconv>
 
 namespace {
-
-template <typename T>
-T* Item(QWidget* parent, int nID, T* widget)
-{
-    widget->setParent(parent);
-    widget->setObjectName(QString::number(nID));
-    return widget;
-}
-
-QLabel* UnitLabel(const char* text)
-{
-    auto* label = new QLabel(QString::fromLatin1(text));
-    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    return label;
-}
 
 // Whole text a number in the C locale, blanks around it allowed.
 bool ParseWholeFloat(const QString& text, float& value)
@@ -83,199 +65,12 @@ void SetTextIfDiffers(QLineEdit* edit, const QString& text)
 
 } // namespace
 
+
 CDlgControl::CDlgControl(QWidget* parent) : QWidget(parent)
 {
     CreateControls();
     UpdateData(false);
     OnInitDialog();
-}
-
-// ---- Controls and layout ----
-
-void CDlgControl::CreateControls()
-{
-    auto lineEdit = [this](int nID, bool bReadOnly) {
-        auto* edit = Item(this, nID, new QLineEdit);
-        edit->setReadOnly(bReadOnly);
-        return edit;
-    };
-    auto button = [this](int nID, const char* text) {
-        auto* btn = Item(this, nID, new QPushButton(QString::fromLatin1(text)));
-        btn->setAutoDefault(false);
-        // A shown/hidden button keeps its place, so the panel never jumps.
-        QSizePolicy policy = btn->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        btn->setSizePolicy(policy);
-        return btn;
-    };
-    auto label = [this](int nID, const char* text) { return Item(this, nID, new QLabel(QString::fromLatin1(text))); };
-    auto lamp = [this](int nID, const char* text) {
-        auto* box = Item(this, nID, new QCheckBox(QString::fromLatin1(text)));
-        box->setFocusPolicy(Qt::NoFocus);
-        return box;
-    };
-
-    // Control Panel
-    m_grpPanel = Item(this, 1008, new QGroupBox(QStringLiteral("Control Panel")));
-    m_lblMeasured = label(1009, "Measured values");
-    m_edMeasVoltage = lineEdit(1005, true);
-    m_edMeasCurrent = lineEdit(1007, true);
-    m_lblStatus = label(1010, "Current status");
-    m_chkCv = lamp(1015, "C.V");
-    m_chkOvp = lamp(1016, "OVP");
-    m_chkOut = lamp(1017, "OUT");
-    m_chkCc = lamp(1018, "C.C");
-    m_chkOcp = lamp(1019, "OCP");
-    m_lblPreset = label(1011, "Preset values");
-    m_edVoltage = Item(this, 1004, new CEditEX);
-    m_edCurrent = Item(this, 1006, new CEditEX);
-    m_lblStep = label(1012, "Step values");
-    m_cbStep = Item(this, 1013, new QComboBox);
-    m_cbStep->addItems({QStringLiteral("10"), QStringLiteral("1"), QStringLiteral("0.1"), QStringLiteral("0.01")});
-    m_lblStepUnit = label(1014, "V");
-    m_btnUp = button(1020, "UP");
-    m_btnDown = button(1021, "Down");
-    m_btnOk = button(1024, "OK");
-    m_btnOn = button(1023, "ON");
-    m_btnOff = button(1022, "OFF");
-    for (QLineEdit* edit : {static_cast<QLineEdit*>(m_edMeasVoltage), static_cast<QLineEdit*>(m_edMeasCurrent),
-                            static_cast<QLineEdit*>(m_edVoltage), static_cast<QLineEdit*>(m_edCurrent)}) {
-        edit->setAlignment(Qt::AlignCenter);
-        edit->setMinimumWidth(70);
-    }
-
-    auto* panel = new QGridLayout(m_grpPanel);
-    panel->addWidget(m_lblMeasured, 0, 0, 1, 4);
-    panel->addWidget(m_edMeasVoltage, 1, 0);
-    panel->addWidget(UnitLabel("V"), 1, 1);
-    panel->addWidget(m_edMeasCurrent, 1, 2);
-    panel->addWidget(UnitLabel("A"), 1, 3);
-    panel->addWidget(m_lblStatus, 2, 0, 1, 4);
-    auto* lamps = new QHBoxLayout;
-    for (QCheckBox* box : {m_chkCv, m_chkOvp, m_chkOut, m_chkCc, m_chkOcp})
-        lamps->addWidget(box);
-    panel->addLayout(lamps, 3, 0, 1, 4);
-    panel->addWidget(m_lblPreset, 4, 0, 1, 4);
-    panel->addWidget(m_edVoltage, 5, 0);
-    panel->addWidget(UnitLabel("V"), 5, 1);
-    panel->addWidget(m_edCurrent, 5, 2);
-    panel->addWidget(UnitLabel("A"), 5, 3);
-    auto* step = new QHBoxLayout;
-    step->addWidget(m_lblStep);
-    step->addWidget(m_cbStep, 1);
-    step->addWidget(m_lblStepUnit);
-    panel->addLayout(step, 6, 0, 1, 4);
-    auto* buttons = new QGridLayout;
-    buttons->addWidget(m_btnUp, 0, 0);
-    buttons->addWidget(m_btnDown, 0, 1);
-    buttons->addWidget(m_btnOk, 0, 2);
-    buttons->addWidget(m_btnOn, 1, 0);
-    buttons->addWidget(m_btnOff, 1, 1);
-    panel->addLayout(buttons, 7, 0, 1, 4);
-    panel->setRowStretch(8, 1);
-
-    // Connect PC
-    m_grpConnect = Item(this, 1025, new QGroupBox(QStringLiteral("Connect PC")));
-    m_lblPort = label(1026, "Port");
-    m_cbPort = Item(this, 1027, new QComboBox);
-    for (int i = 0; i < 7; ++i)
-        m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
-    m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
-    m_lblConnection = label(1028, "Not  Connected");
-    m_btnConnect = button(1003, "Connect");
-    auto* connectGrid = new QGridLayout(m_grpConnect);
-    connectGrid->addWidget(m_lblPort, 0, 0);
-    connectGrid->addWidget(m_cbPort, 0, 1);
-    connectGrid->addWidget(m_lblConnection, 1, 0, 1, 2);
-    connectGrid->addWidget(m_btnConnect, 2, 0, 1, 2);
-    connectGrid->setRowStretch(3, 1);
-
-    // Run Mode
-    m_grpMode = Item(this, 1029, new QGroupBox(QStringLiteral("Run Mode")));
-    m_rbUser = Item(this, 1030, new QRadioButton(QStringLiteral("User mode")));
-    m_rbProgram = Item(this, 1031, new QRadioButton(QStringLiteral("Program mode")));
-    m_lblProgramFile = label(1032, "Program File:");
-    m_edProgramFile = lineEdit(1033, false);
-    m_lblTotalTime = label(1034, "Total time:");
-    m_edTotalTime = lineEdit(1035, false);
-    m_lblCycles = label(1036, "Cycles:");
-    m_edCycles = lineEdit(1037, false);
-    m_edTotalTime->setMaximumWidth(90);
-    m_edCycles->setMaximumWidth(90);
-    auto* mode = new QGridLayout(m_grpMode);
-    mode->addWidget(m_rbUser, 0, 0, 1, 2);
-    mode->addWidget(m_rbProgram, 0, 2, 1, 2);
-    mode->addWidget(m_lblProgramFile, 1, 0);
-    mode->addWidget(m_edProgramFile, 1, 1, 1, 3);
-    mode->addWidget(m_lblTotalTime, 2, 0);
-    mode->addWidget(m_edTotalTime, 2, 1);
-    mode->addWidget(UnitLabel("S"), 2, 2);
-    mode->addWidget(m_lblCycles, 3, 0);
-    mode->addWidget(m_edCycles, 3, 1);
-    mode->setColumnStretch(3, 1);
-
-    // Wave output
-    m_grpWave = Item(this, 1038, new QGroupBox(QStringLiteral("Wave output")));
-    m_wave = Item(this, 1039, new CStaticWave);
-    m_wave->setMinimumSize(260, 160);
-    m_wave->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_btnSaveData = button(1040, "Save Data");
-    m_lblElapsed = label(1041, "Elapsed time:");
-    m_edElapsed = lineEdit(1042, false);
-    m_edElapsed->setMaximumWidth(90);
-    m_lblMaxVoltage = label(1043, "MaxVoltage:  V");
-    m_lblMaxCurrent = label(1044, "MaxCurrent:  A");
-    m_cbLanguage = Item(this, 1074, new QComboBox);
-    m_cbLanguage->addItems({QStringLiteral("English"), QStringLiteral("中文")});
-    auto* side = new QVBoxLayout;
-    side->addWidget(m_btnSaveData);
-    side->addWidget(m_lblElapsed);
-    auto* elapsed = new QHBoxLayout;
-    elapsed->addWidget(m_edElapsed);
-    elapsed->addWidget(UnitLabel("S"));
-    side->addLayout(elapsed);
-    side->addWidget(m_lblMaxVoltage);
-    side->addWidget(m_lblMaxCurrent);
-    side->addStretch(1);
-    side->addWidget(m_cbLanguage);
-    auto* wave = new QHBoxLayout(m_grpWave);
-    wave->addWidget(m_wave, 1);
-    wave->addLayout(side);
-
-    auto* right = new QVBoxLayout;
-    auto* top = new QHBoxLayout;
-    top->addWidget(m_grpConnect);
-    top->addWidget(m_grpMode, 1);
-    right->addLayout(top);
-    right->addWidget(m_grpWave, 1);
-    auto* page = new QHBoxLayout(this);
-    page->setContentsMargins(6, 6, 6, 6);
-    page->addWidget(m_grpPanel);
-    page->addLayout(right, 1);
-
-    // Handlers
-    connect(m_btnConnect, &QPushButton::clicked, this, &CDlgControl::OnBnClickedConnect);
-    connect(m_btnUp, &QPushButton::clicked, this, &CDlgControl::OnBnClickedUp);
-    connect(m_btnDown, &QPushButton::clicked, this, &CDlgControl::OnBnClickedDown);
-    connect(m_btnOn, &QPushButton::clicked, this, &CDlgControl::OnBnClickedOn);
-    connect(m_btnOff, &QPushButton::clicked, this, &CDlgControl::OnBnClickedOff);
-    connect(m_btnOk, &QPushButton::clicked, this, &CDlgControl::OnBnClickedOk);
-    connect(m_rbUser, &QRadioButton::clicked, this, &CDlgControl::OnBnClickedUserMode);
-    connect(m_rbProgram, &QRadioButton::clicked, this, &CDlgControl::OnBnClickedProgramMode);
-    connect(m_edVoltage, &QLineEdit::textChanged, this, &CDlgControl::OnChangeVoltage);
-    connect(m_edCurrent, &QLineEdit::textChanged, this, &CDlgControl::OnChangeCurrent);
-    // activated: the operator's choices only, as a selection-change notification is.
-    connect(m_cbStep, &QComboBox::activated, this, &CDlgControl::OnSelchangeStep);
-    connect(m_cbPort, &QComboBox::activated, this, &CDlgControl::OnSelchangePort);
-    connect(m_cbLanguage, &QComboBox::activated, this, &CDlgControl::OnSelchangeLanguage);
-    connect(m_btnSaveData, &QPushButton::clicked, this, &CDlgControl::OnBnClickedSaveData);
-    m_edVoltage->installEventFilter(this);
-    m_edCurrent->installEventFilter(this);
-    for (int i = 0; i < 2; ++i) {
-        m_timer[i].setTimerType(Qt::PreciseTimer);
-        m_timer[i].setInterval(kTimerPeriodMs);
-        connect(&m_timer[i], &QTimer::timeout, this, [this, i] { OnTimer(i); });
-    }
 }
 
 void CDlgControl::OnInitDialog()
@@ -330,51 +125,6 @@ CDlgControl::~CDlgControl()
     m_edVoltage->removeEventFilter(this);
     m_edCurrent->removeEventFilter(this);
     m_wave->m_pSupply = nullptr;
-}
-
-// ---- Language ----
-
-void CDlgControl::ApplyLanguage()
-{
-    const bool zh = IsChinese();
-    auto text = [zh](const char* en, const char* cn) { return zh ? QString::fromUtf8(cn) : QString::fromUtf8(en); };
-    m_grpPanel->setTitle(text("Control Panel", "控制面板"));
-    m_lblMeasured->setText(text("Measured values", "测量值"));
-    m_lblStatus->setText(text("Current status", "当前状态"));
-    m_lblPreset->setText(text("Preset values", "设置值"));
-    m_lblStep->setText(text("Step values", "步进值"));
-    m_btnOk->setText(text("OK", "确定"));
-    m_btnOff->setText(text("OFF", "关闭"));
-    m_btnOn->setText(text("ON", "打开"));
-    m_btnUp->setText(text("UP", "增加"));
-    m_btnDown->setText(text("DOWN", "减少"));
-    m_grpConnect->setTitle(text("Connect PC", "连接PC"));
-    m_lblPort->setText(text("Port", "端口号"));
-    if (m_bConnected) {
-        m_lblConnection->setText(text("Connected", "连接状态"));
-        m_btnConnect->setText(text("DisConnect", "断开连接"));
-    } else {
-        m_lblConnection->setText(text("Not  Connected", "未连接状态"));
-        m_btnConnect->setText(text("Connect", "连接"));
-    }
-    m_grpMode->setTitle(text("Run Mode", "运行模式"));
-    m_rbUser->setText(text("User mode", "用户模式"));
-    m_rbProgram->setText(text("Program mode", "编程模式"));
-    m_lblProgramFile->setText(text("Program file：", "编程文件"));
-    m_lblTotalTime->setText(text("Total time:", "总时间"));
-    m_lblCycles->setText(text("Cycles:", "周期数"));
-    m_grpWave->setTitle(text("Wave output", "波形输出"));
-    m_btnSaveData->setText(text("Save Data", "保存数据"));
-    m_lblElapsed->setText(text("Elapsed time:", "当前时间"));
-    m_lblMaxVoltage->setText(text("MaxVoltage:  V", "最大电压:  V"));
-    m_lblMaxCurrent->setText(text("MaxCurrent:  A", "最大电流:  A"));
-}
-
-void CDlgControl::OnSelchangeLanguage()
-{
-    if (m_pLanguage)
-        *m_pLanguage = static_cast<std::uint16_t>(std::max(0, m_cbLanguage->currentIndex()));
-    ApplyLanguage();
 }
 
 // ---- Bound values ----
