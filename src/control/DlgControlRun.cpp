@@ -132,7 +132,8 @@ void CDlgControl::OnBnClickedProgramMode()
     if (!path)
         return;
     m_strProgramPath = *path;
-    if (CPowerSupply::HasExtension(m_strProgramPath, QStringLiteral(".csv"))) {
+    // A run may have started while the dialog was open; its own load owns the lists now.
+    if (!m_bRunning.load() && CPowerSupply::HasExtension(m_strProgramPath, QStringLiteral(".csv"))) {
         m_supply.m_bCountOnly = 1;
         m_supply.LoadFile(m_strProgramPath);
         m_supply.m_bCountOnly = 0;

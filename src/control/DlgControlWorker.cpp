@@ -86,6 +86,9 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
         const bool bStarted = OnUi([&] {
             if (m_bRunning.load())
                 EndRun(); // never two runs, never an orphaned timer
+            // Running from here on: a Program mode click now is refused, so its count-only load
+            // never meets the load below.
+            m_bRunning = 1;
             SetEnabled(m_btnOff, true);
             SetEnabled(m_btnOn, false);
             SetEnabled(m_btnSaveData, false);
