@@ -1,4 +1,3 @@
-#include "device/link/WaveTrace.h"
 #include "device/pslink.h"
 
 #include <QImage>
@@ -46,32 +45,6 @@ int CountLit(const QImage& image, QRect area)
 
 const QRgb kRed = QColor(255, 0, 0).rgb();
 const QRgb kYellow = QColor(255, 255, 0).rgb();
-
-TEST(DrawGeometry, SampleColumnsFloorTowardsTheLeft)
-{
-    const pslink::PlotRect plot{20, 20, 520, 320};
-    struct Case
-    {
-        std::int64_t origin, span, index;
-        int column;
-    };
-    const Case cases[] = {
-        {0, 50, 0, 20},        {0, 50, 1, 30},           {0, 50, 50, 520},
-        {40, 50, 39, 10},      {0, 360000, 719, 20},     {0, 360000, 720, 21},
-        {0, 360000, 359999, 519}, {180000, 50, 180025, 270}, {0, 300, -1, 18},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(pslink::SampleColumn(plot, pslink::TimeAxis{c.origin, c.span}, c.index), c.column)
-            << c.origin << "/" << c.span << "/" << c.index;
-
-    EXPECT_EQ(pslink::ValueRow(plot, 0.0f, 0.0, 35.0), 320);
-    EXPECT_EQ(pslink::ValueRow(plot, 35.0f, 0.0, 35.0), 20);
-    EXPECT_EQ(pslink::ValueRow(plot, 3.5f, 0.0, 7.0), 170);
-    EXPECT_EQ(pslink::ValueRow(plot, 99.0f, 0.0, 35.0), 20);
-    EXPECT_EQ(pslink::ValueRow(plot, -4.0f, 0.0, 35.0), 320);
-    EXPECT_EQ(pslink::ValueRow(plot, std::nanf(""), 0.0, 35.0), 320);
-    EXPECT_EQ(pslink::ValueRow(plot, 1.0f, 5.0, 5.0), 320); // no range: nothing to divide by
-}
 
 TEST(DrawFunctions, BadArgumentsDrawNothing)
 {
@@ -129,29 +102,6 @@ TEST(DrawFunctions, OnlyTheRecordGridCarriesATimeAxis)
         EXPECT_GT(CountLit(image, rightScale), 0) << record;
         EXPECT_EQ(CountLit(image, below) > 0, record);
     }
-}
-
-TEST(DrawFunctions, LabelIsGreenOnBlackOverTraces)
-{
-    Surface s;
-    const std::vector<float> data(60, 35.0f);
-    dsoDrawWaveRecord(&s.dc, 20, 20, 520, 320, data.data(), 0, 0, 60, 0.0, 35.0, 1, DsoRgb(255, 0, 0));
-    const char text[] = "170Sec 12V 2.4A and more";
-    dsoDrawWaveMea(&s.dc, 20, 20, text, 15, DsoRgb(0, 255, 0));
-    const QImage image = s.done();
-    int greenish = 0;
-    int right = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.green() > 128 && c.red() == 0) {
-                ++greenish;
-                right = std::max(right, x);
-            }
-        }
-    EXPECT_GT(greenish, 60);
-    EXPECT_LT(right, 20 + 160); // only the 15 characters asked for
-    EXPECT_EQ(image.pixel(21, 20), QColor(Qt::black).rgb()); // the trace is blanked behind the text
 }
 
 } // namespace
