@@ -28,10 +28,15 @@ CTarnwellDlg::CTarnwellDlg(QWidget* parent)
     m_pageControl.setObjectName(QStringLiteral("129"));
     m_pageProgram.setObjectName(QStringLiteral("130"));
     m_pageRecord.setObjectName(QStringLiteral("131"));
-    const QSize pageSize(kPageWidth, kPageHeight);
-    for (QWidget* page : {static_cast<QWidget*>(&m_pageControl), static_cast<QWidget*>(&m_pageProgram),
-                          static_cast<QWidget*>(&m_pageRecord)})
-        page->setFixedSize(pageSize);
+    const QWidget* const pages[] = {&m_pageControl, &m_pageProgram, &m_pageRecord};
+    // Every page gets the same area; a larger desktop font may need more than the usual one, and
+    // a page is never squeezed below what its layout needs.
+    QSize pageSize(kPageWidth, kPageHeight);
+    for (const QWidget* page : pages)
+        pageSize = pageSize.expandedTo(page->minimumSizeHint());
+    m_pageControl.setFixedSize(pageSize);
+    m_pageProgram.setFixedSize(pageSize);
+    m_pageRecord.setFixedSize(pageSize);
     // Tab 0 is current after the first insert, so the Control page is the one shown.
     m_tab.addTab(&m_pageControl, QStringLiteral("Control"));
     m_tab.addTab(&m_pageProgram, QStringLiteral("Program"));
