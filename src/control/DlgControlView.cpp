@@ -167,6 +167,7 @@ void CDlgControl::CreateControls()
     m_btnSaveData = button(1040, "Save Data");
     m_lblElapsed = label(1041, "Elapsed time:");
     m_edElapsed = lineEdit(1042, false);
+    m_edElapsed->setEnabled(false); // shows the elapsed seconds; never typed into
     m_edElapsed->setMaximumWidth(90);
     m_lblMaxVoltage = label(1043, "MaxVoltage:  V");
     m_lblMaxCurrent = label(1044, "MaxCurrent:  A");
