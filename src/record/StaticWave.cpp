@@ -156,11 +156,6 @@ void CStaticWave::OnPaint()
     dc.drawImage(0, 0, m_bmpBack);
 }
 
-void CStaticWave::Invalidate()
-{
-    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
-}
-
 void CStaticWave::paintEvent(QPaintEvent*)
 {
     OnPaint();

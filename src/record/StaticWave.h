@@ -21,7 +21,7 @@ inline constexpr std::array<int, 7> kTimeScaleWindow = pslink::kTimeScaleWindows
 /// The black wave display: grid plus a red voltage and a yellow current trace, live (the samples
 /// of the running series) or record (a window of an opened record). Every paint rebuilds the whole
 /// picture off screen and shows it in one copy. The hosting page writes the public settings and
-/// then calls update() (from another thread: Invalidate()).
+/// then calls update() on the UI thread.
 class CStaticWave : public QWidget
 {
 public:
@@ -60,8 +60,6 @@ public:
     void DrawReadout(QPainter& dc);
     /// Paint handler: Render, then one copy of the back buffer to the window.
     void OnPaint();
-    /// Asks for a repaint; safe from any thread (the request is queued to the UI thread).
-    void Invalidate();
 
     /// The read-out label for time scale `nTimeScale`, first visible sample `nFirst`,
     /// position `nX` (0..50) and volts `nVolts` (0..35); empty for an index outside 0..6.

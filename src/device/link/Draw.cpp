@@ -142,7 +142,8 @@ void dsoDrawGridRecord(QPainter* dc, int left, int top, int right, int bottom, s
         for (int k = 0; k <= kTimeDivisions; k += every) {
             const int x = plot.left + plot.width() * k / kTimeDivisions;
             int boxLeft = x - widest / 2 - 3;
-            boxLeft = std::min(boxLeft, plot.right + 19 - (widest + 6)); // keep the last one on the control
+            // Keep the first and the last label on the control.
+            boxLeft = std::max(std::min(boxLeft, plot.right + 19 - (widest + 6)), plot.left - 19);
             dc->drawText(QRect(boxLeft, plot.bottom + 3, widest + 6, metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
                          labels[k]);
         }
