@@ -2,6 +2,8 @@
 // the failures that must leave the page as it was.
 #include "record/DlgRecord.h"
 
+#include "device/pslink.h"
+
 #include "support/DialogRecorder.h"
 
 #include <QApplication>
@@ -188,19 +190,28 @@ TEST_F(DlgRecordTest, OpenThatLoadsNothingKeepsThePage)
     ExpectBar(true, 50, 50);
 }
 
-TEST_F(DlgRecordTest, RecordSavedByTheSupplyOpensHere)
+TEST_F(DlgRecordTest, RecordSavedFromARunOpensHere)
 {
+    // A user-mode run of 60 samples on the simulated supply, saved as Save Data saves it.
+    pslink::ResetSimulators();
+    pslink::SetSimulateAll(true);
     CPowerSupply writer;
-    for (int i = 1; i <= 60; ++i)
-        writer.m_rows.push_back(std::to_string(i) + ",12.50,0.750\n");
+    ASSERT_EQ(writer.Connect(), 1);
+    writer.m_bOpenOutput = 1;
+    for (int i = 0; i < 60; ++i)
+        writer.ReadRecordSample();
+    CloseCOM(0);
+    pslink::SetSimulateAll(false);
     const QString path = m_dir.filePath(QStringLiteral("saved.csv"));
     ASSERT_EQ(writer.SaveRecord(path), 1);
+
     Open(path);
     EXPECT_EQ(m_page.m_edTotalTime.text(), QStringLiteral("60"));
     ExpectBar(true, 10, 0);
     ASSERT_EQ(m_page.m_supply.m_logVoltage.size(), 60u);
-    EXPECT_FLOAT_EQ(m_page.m_supply.m_logVoltage.back(), 12.5f);
-    EXPECT_FLOAT_EQ(m_page.m_supply.m_logCurrent.front(), 0.75f);
+    EXPECT_NEAR(m_page.m_supply.m_logVoltage.back(), writer.m_fVoltage, 0.005);
+    EXPECT_NEAR(m_page.m_supply.m_logCurrent.back(), writer.m_fCurrent, 0.0005);
+    EXPECT_GT(m_page.m_supply.m_logVoltage.back(), 0.0f);
 }
 
 } // namespace
