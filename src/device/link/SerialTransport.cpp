@@ -100,15 +100,11 @@ std::string SerialTransport::readSome(std::chrono::milliseconds timeout)
         if (left.count() <= 0 || m_stop.load())
             return {};
         if (!m_port->waitForReadyRead(static_cast<int>(std::min(left, kSlice).count()))) {
-            const auto err = m_port->error();
-            if (err == QSerialPort::ResourceError) {
-                m_failed = true;
+            if (m_port->error() == QSerialPort::ResourceError) {
+                m_failed = true; // the device is gone
                 return {};
             }
-            if (err != QSerialPort::NoError && err != QSerialPort::TimeoutError)
-                m_port->clearError();
-            else if (err == QSerialPort::TimeoutError)
-                m_port->clearError();
+            m_port->clearError(); // a time-out is the normal case here
         }
     }
 }

@@ -188,9 +188,9 @@ std::string SupplyResponder::executeScpi(const std::string& command)
     } else if (header == "MEAS:CURR?") {
         reply = formatCounts(m_supply.measuredMilliamps(), 3);
     } else if (header == "OUTP?") {
-        reply = m_supply.outputOn() ? "1" : "0";
+        reply.push_back(m_supply.outputOn() ? '1' : '0');
     } else if (header == "OUTP:MODE?" && m_quirks.modeQuery) {
-        reply = m_supply.constantCurrent() ? "CC" : "CV";
+        reply = std::string(m_supply.constantCurrent() ? "CC" : "CV", 2);
     }
     return reply.empty() ? reply : reply + m_quirks.lineEnd;
 }
