@@ -199,6 +199,9 @@ private:
     void StepPreset(bool bUp);
 
     QTimer m_timer[2];
+    /// One supply operation at a time between the worker (connect, setpoints) and the ticks: both
+    /// write the supply's setpoint digits. Never held while waiting on the other thread.
+    std::mutex m_hSupplyLock;
     std::mutex m_sleepLock;
     std::condition_variable m_wake;
     bool m_bWritingBack = false; ///< the OK write-back is rewriting the fields (UI thread)

@@ -52,6 +52,7 @@ void CDlgControl::OnTimer(int nIDEvent)
 {
     if (nIDEvent != kUserTimer && nIDEvent != kProgramTimer)
         return;
+    std::lock_guard<std::mutex> guard(m_hSupplyLock);
     // A supply that stopped answering would only give zeros; what was recorded stays for saving.
     if (m_bRunning.load() && dsoLinkAlive(m_supply.m_nDevice) == 0) {
         OnLinkLost();

@@ -64,8 +64,13 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
             CloseCOM(device);
             OnUi([this] { ShowDisconnectedState(); });
         } else {
-            m_supply.m_nPort = static_cast<std::int16_t>(m_nPortSelected.load());
-            if (m_supply.Connect() == 0) {
+            int nConnected = 0;
+            {
+                std::lock_guard<std::mutex> guard(m_hSupplyLock);
+                m_supply.m_nPort = static_cast<std::int16_t>(m_nPortSelected.load());
+                nConnected = m_supply.Connect();
+            }
+            if (nConnected == 0) {
                 CloseCOM(device);
                 OnUi([this] { ShowDisconnectedState(); });
             } else {
@@ -137,7 +142,10 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
                 bVoltage = m_bVoltageSelected.load();
             }))
             break;
-        m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
+        {
+            std::lock_guard<std::mutex> guard(m_hSupplyLock);
+            m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
+        }
         OnUi([this] {
             SetShown(m_btnOk, false);
             SetShown(m_btnOn, true);
@@ -188,8 +196,10 @@ void CDlgControl::StepPreset(bool bUp)
         fVolts = m_edVoltage->m_fValue;
         fAmps = m_edCurrent->m_fValue;
     });
-    if (bDone)
+    if (bDone) {
+        std::lock_guard<std::mutex> guard(m_hSupplyLock);
         m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
+    }
 }
 
 void CDlgControl::LoadProgramForRun(const QString& strPath)
