@@ -177,6 +177,12 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
 TEST_F(DlgControlRunTest, ProgramRunWithoutAUsableFileEndsAtOnce)
 {
     Connect();
+    // Cancelling the dialog still leaves program mode with its fields.
+    Click(1031);
+    EXPECT_EQ(m_page->m_supply.m_bProgramMode.load(), 1);
+    EXPECT_TRUE(Enabled(1037));
+    EXPECT_EQ(Text(1033), "");
+
     // Another extension is shown but not counted; at ON the load refuses it, on the UI thread.
     m_nextFile = WriteFile(QStringLiteral("prog.txt"), kHeader + "1,1.00,0.100\r\n");
     Click(1031);
