@@ -65,7 +65,6 @@ void SetTextIfDiffers(QLineEdit* edit, const QString& text)
 
 } // namespace
 
-
 CDlgControl::CDlgControl(QWidget* parent) : QWidget(parent)
 {
     CreateControls();
