@@ -12,8 +12,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// A little margin over the plain-text minimum: a unit that drops a command costs a whole tick.
-constexpr milliseconds kTextGap = text::kMinCommandGap + milliseconds(10);
+// A margin over the plain-text minimum: a unit that drops a command costs a whole tick, and a
+// USB bridge may hold one command back a little and pass the next on at once.
+constexpr milliseconds kTextGap = text::kMinCommandGap + milliseconds(15);
 // SCPI needs no spacing; a short one keeps the polling from flooding a slow USB bridge.
 constexpr milliseconds kScpiGap{10};
 constexpr milliseconds kScpiFirstByte{1500};
