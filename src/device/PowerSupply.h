@@ -79,8 +79,8 @@ public:
     float m_fCurrent = 0.0f;
     std::atomic<int> m_nSample{0};
     std::atomic<int> m_nCycles{1};
-    std::deque<std::string> m_rows;
-    std::deque<std::string> m_lines;
+    std::deque<std::string> m_rows;  ///< record rows, each ending in "\n" (not kept in display mode)
+    std::deque<std::string> m_lines; ///< lines of the last file read (not kept in display mode)
     std::deque<int> m_logTime;
     std::deque<float> m_logVoltage;
     std::deque<float> m_logCurrent;

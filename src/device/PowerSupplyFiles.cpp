@@ -8,6 +8,8 @@
 #include <QFile>
 
 #include <charconv>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -57,44 +59,59 @@ int CPowerSupply::LoadFile(QString strPath)
     }
     file.close();
 
-    std::deque<std::string> lines;
-    forEachLine(data, [&](const char* b, const char* e) {
-        std::string line;
-        line.reserve(static_cast<size_t>(e - b) + 1);
-        line.assign(b, e);
-        line += '\n';
-        lines.push_back(std::move(line));
-    });
+    std::vector<std::string_view> lines; // views into `data`, without their line ends
+    forEachLine(data, [&](const char* b, const char* e) { lines.emplace_back(b, static_cast<size_t>(e - b)); });
+
+    // A display-mode object only draws its record: it keeps neither the lines nor the record
+    // rows, which would cost two heap strings a row and most of the load time of a long record.
+    const bool keepText = m_bDisplayMode.load() == 0;
+    std::deque<std::string> lineCopies;
+    if (keepText) {
+        for (const std::string_view line : lines) {
+            std::string copy;
+            copy.reserve(line.size() + 1);
+            copy.append(line);
+            copy += '\n';
+            lineCopies.push_back(std::move(copy));
+        }
+    }
 
     {
+        // The old contents are freed after the lock is released.
+        std::deque<std::string> oldRows, oldLines;
+        std::deque<int> oldTime;
+        std::deque<float> oldVoltage, oldCurrent;
         std::lock_guard<std::mutex> guard(m_hLock);
         m_nPointsPerCycle = 0;
-        m_rows.clear();
-        m_progTime.clear();
-        m_progVoltage.clear();
-        m_progCurrent.clear();
-        m_lines.swap(lines);
+        oldRows.swap(m_rows);
+        oldTime.swap(m_progTime);
+        oldVoltage.swap(m_progVoltage);
+        oldCurrent.swap(m_progCurrent);
+        oldLines.swap(m_lines);
+        m_lines.swap(lineCopies);
         m_nPlayIndex = 0;
         if (m_bDisplayMode.load() != 0)
             m_nCycles = 1;
         if (m_bCountOnly.load() != 0) {
-            m_nPointsPerCycle = static_cast<int>(m_lines.size()) - 1;
+            m_nPointsPerCycle = static_cast<int>(lines.size()) - 1;
             return 1;
         }
     }
 
+    // Painting may run between batches of rows; a batch keeps the lock traffic small.
+    constexpr int kRowsPerLock = 1024;
+    std::unique_lock<std::mutex> lock(m_hLock, std::defer_lock);
+    int rowsUnderLock = 0;
     const int cycles = m_nCycles.load();
     int perCycle = 0;
     for (int pass = 0; pass < cycles; ++pass) {
         bool first = true;
         long previous = 0;
-        for (size_t i = 1; i < m_lines.size(); ++i) {
-            const std::string& line = m_lines[i];
+        for (size_t i = 1; i < lines.size(); ++i) {
+            const std::string_view line = lines[i];
             const size_t comma1 = line.find(',');
-            const long time = ParseInt(std::string_view(line).substr(0, comma1));
-            const std::string_view rest = comma1 == std::string::npos
-                                              ? std::string_view(line)
-                                              : std::string_view(line).substr(comma1 + 1);
+            const long time = ParseInt(line.substr(0, comma1));
+            const std::string_view rest = comma1 == std::string_view::npos ? line : line.substr(comma1 + 1);
             const size_t comma2 = rest.find(',');
             const std::string_view voltageText =
                 comma2 == std::string_view::npos ? std::string_view() : rest.substr(0, comma2);
@@ -109,20 +126,29 @@ int CPowerSupply::LoadFile(QString strPath)
             const float volts = static_cast<float>(ParseFloat(voltageText));
             const float amps = static_cast<float>(ParseFloat(currentText));
             std::string row;
-            row.reserve(voltageText.size() + currentText.size() + 13);
-            appendInt(row, static_cast<long long>(perCycle) * pass + time);
-            row += ',';
-            row.append(voltageText);
-            row += ',';
-            row.append(currentText);
+            if (keepText) {
+                row.reserve(voltageText.size() + currentText.size() + 14);
+                appendInt(row, static_cast<long long>(perCycle) * pass + time);
+                row += ',';
+                row.append(voltageText);
+                row += ',';
+                row.append(currentText);
+                row += '\n';
+            }
 
-            std::lock_guard<std::mutex> guard(m_hLock);
+            if (!lock.owns_lock())
+                lock.lock();
             m_progTime.push_back(static_cast<int>(time));
             m_progVoltage.push_back(volts);
             m_progCurrent.push_back(amps);
-            m_rows.push_back(std::move(row));
+            if (keepText)
+                m_rows.push_back(std::move(row));
             if (pass == 0)
                 m_nPointsPerCycle = ++perCycle;
+            if (++rowsUnderLock == kRowsPerLock) {
+                rowsUnderLock = 0;
+                lock.unlock();
+            }
         }
     }
     return 1;

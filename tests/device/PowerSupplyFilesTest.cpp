@@ -149,11 +149,17 @@ TEST_F(PowerSupplyFiles, SavedRecordHasTheHeaderAndCrLf)
     ASSERT_EQ(ps.SaveRecord(path), 1);
     EXPECT_EQ(read(path), QByteArray("Time(S),Voltage(V),Current(A)\r\n1,5.00,0.250\r\n2,5.00,0.251\r\n"));
 
-    // A saved record loads back with its rows as they stood.
+    // A saved record loads back with its rows as they stood; a viewer keeps only the numbers.
+    CPowerSupply loader;
+    ASSERT_EQ(loader.LoadFile(path), 1);
+    EXPECT_EQ(loader.m_rows, ps.m_rows);
     CPowerSupply viewer;
     viewer.m_bDisplayMode = 1;
     ASSERT_EQ(viewer.LoadFile(path), 1);
-    EXPECT_EQ(viewer.m_rows, ps.m_rows);
+    viewer.ExpandProgram();
+    EXPECT_TRUE(viewer.m_rows.empty());
+    EXPECT_EQ(viewer.m_logTime, (std::deque<int>{1, 2}));
+    EXPECT_EQ(viewer.m_logCurrent, (std::deque<float>{0.25f, 0.251f}));
 }
 
 TEST_F(PowerSupplyFiles, SaveRecordAsFollowsTheDialog)
