@@ -188,6 +188,26 @@ TEST(SerialSim, ProgramPointsArriveInOrderWithTheTextSpacingKept)
     EXPECT_TRUE(QTest::qWaitFor([&] { return read().centivolts == 300; }, 3000));
 }
 
+TEST(SerialSim, SetpointStreamDoesNotStarveTheReadings)
+{
+    SimProcess sim({"--dialect", "text", "--load", "10"});
+    Com1 com("text:" + sim.path());
+    ASSERT_TRUE(connectSequence());
+    dsoOpenOutput(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return read() == Reading{500, 500, 1, 1, 0}; }, 3000));
+    sim.control("load 2");
+    // The wheel turning steadily: a new voltage setpoint every few milliseconds. In constant
+    // current at 1 A into 2 ohm the readings do not depend on which one the supply has.
+    int step = 0;
+    const bool updated = QTest::qWaitFor([&] {
+        setPoint(500 + (++step % 2), 1000);
+        return read() == Reading{200, 1000, 1, 0, 1};
+    }, 4000);
+    const Reading r = read();
+    EXPECT_TRUE(updated) << r.centivolts << " " << r.milliamps << " " << r.out << r.cv << r.cc << " "
+                         << sim.log().mid(sim.log().size() - 12).join(' ').toStdString() << sim.errors().toStdString();
+}
+
 TEST(SerialSim, HangDropsTheLinkWithoutBlockingAndCloseReturnsPromptly)
 {
     SimProcess sim({"--dialect", "text", "--latency", "50", "--baud", "9600"});

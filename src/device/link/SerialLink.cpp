@@ -50,7 +50,6 @@ struct Shared
     unsigned versionServed = 0;
     std::string version;
 
-    Dialect dialect = Dialect::Auto;
     bool portFailed = false;
     Clock::time_point lastAnswer = Clock::now();
     int centivolts = 0;
@@ -112,7 +111,6 @@ void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
             guard.lock();
             s.version = identity;
             s.versionServed = asked;
-            s.dialect = session.dialect();
             s.lastAnswer = std::max(s.lastAnswer, session.lastAnswer());
             s.changed.notify_all();
             continue;
@@ -122,10 +120,14 @@ void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
             s.wake.wait_for(guard, kIdleWait);
             continue;
         }
-        if (!s.pending.empty()) {
-            const Command command = s.pending.front();
-            s.pending.pop_front();
-            guard.unlock();
+        // What is waiting now goes out before the next poll; what arrives meanwhile waits for
+        // the one after, so a steadily turning wheel cannot starve the readings.
+        std::deque<Command> batch;
+        batch.swap(s.pending);
+        guard.unlock();
+        for (const Command& command : batch) {
+            if (s.stop.load())
+                break;
             switch (command.kind) {
             case Command::Voltage:
                 session.setVoltage(command.value);
@@ -137,10 +139,9 @@ void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
                 session.setOutput(command.value != 0);
                 break;
             }
-            pollStep = 0; // show the effect as soon as possible: state first
-            continue;
         }
-        guard.unlock();
+        if (s.stop.load())
+            break;
 
         std::optional<int> value;
         std::optional<SerialSession::State> state;
@@ -325,7 +326,6 @@ std::unique_ptr<Link> OpenSerialLink(const QString& target)
     if (!parsed)
         return nullptr;
     auto shared = std::make_shared<Shared>();
-    shared->dialect = parsed->dialect;
     // A QThread, not a bare std::thread: the serial port's notifiers want one.
     QThread* thread = QThread::create(runLink, shared, *parsed);
     thread->setObjectName(QStringLiteral("serial link"));
