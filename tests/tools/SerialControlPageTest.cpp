@@ -1,0 +1,91 @@
+// The Control page on a serial supply: tarnwell-sim on a pseudo-terminal behind COM1.
+
+#include "SimProcess.h"
+
+#include "control/DlgControl.h"
+#include "device/pslink.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <memory>
+
+namespace {
+
+void click(QWidget* page, int nID)
+{
+    auto* button = page->findChild<QAbstractButton*>(QString::number(nID));
+    ASSERT_NE(button, nullptr) << nID;
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+}
+
+QString text(QWidget* page, int nID)
+{
+    if (auto* edit = page->findChild<QLineEdit*>(QString::number(nID)))
+        return edit->text();
+    if (auto* label = page->findChild<QLabel*>(QString::number(nID)))
+        return label->text();
+    if (auto* button = page->findChild<QAbstractButton*>(QString::number(nID)))
+        return button->text();
+    return {};
+}
+
+} // namespace
+
+TEST(SerialControlPage, RunOnASerialSupplyEndsWhenItStopsAnswering)
+{
+    SimProcess sim({"--dialect", "text", "--latency", "30", "--baud", "9600", "--load", "10"});
+    ASSERT_FALSE(sim.path().isEmpty());
+    pslink::SetSimulateAll(false);
+    qputenv("TARNWELL_COM1", sim.path().toLocal8Bit()); // dialect found on Connect
+
+    std::uint16_t nLanguage = 0;
+    auto page = std::make_unique<CDlgControl>();
+    page->m_pLanguage = &nLanguage;
+    page->resize(900, 500);
+    page->show();
+
+    click(page.get(), 1003);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 5000));
+    click(page.get(), 1023);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
+
+    // The readings reach the page through the link thread's cache: 5 V into 10 ohm.
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        page->OnTimer(CDlgControl::kUserTimer);
+        return text(page.get(), 1005) == "5.00";
+    }, 3000));
+
+    sim.control("hang");
+    qint64 slowestTick = 0;
+    const bool ended = QTest::qWaitFor([&] {
+        if (page->IsTimerActive(CDlgControl::kUserTimer)) {
+            QElapsedTimer tick;
+            tick.start();
+            page->OnTimer(CDlgControl::kUserTimer);
+            slowestTick = std::max(slowestTick, tick.elapsed());
+        }
+        return page->m_bConnected.load() == 0;
+    }, 6000);
+    ASSERT_TRUE(ended);
+    EXPECT_LT(slowestTick, 200) << "a tick must never wait for the wire";
+    EXPECT_FALSE(page->IsTimerActive(CDlgControl::kUserTimer));
+    const int nSamples = page->m_supply.m_nSample.load();
+    EXPECT_GE(nSamples, 1) << "the samples before the loss are kept";
+    EXPECT_EQ(text(page.get(), 1028), "DisConnected");
+
+    // The supply is back: connecting again works.
+    sim.control("resume");
+    click(page.get(), 1003);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 5000));
+
+    QElapsedTimer closing;
+    closing.start();
+    page.reset();
+    EXPECT_LT(closing.elapsed(), 2000);
+    qunsetenv("TARNWELL_COM1");
+}
