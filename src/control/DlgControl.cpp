@@ -21,25 +21,8 @@
 namespace {
 
 // Whole text a number in the C locale, blanks around it allowed.
-bool ParseWholeFloat(const QString& text, float& value)
-{
-    const QByteArray bytes = text.trimmed().toLatin1();
-    if (bytes.isEmpty())
-        return false;
-    const char* first = bytes.constData();
-    const char* last = first + bytes.size();
-    if (*first == '+')
-        ++first;
-    float parsed = 0.0f;
-    const auto res = std::from_chars(first, last, parsed);
-    if (res.ec != std::errc() || res.ptr != last)
-        return false;
-    value = parsed;
-    return true;
-}
-
 template <typename Int>
-bool ParseWholeInt(const QString& text, Int& value)
+bool ParseWholeNumber(const QString& text, Int& value)
 {
     const QByteArray bytes = text.trimmed().toLatin1();
     if (bytes.isEmpty())
@@ -141,11 +124,11 @@ int CDlgControl::ReadBoundValues()
         const QString& prompt;
     };
     const Step steps[] = {
-        {[&] { return ParseWholeFloat(m_edVoltage->text(), m_fTypedVoltage); }, number},
-        {[&] { return ParseWholeFloat(m_edCurrent->text(), m_fTypedCurrent); }, number},
-        {[&] { return ParseWholeInt(m_edElapsed->text(), m_nElapsed); }, integer},
-        {[&] { return ParseWholeInt(m_edTotalTime->text(), m_nTotalTime); }, integer},
-        {[&] { return ParseWholeInt(m_edCycles->text(), m_nCycleCount); }, integer},
+        {[&] { return ParseWholeNumber(m_edVoltage->text(), m_fTypedVoltage); }, number},
+        {[&] { return ParseWholeNumber(m_edCurrent->text(), m_fTypedCurrent); }, number},
+        {[&] { return ParseWholeNumber(m_edElapsed->text(), m_nElapsed); }, integer},
+        {[&] { return ParseWholeNumber(m_edTotalTime->text(), m_nTotalTime); }, integer},
+        {[&] { return ParseWholeNumber(m_edCycles->text(), m_nCycleCount); }, integer},
     };
     for (const Step& step : steps) {
         if (!step.read()) {

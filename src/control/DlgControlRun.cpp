@@ -124,12 +124,7 @@ void CDlgControl::OnBnClickedProgramMode()
     for (QWidget* w : std::initializer_list<QWidget*>{m_edProgramFile, m_edTotalTime, m_edCycles})
         SetEnabled(w, true);
 
-    platform::FileDialogRequest request;
-    request.save = false;
-    request.title = QStringLiteral("Open File...");
-    request.filter = QStringLiteral("Program Files(*.csv)|*.csv|");
-    request.defaultExt = QStringLiteral(".set");
-    const std::optional<QString> path = platform::ChooseFile(request);
+    const std::optional<QString> path = platform::ChooseFile(CPowerSupply::OpenFileRequest());
     if (!path)
         return;
     m_strProgramPath = *path;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Dialogs.h"
+
 #include <QString>
 
 #include <atomic>
@@ -49,6 +51,8 @@ public:
     void SaveRecordAs();
     /// Writes the header and every record row; 1 when written, 0 on failure (reported).
     int SaveRecord(QString strPath);
+    /// The open dialog for program and record files, shared by every page that opens them.
+    static platform::FileDialogRequest OpenFileRequest();
 
     // ---- Digit form ----
     static void EncodeVoltage(float fVolts, unsigned char* pDigits);

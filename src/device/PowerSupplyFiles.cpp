@@ -154,14 +154,16 @@ int CPowerSupply::LoadFile(QString strPath)
     return 1;
 }
 
+platform::FileDialogRequest CPowerSupply::OpenFileRequest()
+{
+    return {false, QStringLiteral("Open File..."), QStringLiteral("Program Files(*.csv)|*.csv|"),
+            QStringLiteral(".set")};
+}
+
 void CPowerSupply::SaveRecordAs()
 {
-    platform::FileDialogRequest request;
-    request.save = true;
-    request.title = QStringLiteral("Save Data As CSV...");
-    request.filter = QStringLiteral("CSV File(*.csv)|*.csv||");
-    request.defaultExt = QStringLiteral(".csv");
-    const std::optional<QString> path = platform::ChooseFile(request);
+    const std::optional<QString> path = platform::ChooseFile(
+        {true, QStringLiteral("Save Data As CSV..."), QStringLiteral("CSV File(*.csv)|*.csv||"), QStringLiteral(".csv")});
     if (path && HasExtension(*path, QStringLiteral(".csv")))
         SaveRecord(*path);
 }

@@ -1,9 +1,10 @@
 #include "program/BitmapFile.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QGuiApplication>
 #include <QList>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QScreen>
 #include <QWidget>
 
@@ -188,15 +189,8 @@ int WriteBitmapFile(const QString& strPath, QWidget* pWnd, QString* pstrError)
     if (bytes.isEmpty())
         return fail(QStringLiteral("the picture is too large"));
 
-    QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString strWhy = file.errorString();
-        file.cancelWriting();
+    QString strWhy;
+    if (!platform::WriteFileAtomically(strPath, bytes, &strWhy))
         return fail(strWhy);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
     return 1;
 }

@@ -1,6 +1,7 @@
 #include "program/DlgProgram.h"
 
 #include "device/PowerSupply.h"
+#include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 #include "program/BitmapFile.h"
 
@@ -11,7 +12,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -247,17 +247,8 @@ int CDlgProgram::SaveProgramFile()
         bytes += strLine.toLatin1() + "\r\n";
 
     // Written beside the target and renamed over it, so a failed save keeps the old file.
-    QSaveFile file(m_strSavePath);
     QString strError;
-    if (!file.open(QIODevice::WriteOnly)) {
-        strError = file.errorString();
-    } else if (file.write(bytes) != bytes.size()) {
-        strError = file.errorString();
-        file.cancelWriting();
-    } else if (!file.commit()) {
-        strError = file.errorString();
-    }
-    if (!strError.isNull()) {
+    if (!platform::WriteFileAtomically(m_strSavePath, bytes, &strError)) {
         platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(strError.left(1024)));
         return 0;
     }
@@ -266,12 +257,7 @@ int CDlgProgram::SaveProgramFile()
 
 void CDlgProgram::OnBnClickedOpen()
 {
-    platform::FileDialogRequest request;
-    request.save = false;
-    request.title = QStringLiteral("Open File...");
-    request.filter = QStringLiteral("Program Files(*.csv)|*.csv|");
-    request.defaultExt = QStringLiteral(".set");
-    const std::optional<QString> path = platform::ChooseFile(request);
+    const std::optional<QString> path = platform::ChooseFile(CPowerSupply::OpenFileRequest());
     if (!path)
         return;
     if (!CPowerSupply::HasExtension(*path, QStringLiteral(".csv"))

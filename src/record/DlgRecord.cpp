@@ -226,11 +226,7 @@ void CDlgRecord::OnSelchangeDisplay()
 
 void CDlgRecord::OnBnClickedOpen()
 {
-    platform::FileDialogRequest request;
-    request.title = QStringLiteral("Open File...");
-    request.filter = QStringLiteral("Program Files(*.csv)|*.csv|");
-    request.defaultExt = QStringLiteral(".set");
-    const std::optional<QString> path = platform::ChooseFile(request);
+    const std::optional<QString> path = platform::ChooseFile(CPowerSupply::OpenFileRequest());
     if (path) {
         // A name that is refused or a file that cannot be read is reported by LoadFile; the page
         // then keeps the record and the fields it had, so they never name a file not shown.
