@@ -5,7 +5,6 @@
 #include <QValidator>
 #include <QWheelEvent>
 
-#include <cstdio>
 
 namespace {
 
@@ -88,9 +87,8 @@ void CEditEX::OnMouseWheel(int nDelta)
         if (m_fValue < 0.0f)
             m_fValue = 0.0f;
     }
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, m_bVoltage ? "%.2f" : "%.3f", static_cast<double>(m_fValue));
-    m_strText = QString::fromLatin1(buffer);
+    // QString::number formats in the C locale whatever the user's locale is.
+    m_strText = QString::number(static_cast<double>(m_fValue), 'f', m_bVoltage ? 2 : 3);
     setText(m_strText);
     // Sent whether or not the value moved (a clamped step resends the limit); failures go unreported.
     m_supply.SetSetpoint(m_fValue, m_fValue, m_bVoltage);
