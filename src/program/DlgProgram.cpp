@@ -367,8 +367,17 @@ bool CDlgProgram::eventFilter(QObject* watched, QEvent* event)
     } else if ((watched == &m_editVoltage || watched == &m_editCurrent)
                && event->type() == QEvent::Wheel) {
         // The wheel steps from the value shown, typed or stepped, not from the last wheel value.
+        // A typed value beyond the supply's range starts from the limit: the field only clamps
+        // upwards steps, and a step down from 40 must not send 39 V.
         auto* pEdit = static_cast<CEditEX*>(watched);
-        pEdit->m_fValue = static_cast<float>(CPowerSupply::ParseFloat(Narrow(pEdit->text())));
+        float fValue = static_cast<float>(CPowerSupply::ParseFloat(Narrow(pEdit->text())));
+        if (pEdit->m_bVoltage != 0) {
+            if (fValue > 32.0f)
+                fValue = 32.0f;
+        } else if (fValue > 5.1f) {
+            fValue = 5.1f;
+        }
+        pEdit->m_fValue = fValue < 0.0f ? 0.0f : fValue;
     }
     return QWidget::eventFilter(watched, event);
 }

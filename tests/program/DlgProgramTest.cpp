@@ -198,6 +198,24 @@ TEST_F(ProgramPageTest, WheelStartsFromTheShownValue)
     page.m_editCurrent.setText(QStringLiteral("5.05"));
     Wheel(&page.m_editCurrent, -120);
     EXPECT_EQ(page.m_editCurrent.text(), QStringLiteral("5.100"));
+
+    // A typed value beyond the limit steps down from the limit: nothing above it is sent.
+    pslink::ResetSimulators();
+    pslink::SetSimulateAll(true);
+    ASSERT_EQ(OpenCOM(0, 0), 1);
+    pslink::SimulatedSupply* sim = pslink::SimulatorFor(0);
+    ASSERT_NE(sim, nullptr);
+    page.m_editVoltage.setText(QStringLiteral("40"));
+    Wheel(&page.m_editVoltage, 120);
+    EXPECT_EQ(page.m_editVoltage.text(), QStringLiteral("31.00"));
+    EXPECT_EQ(sim->setCentivolts(), 3100);
+    page.m_editCurrent.setText(QStringLiteral("9"));
+    Wheel(&page.m_editCurrent, 120);
+    EXPECT_EQ(page.m_editCurrent.text(), QStringLiteral("5.000"));
+    EXPECT_EQ(sim->setMilliamps(), 5000);
+    CloseCOM(0);
+    pslink::SetSimulateAll(false);
+    pslink::ResetSimulators();
 }
 
 TEST_F(ProgramPageTest, SaveWritesHeaderOnlyInTheNewState)
