@@ -36,7 +36,9 @@ void CItemEdit::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (event->key() == Qt::Key_Backspace) {
+    // Backspace and Delete edit; some platforms give Delete the DEL character as its text, which
+    // must not make the filter drop the key.
+    if (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete) {
         QLineEdit::keyPressEvent(event);
         return;
     }
