@@ -4,7 +4,7 @@
 
 #include <QPainter>
 
-#include <cstdio>
+#include <charconv>
 #include <vector>
 
 CStaticWave::CStaticWave(QWidget* parent) : QWidget(parent)
@@ -100,41 +100,52 @@ void CStaticWave::DrawRecordWaves(QPainter& dc)
         DrawReadout(dc);
 }
 
+namespace {
+
+// "%.1f" without the process locale: QApplication takes LC_NUMERIC from the environment, and a
+// German one would turn "12.5Min" into "12,5Min". to_chars rounds exactly as printf does.
+QString Fixed1(double value)
+{
+    char buffer[64];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
+}
+
+} // namespace
+
 QString CStaticWave::FormatReadout(std::uint16_t nTimeScale, std::uint32_t nFirst, int nX, int nVolts)
 {
     const double fAmps = nVolts * 0.2;
     const float fMinutes = static_cast<float>(nFirst) / 60.0f;
     const float fHours = static_cast<float>(nFirst) / 3600.0f;
-    char buffer[96];
+    QString strTime;
     switch (nTimeScale) {
     case 0:
-        std::snprintf(buffer, sizeof buffer, "%ldSec %dV %.1fA", static_cast<long>(nFirst) + nX, nVolts, fAmps);
+        strTime = QString::number(static_cast<long long>(nFirst) + nX) + QLatin1String("Sec");
         break;
     case 1:
-        std::snprintf(buffer, sizeof buffer, "%.1fMin %dV %.1fA", static_cast<double>(fMinutes) + nX * 0.1, nVolts,
-                      fAmps);
+        strTime = Fixed1(static_cast<double>(fMinutes) + nX * 0.1) + QLatin1String("Min");
         break;
     case 2:
-        std::snprintf(buffer, sizeof buffer, "%.1fMin %dV %.1fA", static_cast<double>(fMinutes) + nX * 0.5, nVolts,
-                      fAmps);
+        strTime = Fixed1(static_cast<double>(fMinutes) + nX * 0.5) + QLatin1String("Min");
         break;
     case 3:
-        std::snprintf(buffer, sizeof buffer, "%dMin %dV %.1fA",
-                      static_cast<int>(static_cast<double>(fMinutes) + nX * 2.0), nVolts, fAmps);
+        strTime = QString::number(static_cast<int>(static_cast<double>(fMinutes) + nX * 2.0)) + QLatin1String("Min");
         break;
     case 4:
-        std::snprintf(buffer, sizeof buffer, "%.1fh %dV %.1fA", static_cast<double>(fHours) + nX * 0.1, nVolts, fAmps);
+        strTime = Fixed1(static_cast<double>(fHours) + nX * 0.1) + QLatin1String("h");
         break;
     case 5:
-        std::snprintf(buffer, sizeof buffer, "%.1fh %dV %.1fA", static_cast<double>(fHours) + nX * 0.5, nVolts, fAmps);
+        strTime = Fixed1(static_cast<double>(fHours) + nX * 0.5) + QLatin1String("h");
         break;
     case 6:
-        std::snprintf(buffer, sizeof buffer, "%.1fh %dV %.1fA", static_cast<double>(fHours) + nX * 2.0, nVolts, fAmps);
+        strTime = Fixed1(static_cast<double>(fHours) + nX * 2.0) + QLatin1String("h");
         break;
     default:
         return {};
     }
-    return QString::fromLatin1(buffer);
+    return strTime + QLatin1Char(' ') + QString::number(nVolts) + QLatin1String("V ") + Fixed1(fAmps) +
+           QLatin1Char('A');
 }
 
 void CStaticWave::DrawReadout(QPainter& dc)

@@ -15,7 +15,8 @@
 #include <QPen>
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -40,22 +41,20 @@ QFont LabelFont(int pixels)
     return font;
 }
 
-// Time label at `seconds` for time-scale index `timeScale`: seconds, minutes or hours.
+// Time label at `seconds` for time-scale index `timeScale`: seconds, minutes or hours. Formatted
+// without the process locale, which may use a decimal comma.
 QString TimeLabel(double seconds, int timeScale)
 {
-    char buffer[32];
-    if (timeScale <= 0) {
-        std::snprintf(buffer, sizeof buffer, "%.0fs", seconds);
-    } else {
-        const bool hours = timeScale >= 4;
-        const double value = seconds / (hours ? 3600.0 : 60.0);
-        std::snprintf(buffer, sizeof buffer, "%.1f", value);
-        QString text = QString::fromLatin1(buffer);
-        if (text.endsWith(QLatin1String(".0")))
-            text.chop(2);
-        return text + QLatin1String(hours ? "h" : "min");
-    }
-    return QString::fromLatin1(buffer);
+    if (timeScale <= 0)
+        return QString::number(std::llround(seconds)) + QLatin1Char('s');
+    const bool hours = timeScale >= 4;
+    const double value = seconds / (hours ? 3600.0 : 60.0);
+    char buffer[64];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    QString text = res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
+    if (text.endsWith(QLatin1String(".0")))
+        text.chop(2);
+    return text + QLatin1String(hours ? "h" : "min");
 }
 
 // Lines, border and the two vertical scales shared by both grids.
