@@ -3,13 +3,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 namespace {
@@ -208,4 +212,35 @@ TEST(ListCtrlEX, EditorMovesBetweenCellsAndIgnoresEmptyArea)
     QCoreApplication::processEvents();
     EXPECT_EQ(list.rowCount(), 0);
     EXPECT_FALSE(list.m_itemEdit.isVisible());
+}
+
+TEST(ListCtrlEX, RightClickMenuDeletesTheClickedRow)
+{
+    EditFixture f;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    CListCtrlEX& list = *f.list;
+
+    // With a row selected, the right-click menu offers the two deletions; its first entry
+    // deletes that row and the stored row behind it.
+    const QPoint at = f.CellCentre(1, 2);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+    QStringList entries;
+    std::function<void(int)> answerMenu = [&](int triesLeft) {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            if (triesLeft > 0)
+                QTimer::singleShot(10, &list, [&, triesLeft] { answerMenu(triesLeft - 1); });
+            return;
+        }
+        for (QAction* action : menu->actions())
+            entries << action->text();
+        menu->actions().value(0)->trigger();
+        menu->close();
+    };
+    QTimer::singleShot(0, &list, [&] { answerMenu(200); });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list.viewport(), &event);
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("DeleteOneRow"), QStringLiteral("DeleteAllRows")}));
+    EXPECT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(Stored(list), (std::vector<QString>{QStringLiteral("1,1.00,0.100"), QStringLiteral("3,1.00,0.100")}));
 }
