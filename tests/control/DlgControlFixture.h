@@ -90,10 +90,19 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() >= target; }));
     }
 
-    void Connect()
+    /// Connects through the button and the worker.
+    void ConnectByButton()
     {
         Click(1003);
         ASSERT_TRUE(WaitFor([&] { return m_page->m_bConnected.load() != 0; }));
+    }
+
+    /// Connects at once on this thread, for tests about what follows a connect: waiting for the
+    /// worker would only add its sleep. (The worker's control changes run inline here.)
+    void Connect()
+    {
+        m_page->ExecuteCommand(CMD_CONNECT, 0);
+        ASSERT_EQ(m_page->m_bConnected.load(), 1);
     }
 
     pslink::SimulatedSupply* Sim() const { return pslink::SimulatorFor(0); }

@@ -27,7 +27,7 @@ TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
     EXPECT_TRUE(Item<QRadioButton>(1030)->isChecked());
     EXPECT_EQ(Item<QComboBox>(1027)->currentIndex(), -1) << "no port selected: COM1 is used";
 
-    Connect();
+    ConnectByButton();
     EXPECT_EQ(Sim()->Log(), (Log{"OpenCOM 0", "dsoReadVersion", "dsoCloseOutput", "dsoSetVoltage 0,5,0,0",
                                  "dsoSetCurrent 1,0,0,0", "dsoOpenPower"}));
     EXPECT_EQ(Text(1043), "MaxVoltage:  32V");
@@ -143,14 +143,16 @@ TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
 TEST_F(DlgControlTest, ClicksWithinOnePassAreQueuedOnce)
 {
     Connect();
-    // Start right after a pass, so the clicks land within one sleep of the worker.
+    // Start right after a pass, so the clicks land within one sleep of the worker and the next
+    // pass is the one that drains them.
     const int pass = m_page->m_nPass.load();
     ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() > pass; }));
+    const int clicked = m_page->m_nPass.load();
     for (int i = 0; i < 3; ++i)
         Click(1020);
     EXPECT_LE(m_page->m_queue.Pending().size(), 1u);
-    ASSERT_TRUE(WaitFor([&] { return Text(1004) == "6.00"; }));
-    WaitForPasses(1);
+    ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() > clicked; }));
+    EXPECT_TRUE(m_page->m_queue.Pending().empty());
     EXPECT_EQ(Text(1004), "6.00") << "three UP clicks in one pass move one step";
     EXPECT_EQ(Sim()->setCentivolts(), 600);
 }
@@ -191,9 +193,9 @@ TEST_F(DlgControlTest, OkWriteBackDoesNotRedirectTheApply)
     FocusField(1006);
     SelectStep(1);
     m_page->m_edCurrent->m_fValue = 2.0f;
-    Click(1020);
-    ASSERT_TRUE(WaitFor([&] { return Text(1006) == "2.100"; }));
-    ASSERT_TRUE(WaitFor([&] { return sim->setMilliamps() == 2100; }));
+    m_page->ExecuteCommand(CMD_UP, 0);
+    ASSERT_EQ(Text(1006), "2.100");
+    ASSERT_EQ(sim->setMilliamps(), 2100);
 
     Type(1004, "12");
     Click(1024);
@@ -253,8 +255,8 @@ TEST_F(DlgControlTest, LanguageListRecaptionsThePage)
     EXPECT_EQ(Text(1043), "MaxVoltage:  V");
 
     m_nLanguage = 1;
-    Click(1003);
-    ASSERT_TRUE(WaitFor([&] { return m_page->m_bConnected.load() == 0; }));
+    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    ASSERT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(1043), QStringLiteral("最大电压:  V"));
     EXPECT_EQ(Text(1003), QStringLiteral(" 连接"));
 }
