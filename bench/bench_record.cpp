@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -162,6 +163,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // QApplication takes LC_NUMERIC from the environment; the figures and the generated file
+    // are C-locale text.
+    std::setlocale(LC_NUMERIC, "C");
     platform::SetDialogHandlers([](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); },
                                 {});
 

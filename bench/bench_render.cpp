@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -67,6 +68,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // QApplication takes LC_NUMERIC from the environment; the figures are C-locale text.
+    std::setlocale(LC_NUMERIC, "C");
 
     CPowerSupply record;
     Fill(record, kRecordSamples);
