@@ -82,8 +82,12 @@ void CDlgControl::OnTimer(int nIDEvent)
 
     if (m_supply.m_bExpandPending.exchange(0) != 0)
         m_supply.ExpandProgram();
+    // Whether a point was played, from the play index rather than m_bFinished: the worker may
+    // clear that flag between the two lines, and the finished run would then read one more
+    // sample and record it.
+    const int nPlayed = m_supply.m_nPlayIndex.load();
     m_supply.ApplyNextPoint();
-    if (m_supply.m_bFinished.load() != 0)
+    if (m_supply.m_nPlayIndex.load() == nPlayed)
         return;
     m_edVoltage->setText(m_supply.m_strSetVoltage);
     m_edCurrent->setText(m_supply.m_strSetCurrent);

@@ -88,7 +88,13 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
     case CMD_ON: {
         QString strPath;
         QString strCycles;
+        bool bLinked = false;
         const bool bStarted = OnUi([&] {
+            // An ON queued behind a disconnect finds no link: a run would only clear the last
+            // run's samples (a program run also its record rows) and then end at its first tick.
+            bLinked = m_bConnected.load() != 0;
+            if (!bLinked)
+                return;
             if (m_bRunning.load())
                 EndRun(); // never two runs, never an orphaned timer
             // Running from here on: a Program mode click now is refused, so its count-only load
@@ -100,7 +106,7 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
             strPath = m_strProgramPath;
             strCycles = m_edCycles->text();
         });
-        if (!bStarted)
+        if (!bStarted || !bLinked)
             break;
         m_supply.m_nSample = 0;
         m_supply.m_nWindow = 0;

@@ -259,6 +259,14 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     EXPECT_TRUE(Enabled(1040));
     EXPECT_FALSE(Enabled(1023)) << "no run can start without a link";
     EXPECT_EQ(sim->Log().back(), "CloseCOM");
+
+    // An ON clicked before the worker took the disconnect runs after it: it starts nothing and
+    // leaves the record of the run alone.
+    m_page->ExecuteCommand(CMD_ON, 0);
+    EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
+    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_FALSE(Enabled(1022));
+    EXPECT_TRUE(Enabled(1040));
     EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
 }
 
