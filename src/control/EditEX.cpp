@@ -5,6 +5,7 @@
 #include <QValidator>
 #include <QWheelEvent>
 
+#include <charconv>
 
 namespace {
 
@@ -87,8 +88,12 @@ void CEditEX::OnMouseWheel(int nDelta)
         if (m_fValue < 0.0f)
             m_fValue = 0.0f;
     }
-    // QString::number formats in the C locale whatever the user's locale is.
-    m_strText = QString::number(static_cast<double>(m_fValue), 'f', m_bVoltage ? 2 : 3);
+    // "%.2f" / "%.3f" in the C locale whatever the user's locale is. to_chars rounds exact ties as
+    // printf does (2.125 shows "2.12", the setpoint the supply gets); QString::number rounds them up.
+    char buffer[64];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(m_fValue),
+                                   std::chars_format::fixed, m_bVoltage ? 2 : 3);
+    m_strText = res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
     setText(m_strText);
     // Sent whether or not the value moved (a clamped step resends the limit); failures go unreported.
     m_supply.SetSetpoint(m_fValue, m_fValue, m_bVoltage);

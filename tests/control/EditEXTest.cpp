@@ -79,6 +79,15 @@ TEST_F(EditEX, WheelStepsCurrentWithinItsLimits)
     EXPECT_EQ(sim().Log(), (std::vector<std::string>{"dsoSetCurrent 0,0,0,0", "dsoSetCurrent 5,1,0,0"}));
 }
 
+TEST_F(EditEX, ShownValueIsTheOneSent)
+{
+    // 1.125 V typed, one 1 V step: an exact tie at two decimals, shown as the supply receives it.
+    setUp(true, 1.125f, 1);
+    wheel(-120);
+    EXPECT_EQ(field.text(), "2.12");
+    EXPECT_EQ(sim().Log(), (std::vector<std::string>{"dsoSetVoltage 0,2,1,2"}));
+}
+
 TEST_F(EditEX, OneEventIsOneStepWhateverItsAngle)
 {
     setUp(true, 5.0f, 2);
