@@ -97,6 +97,12 @@ CDlgRecord::CDlgRecord(QWidget* parent) : QWidget(parent)
     connect(&m_cbDisplay, &QComboBox::currentIndexChanged, this, &CDlgRecord::OnSelchangeDisplay);
     connect(m_btnOpen, &QPushButton::clicked, this, &CDlgRecord::OnBnClickedOpen);
     connect(&m_scroll, &QAbstractSlider::actionTriggered, this, &CDlgRecord::OnScrollAction);
+    // The bar's context menu ("Scroll here") sets the value without an action; the picture must
+    // follow it like a released thumb. Our own moves are made with the bar's signals blocked.
+    connect(&m_scroll, &QAbstractSlider::valueChanged, this, [this](int value) {
+        if (value != m_supply.m_nViewOffset.load())
+            OnHScroll(SB_THUMBPOSITION, value);
+    });
 }
 
 CDlgRecord::~CDlgRecord()

@@ -156,6 +156,10 @@ TEST_F(DlgRecordTest, ScrollRequestsStayWithinTheRecord)
     m_page.m_scroll.setSliderDown(false);
     ExpectBar(true, 50, 30);
 
+    // The bar's context menu "Scroll here" sets its value directly: the picture follows.
+    m_page.m_scroll.setValue(20);
+    ExpectBar(true, 50, 20);
+
     // Out-of-range requests from any caller are held to the range.
     m_page.OnHScroll(CDlgRecord::SB_THUMBPOSITION, 500);
     ExpectBar(true, 50, 50);
