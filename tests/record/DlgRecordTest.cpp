@@ -7,6 +7,7 @@
 #include "support/DialogRecorder.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -183,11 +184,17 @@ TEST_F(DlgRecordTest, OpenThatLoadsNothingKeepsThePage)
     const QString notCsv = WriteRecord(QStringLiteral("notes.txt"), 10);
     const QString missing = m_dir.filePath(QStringLiteral("gone.csv"));
 
+    // A directory opens but cannot be read.
+    const QString unreadable = m_dir.filePath(QStringLiteral("folder.csv"));
+    ASSERT_TRUE(QDir().mkdir(unreadable));
+
     Open(notCsv);
     Open(missing);
-    ASSERT_EQ(m_dialogs.messages.size(), 2);
+    Open(unreadable);
+    ASSERT_EQ(m_dialogs.messages.size(), 3);
     EXPECT_EQ(m_dialogs.messages.at(0), QStringLiteral("This is not a CSV file!"));
     EXPECT_TRUE(m_dialogs.messages.at(1).startsWith(QStringLiteral("Can not open file: ")));
+    EXPECT_TRUE(m_dialogs.messages.at(2).startsWith(QStringLiteral("Can not open file: ")));
     EXPECT_EQ(m_page.m_edFileName.text(), good);
     EXPECT_EQ(m_page.m_edTotalTime.text(), QStringLiteral("100"));
     EXPECT_EQ(m_page.m_supply.m_logVoltage.size(), 100u);
