@@ -184,13 +184,27 @@ TEST_F(DlgRecordTest, OpenThatLoadsNothingKeepsThePage)
     const QString notCsv = WriteRecord(QStringLiteral("notes.txt"), 10);
     const QString missing = m_dir.filePath(QStringLiteral("gone.csv"));
 
-    // A directory opens but cannot be read.
+    // A directory named like a record.
     const QString unreadable = m_dir.filePath(QStringLiteral("folder.csv"));
     ASSERT_TRUE(QDir().mkdir(unreadable));
 
+    // No message box waits under a busy cursor.
+    QStringList busy;
+    platform::SetDialogHandlers(
+        [&](const QString& text) {
+            m_dialogs.messages << text;
+            if (QApplication::overrideCursor() != nullptr)
+                busy << text;
+        },
+        [&](const platform::FileDialogRequest&) {
+            const std::optional<QString> answer = m_dialogs.answers.front();
+            m_dialogs.answers.pop_front();
+            return answer;
+        });
     Open(notCsv);
     Open(missing);
     Open(unreadable);
+    EXPECT_TRUE(busy.isEmpty()) << busy.join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(m_dialogs.messages.size(), 3);
     EXPECT_EQ(m_dialogs.messages.at(0), QStringLiteral("This is not a CSV file!"));
     EXPECT_TRUE(m_dialogs.messages.at(1).startsWith(QStringLiteral("Can not open file: ")));
