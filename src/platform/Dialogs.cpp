@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStringList>
+#include <QThread>
 
 #include <mutex>
 
@@ -59,9 +60,24 @@ void MessageBox(const QString& text)
         handler(text);
         return;
     }
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    if (QThread::currentThread() != app->thread()) {
+        // Widgets live on the UI thread only. The box is posted there without waiting, so a
+        // worker that reports an error can never deadlock with a window that is closing.
+        QMetaObject::invokeMethod(app, [text] { MessageBox(text); }, Qt::QueuedConnection);
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
                     dialogParent());
+    // A box raised during a long load must not sit under the wait cursor.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
 }
 
 std::optional<QString> ChooseFile(const FileDialogRequest& request)
@@ -73,6 +89,9 @@ std::optional<QString> ChooseFile(const FileDialogRequest& request)
     }
     if (handler)
         return handler(request);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return std::nullopt; // a file can only be chosen on the UI thread
 
     QFileDialog dialog(dialogParent(), request.title);
     dialog.setNameFilter(QtFilterFromPipeFilter(request.filter));
