@@ -39,6 +39,14 @@ void SerialSession::answered()
     m_lastAnswer = Clock::now();
 }
 
+bool SerialSession::stamped(bool written)
+{
+    // The gap counts from when the command has reached the driver, not from before the write:
+    // a write held up (thread preempted, slow bridge) must not eat into the next gap.
+    m_lastCommand = Clock::now();
+    return written;
+}
+
 void SerialSession::keepGap()
 {
     const milliseconds gap = m_dialect == Dialect::Scpi ? kScpiGap : kTextGap;
@@ -55,8 +63,7 @@ bool SerialSession::sendText(const std::string& command)
         return false;
     // A stray byte some units add after a reply must not be taken for the next one.
     m_transport.drain();
-    m_lastCommand = Clock::now();
-    return m_transport.write(command);
+    return stamped(m_transport.write(command));
 }
 
 bool SerialSession::sendScpi(const std::string& command)
@@ -65,8 +72,7 @@ bool SerialSession::sendScpi(const std::string& command)
     if (m_transport.stopping())
         return false;
     m_transport.drain();
-    m_lastCommand = Clock::now();
-    return m_transport.write(command + "\n");
+    return stamped(m_transport.write(command + "\n"));
 }
 
 std::optional<std::string> SerialSession::textQuery(const std::string& command, int expectedLength)
@@ -124,8 +130,7 @@ std::string SerialSession::scpiIdentity(bool probing)
         // A SCPI unit has buffered the unterminated plain-text probe: a lone LF completes it
         // into a query it answers. Sending the query again at once would earn two answers.
         keepGap();
-        m_lastCommand = Clock::now();
-        if (m_transport.write("\n"))
+        if (stamped(m_transport.write("\n")))
             line = scpiReadLine(kBufferedProbe);
     }
     if (!line)

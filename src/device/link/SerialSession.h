@@ -51,6 +51,7 @@ private:
     std::string textIdentity();
     std::string scpiIdentity(bool probing);
     void keepGap();
+    bool stamped(bool written);
     void answered();
 
     SerialTransport& m_transport;
