@@ -138,18 +138,24 @@ int OpenCOM(int device, int port)
     case PortTarget::None:
         break;
     }
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (d->link) {
+    std::shared_ptr<pslink::Link> overtaken;
+    bool concurrentOvertaken = false;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
         // Another thread opened the device meanwhile: the later open wins.
-        d->link->close();
+        overtaken = std::move(d->link);
+        concurrentOvertaken = d->concurrent;
+        d->link = link;
+        d->concurrent = target.kind == PortTarget::Serial;
+        d->sim = sim;
+        if (d->link)
+            d->link->noteCall("OpenCOM " + std::to_string(port));
+        if (overtaken && !concurrentOvertaken)
+            overtaken->close(); // the simulator's close is instant; it expects the lock held
     }
-    d->link = link;
-    d->concurrent = target.kind == PortTarget::Serial;
-    d->sim = sim;
-    if (!d->link)
-        return 0;
-    d->link->noteCall("OpenCOM " + std::to_string(port));
-    return 1;
+    if (overtaken && concurrentOvertaken)
+        overtaken->close(); // up to a second: never under the lock the UI thread's reads take
+    return link ? 1 : 0;
 }
 
 std::int16_t dsoReadVersion(int device, unsigned char* version)

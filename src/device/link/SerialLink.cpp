@@ -251,6 +251,8 @@ public:
             // Stuck in the driver: it owns its share of the state and cleans up when it ends.
             QThread* stuck = m_thread.release();
             QObject::connect(stuck, &QThread::finished, stuck, &QObject::deleteLater);
+            if (stuck->isFinished())
+                stuck->deleteLater(); // it ended before the connection was made
         }
     }
 
