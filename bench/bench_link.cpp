@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -58,6 +59,8 @@ void digits(int n, unsigned char* d)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // QCoreApplication takes LC_NUMERIC from the environment; the figures are C-locale text.
+    std::setlocale(LC_NUMERIC, "C");
     int ticks = 100;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--ticks") == 0)
