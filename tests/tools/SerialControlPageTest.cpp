@@ -72,7 +72,8 @@ TEST(SerialControlPage, RunOnASerialSupplyEndsWhenItStopsAnswering)
         return page->m_bConnected.load() == 0;
     }, 6000);
     ASSERT_TRUE(ended);
-    EXPECT_LT(slowestTick, 200) << "a tick must never wait for the wire";
+    // Far below the 1.5 s a query waits for its reply, with room for a loaded machine.
+    EXPECT_LT(slowestTick, 500) << "a tick must never wait for the wire";
     EXPECT_FALSE(page->IsTimerActive(CDlgControl::kUserTimer));
     const int nSamples = page->m_supply.m_nSample.load();
     EXPECT_GE(nSamples, 1) << "the samples before the loss are kept";

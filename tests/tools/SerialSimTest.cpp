@@ -145,14 +145,14 @@ TEST(SerialSim, ReadingsAndLampsFollowTheLoad)
         dsoOpenOutput(0);
         // 5 V into 10 ohm with a 1 A limit: constant voltage, 0.5 A.
         const Reading cv{500, 500, 1, 1, 0};
-        EXPECT_TRUE(QTest::qWaitFor([&] { return read() == cv; }, 3000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return read() == cv; }, 6000));
         // 2 ohm would draw 2.5 A: the 1 A limit holds and the voltage falls to 2 V.
         sim.control("load 2");
         const Reading cc{200, 1000, 1, 0, 1};
-        EXPECT_TRUE(QTest::qWaitFor([&] { return read() == cc; }, 3000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return read() == cc; }, 6000));
         dsoCloseOutput(0);
         const Reading off{0, 0, 0, 0, 0};
-        EXPECT_TRUE(QTest::qWaitFor([&] { return read() == off; }, 3000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return read() == off; }, 6000));
         EXPECT_EQ(dsoLinkAlive(0), 1);
     }
 }
@@ -176,7 +176,7 @@ TEST(SerialSim, ProgramPointsArriveInOrderWithTheTextSpacingKept)
             const QString i = QString::fromStdString("ISET1:0." + std::to_string(p[1]));
             expected << v << i;
             // One point per tick: the next goes out once this one has reached the supply.
-            ASSERT_TRUE(QTest::qWaitFor([&] { return only(sim.log(), {"VSET1:", "ISET1:"}).size() == 2 + expected.size(); }, 3000))
+            ASSERT_TRUE(QTest::qWaitFor([&] { return only(sim.log(), {"VSET1:", "ISET1:"}).size() == 2 + expected.size(); }, 6000))
                 << sim.log().join(' ').toStdString() << sim.errors().toStdString();
         }
     }
@@ -194,7 +194,7 @@ TEST(SerialSim, SetpointStreamDoesNotStarveTheReadings)
     Com1 com("text:" + sim.path());
     ASSERT_TRUE(connectSequence());
     dsoOpenOutput(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return read() == Reading{500, 500, 1, 1, 0}; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return read() == Reading{500, 500, 1, 1, 0}; }, 6000));
     sim.control("load 2");
     // The wheel turning steadily: a new voltage setpoint every few milliseconds. In constant
     // current at 1 A into 2 ohm the readings do not depend on which one the supply has.
@@ -202,7 +202,7 @@ TEST(SerialSim, SetpointStreamDoesNotStarveTheReadings)
     const bool updated = QTest::qWaitFor([&] {
         setPoint(500 + (++step % 2), 1000);
         return read() == Reading{200, 1000, 1, 0, 1};
-    }, 4000);
+    }, 8000);
     const Reading r = read();
     EXPECT_TRUE(updated) << r.centivolts << " " << r.milliamps << " " << r.out << r.cv << r.cc << " "
                          << sim.log().mid(sim.log().size() - 12).join(' ').toStdString() << sim.errors().toStdString();
@@ -233,9 +233,13 @@ TEST(SerialSim, HangDropsTheLinkWithoutBlockingAndCloseReturnsPromptly)
         return alive == 0;
     }, 6000);
     EXPECT_TRUE(lost);
-    EXPECT_GE(clock.elapsed(), 2500); // not before three silent seconds (less a poll's slack)
+    // Not long before three silent seconds: the last answer came a poll or so before the hang
+    // (more on a busy machine), and no earlier than that.
+    EXPECT_GE(clock.elapsed(), 2000);
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_LT(slowest, 100);
+    // Far below the 1.5 s a query waits for its reply: no call waited for the wire. (The
+    // milliseconds a call really takes are the benchmark's business.)
+    EXPECT_LT(slowest, 300);
 
     clock.restart();
     CloseCOM(0);
