@@ -16,7 +16,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <chrono>
 #include <charconv>
+#include <thread>
 
 namespace {
 
@@ -99,6 +101,14 @@ CDlgControl::~CDlgControl()
     // Release a worker that waits on us before waiting on it.
     m_ui.Close();
     m_wake.notify_all();
+    // A connect waiting on a silent supply ends at once when its link closes, so closing the
+    // window never waits out the identity probes; the link is closed for good after the join.
+    // The worker may be between opening the port and asking for the identity: keep closing
+    // until its connect has given up.
+    for (int nTry = 0; nTry < 200 && m_bConnecting.load(); ++nTry) {
+        CloseCOM(m_supply.m_nDevice);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     if (m_hThread.joinable())
         m_hThread.join();
     m_timer[kUserTimer].stop();

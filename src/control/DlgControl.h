@@ -55,6 +55,7 @@ public:
 
     // ---- Page state shared with the worker ----
     std::atomic<int> m_bConnected{0};
+    std::atomic<int> m_bConnecting{0}; ///< the worker is inside Connect (it may wait seconds on a silent supply)
     std::atomic<int> m_bVoltageSelected{0};
     const std::int16_t m_nInitStep = 1;
     std::atomic<int> m_bRunning{0};

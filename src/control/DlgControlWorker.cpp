@@ -68,7 +68,9 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
             {
                 std::lock_guard<std::mutex> guard(m_hSupplyLock);
                 m_supply.m_nPort = static_cast<std::int16_t>(m_nPortSelected.load());
+                m_bConnecting = 1;
                 nConnected = m_supply.Connect();
+                m_bConnecting = 0;
             }
             if (nConnected == 0) {
                 CloseCOM(device);

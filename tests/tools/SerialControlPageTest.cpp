@@ -90,3 +90,23 @@ TEST(SerialControlPage, RunOnASerialSupplyEndsWhenItStopsAnswering)
     EXPECT_LT(closing.elapsed(), 2000);
     qunsetenv("TARNWELL_COM1");
 }
+
+TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForTheProbes)
+{
+    SimProcess sim({"--dialect", "text"});
+    ASSERT_FALSE(sim.path().isEmpty());
+    sim.control("hang");
+    pslink::SetSimulateAll(false);
+    qputenv("TARNWELL_COM1", sim.path().toLocal8Bit()); // no dialect: both probes would run, ~3 s
+
+    auto page = std::make_unique<CDlgControl>();
+    page->show();
+    click(page.get(), 1003);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnecting.load() != 0; }, 5000));
+
+    QElapsedTimer closing;
+    closing.start();
+    page.reset();
+    EXPECT_LT(closing.elapsed(), 1500);
+    qunsetenv("TARNWELL_COM1");
+}
