@@ -3,6 +3,7 @@
 #include "app/ScreenshotTour.h"
 #include "app/TarnwellDlg.h"
 
+#include <clocale>
 #include <memory>
 
 CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
@@ -10,6 +11,9 @@ CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
     setApplicationName(QStringLiteral("Tarnwell"));
     setApplicationVersion(QStringLiteral("1.0"));
     setDesktopFileName(QStringLiteral("tarnwell"));
+    // QApplication took the locale from the environment; numbers in files, fields and pictures
+    // are always written with a decimal point, whatever the user's language.
+    setlocale(LC_NUMERIC, "C");
 }
 
 int CTarnwellApp::InitInstance()
