@@ -211,15 +211,20 @@ int CPowerSupply::ApplyNextPoint()
     return 1;
 }
 
-int CPowerSupply::ReadProgramSample()
+void CPowerSupply::ReadLamps()
 {
-    if (m_nPlayIndex.load() == 1)
-        dsoOpenOutput(m_nDevice);
     int out = 0, cv = 0, cc = 0;
     dsoReadState(m_nDevice, &out, &cv, &cc);
     m_nOutState = out;
     m_nCvState = cv;
     m_nCcState = cc;
+}
+
+int CPowerSupply::ReadProgramSample()
+{
+    if (m_nPlayIndex.load() == 1)
+        dsoOpenOutput(m_nDevice);
+    ReadLamps();
     unsigned char abVoltage[5] = {};
     unsigned char abCurrent[5] = {};
     dsoReadVoltage(m_nDevice, abVoltage);
@@ -242,11 +247,7 @@ int CPowerSupply::ReadRecordSample()
 {
     if (m_bOpenOutput.exchange(0) != 0)
         dsoOpenOutput(m_nDevice);
-    int out = 0, cv = 0, cc = 0;
-    dsoReadState(m_nDevice, &out, &cv, &cc);
-    m_nOutState = out;
-    m_nCvState = cv;
-    m_nCcState = cc;
+    ReadLamps();
     dsoReadVoltage(m_nDevice, m_abReadVoltage);
     dsoReadCurrent(m_nDevice, m_abReadCurrent);
     const int sample = ++m_nSample;

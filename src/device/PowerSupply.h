@@ -110,4 +110,8 @@ public:
     std::atomic<int> m_bCountOnly{0};
     std::atomic<int> m_bDisplayMode{0};
     std::mutex m_hLock; ///< guards every sequence above against the other thread
+
+private:
+    /// Reads the OUT, C.V and C.C lamp words into the three state members.
+    void ReadLamps();
 };

@@ -225,12 +225,9 @@ int CDlgProgram::OnDeltaposTimeSpin(int iDelta)
 
 void CDlgProgram::OnBnClickedSave()
 {
-    platform::FileDialogRequest request;
-    request.save = true;
-    request.title = QStringLiteral("Save data to file...");
-    request.filter = QStringLiteral("Program File(*.csv)|*.csv|Text File(*.txt)|*.txt||");
-    request.defaultExt = QStringLiteral(".txt");
-    const std::optional<QString> path = platform::ChooseFile(request);
+    const std::optional<QString> path =
+        platform::ChooseFile({true, QStringLiteral("Save data to file..."),
+                              QStringLiteral("Program File(*.csv)|*.csv|Text File(*.txt)|*.txt||"), QStringLiteral(".txt")});
     if (!path)
         return;
     m_strSavePath = *path;
@@ -313,12 +310,8 @@ int CDlgProgram::LoadProgramFile(const QString& strPath)
 
 void CDlgProgram::OnBnClickedPrint()
 {
-    platform::FileDialogRequest request;
-    request.save = true;
-    request.title = QStringLiteral("Save Data As Bmp...");
-    request.filter = QStringLiteral("Bmp File(*.bmp)|*.bmp||");
-    request.defaultExt = QStringLiteral(".bmp");
-    const std::optional<QString> path = platform::ChooseFile(request);
+    const std::optional<QString> path = platform::ChooseFile(
+        {true, QStringLiteral("Save Data As Bmp..."), QStringLiteral("Bmp File(*.bmp)|*.bmp||"), QStringLiteral(".bmp")});
     if (!path)
         return;
     QString strError;
