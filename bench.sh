@@ -11,7 +11,7 @@ cmake --build build/bench
 export QT_QPA_PLATFORM=offscreen
 status=0
 for bin in build/bench/bench/bench_*; do
-  [ -x "$bin" ] || continue
+  [ -f "$bin" ] && [ -x "$bin" ] || continue
   echo "== $(basename "$bin")"
   "$bin" || status=1
 done

@@ -9,6 +9,8 @@
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -37,18 +39,14 @@ bool spinUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-void bench(const char* name, double value, const char* unit)
-{
-    std::printf("BENCH %s %.3f %s\n", name, value, unit);
-}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenByDefault();
     QApplication app(argc, argv);
+    bench::UseCLocaleNumbers();
     int points = 10;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--points") == 0)
@@ -90,8 +88,8 @@ int main(int argc, char** argv)
         QThread::msleep(static_cast<unsigned long>(37 * i % 200));
     }
     std::sort(latencies.begin(), latencies.end());
-    bench("command_latency_median", latencies[latencies.size() / 2], "ms");
-    bench("command_latency_max", latencies.back(), "ms");
+    bench::Print("command_latency_median", latencies[latencies.size() / 2], "ms");
+    bench::Print("command_latency_max", latencies.back(), "ms");
 
     page.OnBnClickedProgramMode();
     page.m_edCycles->setText(QStringLiteral("1"));
@@ -120,11 +118,11 @@ int main(int argc, char** argv)
         worst = std::max(worst, std::abs(static_cast<double>(ticks[k]) - ideal) / 1e6);
     }
     const double period = static_cast<double>(ticks.back() - ticks.front()) / 1e6 / (points - 1);
-    bench("program_tick_period_mean", period, "ms");
-    bench("program_schedule_worst_deviation", worst, "ms");
-    bench("program_drift_per_hour_projected", (period - 1000.0) * 3600.0 / 1000.0, "s");
+    bench::Print("program_tick_period_mean", period, "ms");
+    bench::Print("program_schedule_worst_deviation", worst, "ms");
+    bench::Print("program_drift_per_hour_projected", (period - 1000.0) * 3600.0 / 1000.0, "s");
     // The tick after the last point finishes the run; the worker ends it within a pass.
-    bench("program_end_noticed_after_finishing_tick",
+    bench::Print("program_end_noticed_after_finishing_tick",
           static_cast<double>(ended - ticks.back()) / 1e6 - 1000.0, "ms");
     return 0;
 }

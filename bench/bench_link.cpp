@@ -7,6 +7,8 @@
 #include "device/link/SerialTransport.h"
 #include "device/pslink.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 
@@ -59,8 +61,7 @@ void digits(int n, unsigned char* d)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // QCoreApplication takes LC_NUMERIC from the environment; the figures are C-locale text.
-    std::setlocale(LC_NUMERIC, "C");
+    bench::UseCLocaleNumbers();
     int ticks = 100;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--ticks") == 0)
@@ -129,8 +130,8 @@ int main(int argc, char** argv)
     sim.closeWriteChannel();
     sim.waitForFinished(3000);
 
-    std::printf("BENCH ui_call_max_ms %.3f ms\n", *std::max_element(uiCalls.begin(), uiCalls.end()));
-    std::printf("BENCH ui_call_median_ms %.3f ms\n", median(uiCalls));
-    std::printf("BENCH sync_call_median_ms %.3f ms\n", median(syncCalls));
+    bench::Print("ui_call_max_ms", *std::max_element(uiCalls.begin(), uiCalls.end()), "ms");
+    bench::Print("ui_call_median_ms", median(uiCalls), "ms");
+    bench::Print("sync_call_median_ms", median(syncCalls), "ms");
     return 0;
 }

@@ -7,6 +7,8 @@
 #include "platform/Dialogs.h"
 #include "record/DlgRecord.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QProcess>
@@ -30,11 +32,6 @@ constexpr int kRows = 360000;
 constexpr int kRuns = 7;
 
 
-void Print(const char* name, double value, const char* unit)
-{
-    std::printf("BENCH %s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
 
 double Ms(std::chrono::steady_clock::time_point start)
 {
@@ -160,12 +157,9 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenByDefault();
     QApplication app(argc, argv);
-    // QApplication takes LC_NUMERIC from the environment; the figures and the generated file
-    // are C-locale text.
-    std::setlocale(LC_NUMERIC, "C");
+    bench::UseCLocaleNumbers();
     platform::SetDialogHandlers([](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); },
                                 {});
 
@@ -218,15 +212,15 @@ int main(int argc, char** argv)
     }
     const double floorMs = Median(floorTimes);
 
-    Print("load_record_360k_ms", loadMs, "ms");
-    Print("load_record_bytes_per_row", static_cast<double>(bytesHeld) / kRows, "bytes");
-    Print("load_record_again_360k_ms", Median(againTimes), "ms");
-    Print("load_floor_360k_ms", floorMs, "ms");
-    Print("load_vs_floor_x", loadMs / floorMs, "x");
+    bench::Print("load_record_360k_ms", loadMs, "ms");
+    bench::Print("load_record_bytes_per_row", static_cast<double>(bytesHeld) / kRows, "bytes");
+    bench::Print("load_record_again_360k_ms", Median(againTimes), "ms");
+    bench::Print("load_floor_360k_ms", floorMs, "ms");
+    bench::Print("load_vs_floor_x", loadMs / floorMs, "x");
     const double pythonMs = PythonCsvMs(path);
     if (pythonMs > 0) {
-        Print("load_python_csv_360k_ms", pythonMs, "ms");
-        Print("load_vs_python_x", loadMs / pythonMs, "x");
+        bench::Print("load_python_csv_360k_ms", pythonMs, "ms");
+        bench::Print("load_vs_python_x", loadMs / pythonMs, "x");
     } else {
         std::fprintf(stderr, "python3 not available: no csv comparison\n");
     }
@@ -239,7 +233,7 @@ int main(int argc, char** argv)
     platform::SetDialogHandlers({}, [&](const platform::FileDialogRequest&) { return std::optional<QString>(path); });
     auto start = std::chrono::steady_clock::now();
     page.OnBnClickedOpen();
-    Print("record_page_open_360k_ms", Ms(start), "ms");
+    bench::Print("record_page_open_360k_ms", Ms(start), "ms");
     platform::SetDialogHandlers({}, {});
 
     double worst = 0.0;
@@ -257,8 +251,8 @@ int main(int argc, char** argv)
         const double ms = Median(times);
         worst = std::max(worst, ms);
         const std::string name = "record_repaint_scale" + std::to_string(scale) + "_ms";
-        Print(name.c_str(), ms, "ms");
+        bench::Print(name.c_str(), ms, "ms");
     }
-    Print("record_repaint_worst_scale_ms", worst, "ms"); // the slowest scale's median
+    bench::Print("record_repaint_worst_scale_ms", worst, "ms"); // the slowest scale's median
     return 0;
 }

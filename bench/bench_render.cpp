@@ -5,6 +5,8 @@
 #include "device/pslink.h"
 #include "record/StaticWave.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -56,20 +58,14 @@ double MedianMs(const std::function<void()>& render, int runs)
     return times[times.size() / 2];
 }
 
-void Print(const char* name, double value, const char* unit)
-{
-    std::printf("BENCH %s %.3f %s\n", name, value, unit);
-}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenByDefault();
     QApplication app(argc, argv);
-    // QApplication takes LC_NUMERIC from the environment; the figures are C-locale text.
-    std::setlocale(LC_NUMERIC, "C");
+    bench::UseCLocaleNumbers();
 
     CPowerSupply record;
     Fill(record, kRecordSamples);
@@ -125,10 +121,10 @@ int main(int argc, char** argv)
     };
     const double naiveMs = MedianMs(naive, 7);
 
-    Print("render_record_100hr_ms", hundredHours, "ms");
-    Print("render_record_50s_ms", fiftySeconds, "ms");
-    Print("render_live_36000_ms", liveRun, "ms");
-    Print("render_naive_100hr_ms", naiveMs, "ms");
-    Print("render_speedup_100hr_x", naiveMs / hundredHours, "x");
+    bench::Print("render_record_100hr_ms", hundredHours, "ms");
+    bench::Print("render_record_50s_ms", fiftySeconds, "ms");
+    bench::Print("render_live_36000_ms", liveRun, "ms");
+    bench::Print("render_naive_100hr_ms", naiveMs, "ms");
+    bench::Print("render_speedup_100hr_x", naiveMs / hundredHours, "x");
     return 0;
 }
