@@ -48,8 +48,7 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     EXPECT_EQ(text.execute("VSET1:1x.00"), ""); // a garbled value changes nothing
     EXPECT_EQ(supply.setCentivolts(), 500);
 
-    SupplyResponder::Quirks crlf;
-    crlf.lineEnd = "\r\n";
+    const SupplyResponder::Quirks crlf{false, true, std::string("\r\n")};
     SupplyResponder scpi(supply, Dialect::Scpi, crlf);
     EXPECT_EQ(scpi.feed("volt 2.5\nMEAS:VOLT?\r\n\n*IDN"), (Commands{"volt 2.5", "MEAS:VOLT?\r"}));
     EXPECT_EQ(scpi.execute("volt 2.5"), "");

@@ -17,10 +17,11 @@ public:
         platform::SetDialogHandlers([this](const QString& text) { messages << text; },
                                     [this](const platform::FileDialogRequest& request) {
                                         requests.push_back(request);
-                                        if (answers.empty())
-                                            return std::optional<QString>();
-                                        std::optional<QString> answer = answers.front();
-                                        answers.pop_front();
+                                        std::optional<QString> answer;
+                                        if (!answers.empty()) {
+                                            answer.swap(answers.front());
+                                            answers.pop_front();
+                                        }
                                         return answer;
                                     });
     }
