@@ -16,16 +16,6 @@
 
 namespace {
 
-class Com1
-{
-public:
-    explicit Com1(const QString& target) { qputenv("TARNWELL_COM1", target.toLocal8Bit()); }
-    ~Com1()
-    {
-        CloseCOM(0);
-        qunsetenv("TARNWELL_COM1");
-    }
-};
 
 } // namespace
 

@@ -51,17 +51,6 @@ void setPoint(int centivolts, int milliamps)
     dsoSetCurrent(0, d);
 }
 
-// COM1 reaches `target`; the device is closed again when the test ends.
-class Com1
-{
-public:
-    explicit Com1(const QString& target) { qputenv("TARNWELL_COM1", target.toLocal8Bit()); }
-    ~Com1()
-    {
-        CloseCOM(0);
-        qunsetenv("TARNWELL_COM1");
-    }
-};
 
 // What the Control page does on Connect; true when the supply answered.
 bool connectSequence()

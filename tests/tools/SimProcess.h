@@ -2,6 +2,8 @@
 
 // Runs tarnwell-sim for one test: its pseudo-terminal path, control lines and command log.
 
+#include "device/pslink.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -64,4 +66,16 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_path;
+};
+
+// COM1 reaches `target`; the device is closed again when the test ends.
+class Com1
+{
+public:
+    explicit Com1(const QString& target) { qputenv("TARNWELL_COM1", target.toLocal8Bit()); }
+    ~Com1()
+    {
+        CloseCOM(0);
+        qunsetenv("TARNWELL_COM1");
+    }
 };
