@@ -1,6 +1,6 @@
 // The Control page: construction and teardown, bound values, and the handlers that only touch
 // the page. Controls and captions live in DlgControlView.cpp, the worker and its commands in
-// DlgControlWorker.cpp, runs in DlgControlRun.cpp.
+// DlgControlWorker.cpp, the mode radios and what the run engine reports in DlgControlRun.cpp.
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
@@ -53,6 +53,8 @@ void SetTextIfDiffers(QLineEdit* edit, const QString& text)
 CDlgControl::CDlgControl(QWidget* parent) : QWidget(parent)
 {
     CreateControls();
+    LayOutControls();
+    ConnectControls();
     UpdateData(false);
     OnInitDialog();
 }
@@ -95,12 +97,12 @@ void CDlgControl::OnInitDialog()
 CDlgControl::~CDlgControl()
 {
     {
-        std::lock_guard<std::mutex> guard(m_sleepLock);
+        std::lock_guard<std::mutex> guard(m_hSleepLock);
         m_bStop = 1;
     }
     // Release a worker that waits on us before waiting on it.
-    m_ui.Close();
-    m_wake.notify_all();
+    m_hUi.Close();
+    m_cvWake.notify_all();
     // A connect waiting on a silent supply ends at once when its link closes, so closing the
     // window never waits out the identity probes; the link is closed for good after the join.
     // The worker may be between opening the port and asking for the identity: keep closing
@@ -111,8 +113,9 @@ CDlgControl::~CDlgControl()
     }
     if (m_hThread.joinable())
         m_hThread.join();
-    m_timer[kUserTimer].stop();
-    m_timer[kProgramTimer].stop();
+    // The run ends with the page; nothing is shown any more.
+    disconnect(&m_engine, nullptr, this, nullptr);
+    m_engine.EndRun();
     CloseCOM(m_supply.m_nDevice);
     m_edVoltage->removeEventFilter(this);
     m_edCurrent->removeEventFilter(this);
@@ -251,7 +254,7 @@ bool CDlgControl::PresetChangeFromProgram(const CEditEX* field) const
 {
     // A program run keeps writing the presets even after a mode click; that is never typing.
     return m_bUpStep.load() || m_bDownStep.load() || field->m_bWheelChanged || m_supply.m_bProgramMode.load() ||
-           m_nRunTimer.load() == kProgramTimer;
+           m_engine.m_nRunTimer.load() == kProgramTimer;
 }
 
 void CDlgControl::OnPresetChanged(bool bFromProgram)
@@ -293,7 +296,8 @@ void CDlgControl::OnSelchangeStep()
 
 void CDlgControl::OnSelchangePort()
 {
-    m_nPortSelected = std::max(0, m_cbPort->currentIndex());
+    // Stored at once; Connect reads it, so it takes effect at the next connect.
+    m_supply.m_nPort = static_cast<std::int16_t>(std::max(0, m_cbPort->currentIndex()));
 }
 
 // ---- Small helpers ----
@@ -305,6 +309,14 @@ void CDlgControl::SetEnabled(QWidget* widget, bool bEnable)
     if (!bEnable && widget->hasFocus())
         setFocus(Qt::OtherFocusReason);
     widget->setEnabled(bEnable);
+}
+
+void CDlgControl::SetPresetText(QLineEdit* field, const QString& strText)
+{
+    if (field->text() == strText)
+        Q_EMIT field->textChanged(strText);
+    else
+        field->setText(strText);
 }
 
 void CDlgControl::SetShown(QWidget* widget, bool bShow)

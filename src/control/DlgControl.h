@@ -1,11 +1,11 @@
 #pragma once
 
 #include "control/CommandQueue.h"
+#include "control/RunEngine.h"
 #include "device/PowerSupply.h"
 #include "platform/UiThread.h"
 
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -30,8 +30,9 @@ class QRadioButton;
 ///
 /// Button handlers only queue commands; one worker thread drains the queue about five times a
 /// second, ends a finished program run and asks the wave display to repaint. Every control change
-/// the worker makes runs on the UI thread through m_ui and completes before the worker goes on.
-/// The two one-second window timers (0 user mode, 1 program mode) tick on the UI thread.
+/// the worker makes runs on the UI thread through m_hUi and completes before the worker goes on.
+/// The run itself (its two one-second timers, the ticks, the end of a run) is m_engine's; the
+/// page shows what the engine reports.
 class CDlgControl : public QWidget
 {
     Q_OBJECT
@@ -40,15 +41,15 @@ public:
     /// Stops the worker (never waiting on the UI thread), then closes the link.
     ~CDlgControl() override;
 
-    static constexpr int kUserTimer = 0;
-    static constexpr int kProgramTimer = 1;
-    static constexpr int kTimerPeriodMs = 1000;
+    static constexpr int kUserTimer = CRunEngine::kUserTimer;
+    static constexpr int kProgramTimer = CRunEngine::kProgramTimer;
     static constexpr int kWorkerSleepMs = 200;
 
-    // ---- Supply, queue, worker ----
+    // ---- Supply, run, queue, worker ----
     CPowerSupply m_supply;
-    CCommandQueue m_queue;
-    platform::UiThread m_ui;
+    CRunEngine m_engine{m_supply};
+    CCommandQueue m_qCommands;
+    platform::UiThread m_hUi;
     std::thread m_hThread;
     std::atomic<int> m_bStop{0};
     std::atomic<int> m_nPass{0}; ///< completed worker passes; lets a caller wait for a pass boundary
@@ -58,14 +59,8 @@ public:
     std::atomic<int> m_bConnecting{0}; ///< the worker is inside Connect (it may wait seconds on a silent supply)
     std::atomic<int> m_bVoltageSelected{0};
     const std::int16_t m_nInitStep = 1;
-    std::atomic<int> m_bRunning{0};
     std::atomic<int> m_bUpStep{0};
     std::atomic<int> m_bDownStep{0};
-    /// The timer the active run started (kUserTimer / kProgramTimer), -1 when idle. OFF stops this
-    /// one, whatever the mode radios say by then.
-    std::atomic<int> m_nRunTimer{-1};
-    /// Port list selection; the worker hands it to the supply object at the next connect.
-    std::atomic<int> m_nPortSelected{0};
     QString m_strProgramPath; ///< UI thread only
     std::uint16_t* m_pLanguage = nullptr;
 
@@ -139,19 +134,20 @@ public:
     /// Worker thread only.
     void ExecuteCommand(std::int16_t nCode, std::int32_t nValue);
     void WorkerThreadProc();
-    /// UI thread (the worker calls them through m_ui).
+    /// UI thread (the worker calls them through m_hUi).
     void ShowConnectedState();
     void ShowDisconnectedState();
 
     // ---- Runs (DlgControlRun.cpp); UI thread ----
-    void SetTimer(int nIDEvent);
-    void KillTimer(int nIDEvent);
-    bool IsTimerActive(int nIDEvent) const;
-    /// Ends the active run as OFF does: stops the timer it started, enables Save Data and ON,
-    /// disables OFF, clears the running flag. Sends nothing to the supply.
-    void EndRun();
-    /// A tick of window timer 0 or 1.
-    void OnTimer(int nIDEvent);
+    /// A tick of run timer 0 or 1: the engine's work, shown through its reports.
+    void OnTimer(int nIDEvent) { m_engine.OnTimer(nIDEvent); }
+    bool IsTimerActive(int nIDEvent) const { return m_engine.IsTimerActive(nIDEvent); }
+    bool IsRunning() const { return m_engine.IsRunning(); }
+    /// What the engine reports.
+    void OnRunStarted(int nTimer);
+    void OnRunEnded(int nReason);
+    void OnPointApplied(const QString& strVoltage, const QString& strCurrent, float fVoltage, float fCurrent);
+    void OnSampled(const CRunSample& sample);
 
     // ---- Message handlers (UI thread) ----
     void OnBnClickedConnect();
@@ -187,23 +183,21 @@ private:
     /// Disables or hides without letting Qt move the focus into a preset field.
     void SetEnabled(QWidget* widget, bool bEnable);
     void SetShown(QWidget* widget, bool bShow);
-    /// The link stopped answering during a run: end the run, close, show it.
-    void OnLinkLost();
+    /// Writes a preset field's text and raises its change handling even when the text is the
+    /// same, as every text the program writes does (Qt's setText stays silent then).
+    static void SetPresetText(QLineEdit* field, const QString& strText);
+    // Construction (DlgControlView.cpp): the controls, their layout, their handlers.
     void CreateControls();
+    void LayOutControls();
+    void ConnectControls();
     void OnInitDialog();
     /// Sets the user-mode radios and disables the program fields (also clears program mode).
     void SelectUserMode();
     /// Worker: runs `fn` on the UI thread and waits; false when the page is closing.
-    bool OnUi(const std::function<void()>& fn) { return m_ui.Run(fn); }
-    /// Worker: the program-run half of CMD_ON after the UI part; loads the program file.
-    void LoadProgramForRun(const QString& strPath);
+    bool OnUi(const std::function<void()>& fn) { return m_hUi.Run(fn); }
     void StepPreset(bool bUp);
 
-    QTimer m_timer[2];
-    /// One supply operation at a time between the worker (connect, setpoints) and the ticks: both
-    /// write the supply's setpoint digits. Never held while waiting on the other thread.
-    std::mutex m_hSupplyLock;
-    std::mutex m_sleepLock;
-    std::condition_variable m_wake;
+    std::mutex m_hSleepLock;
+    std::condition_variable m_cvWake;
     bool m_bWritingBack = false; ///< the OK write-back is rewriting the fields (UI thread)
 };

@@ -1,106 +1,59 @@
-// Runs on the Control page: mode radios and the program file, the two one-second timers and
-// their ticks, the end of a run, Save Data. Everything here runs on the UI thread.
+// Runs on the Control page: mode radios and the program file, what the run engine reports, Save
+// Data. Everything here runs on the UI thread.
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
-#include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "record/StaticWave.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
-void CDlgControl::SetTimer(int nIDEvent)
+// ---- What the run engine reports ----
+
+void CDlgControl::OnRunStarted(int /*nTimer*/)
 {
-    if (nIDEvent == kUserTimer || nIDEvent == kProgramTimer)
-        m_timer[nIDEvent].start();
+    m_wave->m_bDrawWaves = 1;
 }
 
-void CDlgControl::KillTimer(int nIDEvent)
-{
-    if (nIDEvent == kUserTimer || nIDEvent == kProgramTimer)
-        m_timer[nIDEvent].stop();
-}
-
-bool CDlgControl::IsTimerActive(int nIDEvent) const
-{
-    return (nIDEvent == kUserTimer || nIDEvent == kProgramTimer) && m_timer[nIDEvent].isActive();
-}
-
-void CDlgControl::EndRun()
+void CDlgControl::OnRunEnded(int nReason)
 {
     SetEnabled(m_btnSaveData, true);
-    // The timer this run started, not the one the radios point at now.
-    const int nTimer = m_nRunTimer.exchange(-1);
-    if (nTimer >= 0)
-        KillTimer(nTimer);
     SetEnabled(m_btnOff, false);
     // Without a link ON stays off; connecting enables it again.
     SetEnabled(m_btnOn, m_bConnected.load() != 0);
-    m_bRunning = 0;
+    // The engine has closed a link that stopped answering.
+    if (nReason == CRunEngine::kEndLinkLost)
+        ShowDisconnectedState();
 }
 
-void CDlgControl::OnLinkLost()
+void CDlgControl::OnPointApplied(const QString& strVoltage, const QString& strCurrent, float fVoltage,
+                                 float fCurrent)
 {
-    EndRun();
-    CloseCOM(m_supply.m_nDevice);
-    ShowDisconnectedState();
+    // Each write raises the field's change handling even when the text repeats, so the current
+    // field is the selected one after a tick whatever the points were.
+    SetPresetText(m_edVoltage, strVoltage);
+    SetPresetText(m_edCurrent, strCurrent);
+    m_edVoltage->m_fValue = fVoltage;
+    m_edCurrent->m_fValue = fCurrent;
 }
 
-void CDlgControl::OnTimer(int nIDEvent)
+void CDlgControl::OnSampled(const CRunSample& sample)
 {
-    if (nIDEvent != kUserTimer && nIDEvent != kProgramTimer)
-        return;
-    std::lock_guard<std::mutex> guard(m_hSupplyLock);
-    // A supply that stopped answering would only give zeros; what was recorded stays for saving.
-    if (m_bRunning.load() && dsoLinkAlive(m_supply.m_nDevice) == 0) {
-        OnLinkLost();
-        return;
-    }
-
-    auto setLamps = [this] {
-        m_chkOut->setChecked(m_supply.m_nOutState.load() != 0);
-        m_chkCv->setChecked(m_supply.m_nCvState.load() != 0);
-        m_chkCc->setChecked(m_supply.m_nCcState.load() != 0);
-    };
-    auto showElapsed = [this] {
-        m_nElapsed = m_supply.m_nSample.load();
-        m_edElapsed->setText(QString::number(m_nElapsed));
-    };
-
-    if (nIDEvent == kUserTimer) {
-        m_supply.ReadRecordSample();
-        m_strMeasVoltage = QString::number(static_cast<double>(m_supply.m_fVoltage), 'f', 2);
-        m_strMeasCurrent = QString::number(static_cast<double>(m_supply.m_fCurrent), 'f', 2);
-        setLamps();
-        m_edMeasVoltage->setText(m_strMeasVoltage);
-        m_edMeasCurrent->setText(m_strMeasCurrent);
-        showElapsed();
-        return;
-    }
-
-    if (m_supply.m_bExpandPending.exchange(0) != 0)
-        m_supply.ExpandProgram();
-    // Whether a point was played, from the play index rather than m_bFinished: the worker may
-    // clear that flag between the two lines, and the finished run would then read one more
-    // sample and record it.
-    const int nPlayed = m_supply.m_nPlayIndex.load();
-    m_supply.ApplyNextPoint();
-    if (m_supply.m_nPlayIndex.load() == nPlayed)
-        return;
-    m_edVoltage->setText(m_supply.m_strSetVoltage);
-    m_edCurrent->setText(m_supply.m_strSetCurrent);
-    m_edVoltage->m_fValue = m_supply.m_fVoltage;
-    m_edCurrent->m_fValue = m_supply.m_fCurrent;
-    m_supply.ReadProgramSample();
-    setLamps();
-    m_strMeasVoltage = m_supply.m_strVoltage;
-    m_strMeasCurrent = m_supply.m_strCurrent;
+    m_chkOut->setChecked(sample.nOutState != 0);
+    m_chkCv->setChecked(sample.nCvState != 0);
+    m_chkCc->setChecked(sample.nCcState != 0);
+    m_strMeasVoltage = sample.strVoltage;
+    m_strMeasCurrent = sample.strCurrent;
     m_edMeasVoltage->setText(m_strMeasVoltage);
     m_edMeasCurrent->setText(m_strMeasCurrent);
-    showElapsed();
+    m_nElapsed = sample.nSample;
+    m_edElapsed->setText(QString::number(m_nElapsed));
 }
+
+// ---- Mode radios and the program file ----
 
 void CDlgControl::SelectUserMode()
 {
@@ -118,7 +71,7 @@ void CDlgControl::OnBnClickedUserMode()
 
 void CDlgControl::OnBnClickedProgramMode()
 {
-    if (m_bRunning.load()) {
+    if (m_engine.IsRunning()) {
         SelectUserMode();
         return;
     }
@@ -133,11 +86,10 @@ void CDlgControl::OnBnClickedProgramMode()
         return;
     m_strProgramPath = *path;
     // A run may have started while the dialog was open; its own load owns the lists now.
-    if (!m_bRunning.load() && CPowerSupply::HasExtension(m_strProgramPath, QStringLiteral(".csv"))) {
-        m_supply.m_bCountOnly = 1;
-        m_supply.LoadFile(m_strProgramPath);
-        m_supply.m_bCountOnly = 0;
-    }
+    // The count is asked of this load alone: a run started while its message box is open loads
+    // the whole program with the flag untouched.
+    if (!m_engine.IsRunning() && CPowerSupply::HasExtension(m_strProgramPath, QStringLiteral(".csv")))
+        m_supply.LoadFile(m_strProgramPath, 1);
     m_edProgramFile->setText(m_strProgramPath);
     m_nTotalTime = m_supply.m_nPointsPerCycle.load();
     m_edTotalTime->setText(QString::number(m_nTotalTime));

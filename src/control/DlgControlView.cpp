@@ -1,5 +1,5 @@
-// The Control page's controls, their layout in the page's 900 x 500 area, and their captions in
-// both languages.
+// The Control page's controls, their layout in the page's 900 x 500 area, their handlers, and
+// their captions in both languages.
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
@@ -89,6 +89,47 @@ void CDlgControl::CreateControls()
         edit->setMinimumWidth(70);
     }
 
+    // Connect PC
+    m_grpConnect = Item(this, 1025, new QGroupBox(QStringLiteral("Connect PC")));
+    m_lblPort = label(1026, "Port");
+    m_cbPort = Item(this, 1027, new QComboBox);
+    for (int i = 0; i < 7; ++i)
+        m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
+    m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
+    m_lblConnection = label(1028, "Not  Connected");
+    m_btnConnect = button(1003, "Connect");
+
+    // Run Mode
+    m_grpMode = Item(this, 1029, new QGroupBox(QStringLiteral("Run Mode")));
+    m_rbUser = Item(this, 1030, new QRadioButton(QStringLiteral("User mode")));
+    m_rbProgram = Item(this, 1031, new QRadioButton(QStringLiteral("Program mode")));
+    m_lblProgramFile = label(1032, "Program File:");
+    m_edProgramFile = lineEdit(1033, false);
+    m_lblTotalTime = label(1034, "Total time:");
+    m_edTotalTime = lineEdit(1035, false);
+    m_lblCycles = label(1036, "Cycles:");
+    m_edCycles = lineEdit(1037, false);
+    m_edTotalTime->setMaximumWidth(90);
+    m_edCycles->setMaximumWidth(90);
+
+    // Wave output
+    m_grpWave = Item(this, 1038, new QGroupBox(QStringLiteral("Wave output")));
+    m_wave = Item(this, 1039, new CStaticWave);
+    m_wave->setMinimumSize(260, 160);
+    m_wave->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_btnSaveData = button(1040, "Save Data");
+    m_lblElapsed = label(1041, "Elapsed time:");
+    m_edElapsed = lineEdit(1042, false);
+    m_edElapsed->setEnabled(false); // shows the elapsed seconds; never typed into
+    m_edElapsed->setMaximumWidth(90);
+    m_lblMaxVoltage = label(1043, "MaxVoltage:  V");
+    m_lblMaxCurrent = label(1044, "MaxCurrent:  A");
+    m_cbLanguage = Item(this, 1074, new QComboBox);
+    m_cbLanguage->addItems({QStringLiteral("English"), QStringLiteral("中文")});
+}
+
+void CDlgControl::LayOutControls()
+{
     auto* panel = new QGridLayout(m_grpPanel);
     panel->addWidget(m_lblMeasured, 0, 0, 1, 4);
     panel->addWidget(m_edMeasVoltage, 1, 0);
@@ -119,15 +160,6 @@ void CDlgControl::CreateControls()
     panel->addLayout(buttons, 7, 0, 1, 4);
     panel->setRowStretch(8, 1);
 
-    // Connect PC
-    m_grpConnect = Item(this, 1025, new QGroupBox(QStringLiteral("Connect PC")));
-    m_lblPort = label(1026, "Port");
-    m_cbPort = Item(this, 1027, new QComboBox);
-    for (int i = 0; i < 7; ++i)
-        m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
-    m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
-    m_lblConnection = label(1028, "Not  Connected");
-    m_btnConnect = button(1003, "Connect");
     auto* connectGrid = new QGridLayout(m_grpConnect);
     connectGrid->addWidget(m_lblPort, 0, 0);
     connectGrid->addWidget(m_cbPort, 0, 1);
@@ -135,18 +167,6 @@ void CDlgControl::CreateControls()
     connectGrid->addWidget(m_btnConnect, 2, 0, 1, 2);
     connectGrid->setRowStretch(3, 1);
 
-    // Run Mode
-    m_grpMode = Item(this, 1029, new QGroupBox(QStringLiteral("Run Mode")));
-    m_rbUser = Item(this, 1030, new QRadioButton(QStringLiteral("User mode")));
-    m_rbProgram = Item(this, 1031, new QRadioButton(QStringLiteral("Program mode")));
-    m_lblProgramFile = label(1032, "Program File:");
-    m_edProgramFile = lineEdit(1033, false);
-    m_lblTotalTime = label(1034, "Total time:");
-    m_edTotalTime = lineEdit(1035, false);
-    m_lblCycles = label(1036, "Cycles:");
-    m_edCycles = lineEdit(1037, false);
-    m_edTotalTime->setMaximumWidth(90);
-    m_edCycles->setMaximumWidth(90);
     auto* mode = new QGridLayout(m_grpMode);
     mode->addWidget(m_rbUser, 0, 0, 1, 2);
     mode->addWidget(m_rbProgram, 0, 2, 1, 2);
@@ -159,20 +179,6 @@ void CDlgControl::CreateControls()
     mode->addWidget(m_edCycles, 3, 1);
     mode->setColumnStretch(3, 1);
 
-    // Wave output
-    m_grpWave = Item(this, 1038, new QGroupBox(QStringLiteral("Wave output")));
-    m_wave = Item(this, 1039, new CStaticWave);
-    m_wave->setMinimumSize(260, 160);
-    m_wave->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_btnSaveData = button(1040, "Save Data");
-    m_lblElapsed = label(1041, "Elapsed time:");
-    m_edElapsed = lineEdit(1042, false);
-    m_edElapsed->setEnabled(false); // shows the elapsed seconds; never typed into
-    m_edElapsed->setMaximumWidth(90);
-    m_lblMaxVoltage = label(1043, "MaxVoltage:  V");
-    m_lblMaxCurrent = label(1044, "MaxCurrent:  A");
-    m_cbLanguage = Item(this, 1074, new QComboBox);
-    m_cbLanguage->addItems({QStringLiteral("English"), QStringLiteral("中文")});
     auto* side = new QVBoxLayout;
     side->addWidget(m_btnSaveData);
     side->addWidget(m_lblElapsed);
@@ -198,8 +204,10 @@ void CDlgControl::CreateControls()
     page->setContentsMargins(6, 6, 6, 6);
     page->addWidget(m_grpPanel);
     page->addLayout(right, 1);
+}
 
-    // Handlers
+void CDlgControl::ConnectControls()
+{
     connect(m_btnConnect, &QPushButton::clicked, this, &CDlgControl::OnBnClickedConnect);
     connect(m_btnUp, &QPushButton::clicked, this, &CDlgControl::OnBnClickedUp);
     connect(m_btnDown, &QPushButton::clicked, this, &CDlgControl::OnBnClickedDown);
@@ -217,11 +225,11 @@ void CDlgControl::CreateControls()
     connect(m_btnSaveData, &QPushButton::clicked, this, &CDlgControl::OnBnClickedSaveData);
     m_edVoltage->installEventFilter(this);
     m_edCurrent->installEventFilter(this);
-    for (int i = 0; i < 2; ++i) {
-        m_timer[i].setTimerType(Qt::PreciseTimer);
-        m_timer[i].setInterval(kTimerPeriodMs);
-        connect(&m_timer[i], &QTimer::timeout, this, [this, i] { OnTimer(i); });
-    }
+
+    connect(&m_engine, &CRunEngine::RunStarted, this, &CDlgControl::OnRunStarted);
+    connect(&m_engine, &CRunEngine::RunEnded, this, &CDlgControl::OnRunEnded);
+    connect(&m_engine, &CRunEngine::PointApplied, this, &CDlgControl::OnPointApplied);
+    connect(&m_engine, &CRunEngine::Sampled, this, &CDlgControl::OnSampled);
 }
 
 // ---- Language ----

@@ -8,22 +8,35 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <charconv>
 #include <chrono>
+
+namespace {
+
+// "%.Nf" in the C locale, rounded as printf rounds (the text then matches what is sent).
+QString FixedText(float fValue, int nDecimals)
+{
+    char buffer[64];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(fValue),
+                                   std::chars_format::fixed, nDecimals);
+    return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
+}
+
+} // namespace
 
 void CDlgControl::PushCommand(std::int16_t nCode, std::int32_t nValue)
 {
-    m_queue.Push({nCode, nValue});
+    m_qCommands.Push({nCode, nValue});
 }
 
 ControlCommand CDlgControl::PopCommand()
 {
-    return m_queue.Pop();
+    return m_qCommands.Pop();
 }
 
 void CDlgControl::WorkerThreadProc()
@@ -34,18 +47,14 @@ void CDlgControl::WorkerThreadProc()
         if (m_bStop.load())
             break;
 
-        if (m_supply.m_bFinished.exchange(0) != 0) {
-            OnUi([this] {
-                KillTimer(kProgramTimer);
-                if (m_nRunTimer.load() == kProgramTimer)
-                    EndRun();
-            });
-        }
-        m_ui.Post([this] { m_wave->update(); });
+        // A program that played its last point ends within a pass.
+        if (m_supply.m_bFinished.load() != 0)
+            OnUi([this] { m_engine.EndFinishedRun(); });
+        m_hUi.Post([this] { m_wave->update(); });
         ++m_nPass;
 
-        std::unique_lock<std::mutex> guard(m_sleepLock);
-        m_wake.wait_for(guard, std::chrono::milliseconds(kWorkerSleepMs), [this] { return m_bStop.load() != 0; });
+        std::unique_lock<std::mutex> guard(m_hSleepLock);
+        m_cvWake.wait_for(guard, std::chrono::milliseconds(kWorkerSleepMs), [this] { return m_bStop.load() != 0; });
     }
 }
 
@@ -58,18 +67,20 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
             // A run reads the supply every second: end it before the link goes, so nothing is
             // read from a closed link and recorded as data.
             OnUi([this] {
-                if (m_bRunning.load())
-                    EndRun();
+                if (m_engine.IsRunning())
+                    m_engine.EndRun();
             });
             CloseCOM(device);
             OnUi([this] { ShowDisconnectedState(); });
         } else {
             int nConnected = 0;
             {
-                std::lock_guard<std::mutex> guard(m_hSupplyLock);
-                m_supply.m_nPort = static_cast<std::int16_t>(m_nPortSelected.load());
+                std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
+                // Announced before the stop flag is read, so a page closing from here on either
+                // finds the connect to cut short or is seen by it: never waited out.
                 m_bConnecting = 1;
-                nConnected = m_supply.Connect();
+                if (!m_bStop.load())
+                    nConnected = m_supply.Connect();
                 m_bConnecting = 0;
             }
             if (nConnected == 0) {
@@ -97,11 +108,9 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
             bLinked = m_bConnected.load() != 0;
             if (!bLinked)
                 return;
-            if (m_bRunning.load())
-                EndRun(); // never two runs, never an orphaned timer
             // Running from here on: a Program mode click now is refused, so its count-only load
             // never meets the load below.
-            m_bRunning = 1;
+            m_engine.BeginRun();
             SetEnabled(m_btnOff, true);
             SetEnabled(m_btnOn, false);
             SetEnabled(m_btnSaveData, false);
@@ -110,35 +119,16 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
         });
         if (!bStarted || !bLinked)
             break;
-        m_supply.m_nSample = 0;
-        m_supply.m_nWindow = 0;
-        {
-            std::lock_guard<std::mutex> guard(m_supply.m_hLock);
-            m_supply.m_logVoltage.clear();
-            m_supply.m_logCurrent.clear();
-        }
-        // A finish left over from an earlier run must not end this one.
-        m_supply.m_bFinished = 0;
-        int nTimer = kUserTimer;
-        if (m_supply.m_bProgramMode.load()) {
-            m_supply.ResetPlayback();
-            m_supply.m_nCycles = static_cast<int>(CPowerSupply::ParseInt(strCycles.toStdString()));
-            LoadProgramForRun(strPath);
-            m_supply.m_bExpandPending = 1;
-            nTimer = kProgramTimer;
-        } else {
-            m_supply.m_bOpenOutput = 1;
-        }
-        OnUi([this, nTimer] {
-            SetTimer(nTimer);
-            m_nRunTimer = nTimer;
-            m_bRunning = 1;
-            m_wave->m_bDrawWaves = 1;
+        const bool bProgram = m_supply.m_bProgramMode.load() != 0;
+        const int nCycles = bProgram ? static_cast<int>(CPowerSupply::ParseInt(strCycles.toStdString())) : 0;
+        const int nTimer = m_engine.PrepareRun(bProgram, strPath, nCycles, [this](const std::function<void()>& fn) {
+            return OnUi(fn);
         });
+        OnUi([this, nTimer] { m_engine.StartTimer(nTimer); });
         break;
     }
     case CMD_OFF:
-        OnUi([this] { EndRun(); });
+        OnUi([this] { m_engine.EndRun(); });
         break;
     case CMD_APPLY: {
         float fVolts = 0.0f;
@@ -151,7 +141,7 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
             }))
             break;
         {
-            std::lock_guard<std::mutex> guard(m_hSupplyLock);
+            std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
             m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
         }
         OnUi([this] {
@@ -168,61 +158,45 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
 
 void CDlgControl::StepPreset(bool bUp)
 {
-    (bUp ? m_bUpStep : m_bDownStep) = 1;
     float fVolts = 0.0f;
     float fAmps = 0.0f;
     int bVoltage = 0;
     // The presets are the fields' values, which the wheel changes on the UI thread: step them
-    // there too.
+    // there too, and mark the step there together with the text it writes, so a keystroke
+    // handled in between is never taken for the step.
     const bool bDone = OnUi([&] {
         bVoltage = m_bVoltageSelected.load();
         CEditEX* field = bVoltage ? m_edVoltage : m_edCurrent;
         const int nStep = m_cbStep->currentIndex();
+        // A program point beyond the supply's range is stepped from the limit: a step down must
+        // never send more than the supply takes.
+        float fValue = field->m_fValue;
+        if (bVoltage && fValue > 32.0f)
+            fValue = 32.0f;
+        else if (!bVoltage && static_cast<double>(fValue) > 5.1)
+            fValue = 5.1f;
         if (nStep >= 0 && nStep <= 3) {
             const double step = CEditEX::StepSize(static_cast<std::int16_t>(nStep), bVoltage != 0);
-            const double value = static_cast<double>(field->m_fValue);
-            field->m_fValue = static_cast<float>(bUp ? value + step : value - step);
+            fValue = static_cast<float>(bUp ? static_cast<double>(fValue) + step : static_cast<double>(fValue) - step);
         }
         if (bUp) {
-            if (bVoltage && field->m_fValue > 32.0f)
-                field->m_fValue = 32.0f;
-            else if (!bVoltage && static_cast<double>(field->m_fValue) > 5.1)
-                field->m_fValue = 5.1f;
-        } else if (field->m_fValue < 0.0f) {
-            field->m_fValue = 0.0f;
+            if (bVoltage && fValue > 32.0f)
+                fValue = 32.0f;
+            else if (!bVoltage && static_cast<double>(fValue) > 5.1)
+                fValue = 5.1f;
+        } else if (fValue < 0.0f) {
+            fValue = 0.0f;
         }
-        const QString text = QString::number(static_cast<double>(field->m_fValue), 'f', bVoltage ? 2 : 3);
-        if (field->text() == text) {
-            // Same text, no change signal; the step still counts as the program's change.
-            if (bVoltage)
-                OnChangeVoltage();
-            else
-                OnChangeCurrent();
-        } else {
-            field->setText(text);
-        }
+        field->m_fValue = fValue;
+        (bUp ? m_bUpStep : m_bDownStep) = 1;
+        SetPresetText(field, FixedText(field->m_fValue, bVoltage ? 2 : 3));
         fVolts = m_edVoltage->m_fValue;
         fAmps = m_edCurrent->m_fValue;
     });
     if (bDone) {
-        std::lock_guard<std::mutex> guard(m_hSupplyLock);
+        std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
         m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
     }
-}
-
-void CDlgControl::LoadProgramForRun(const QString& strPath)
-{
-    // LoadFile reports a refused or unreadable file in a message box, which belongs on the UI
-    // thread; a file that will load is read here so a long program does not stall the window.
-    bool bReadable = CPowerSupply::HasExtension(strPath, QStringLiteral(".csv"));
-    if (bReadable) {
-        QFile file(strPath);
-        bReadable = file.open(QIODevice::ReadOnly);
-    }
-    if (bReadable)
-        m_supply.LoadFile(strPath);
-    else
-        OnUi([this, strPath] { m_supply.LoadFile(strPath); });
 }
 
 void CDlgControl::ShowConnectedState()

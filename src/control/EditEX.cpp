@@ -74,6 +74,14 @@ void CEditEX::OnMouseWheel(int nDelta)
     if (nDelta == 0)
         return;
     const double step = StepSize(m_nStep, m_bVoltage != 0);
+    // A value beyond the supply's range (a program point) is stepped from the limit, so a step
+    // down never sends more than the supply takes.
+    if (m_bVoltage) {
+        if (m_fValue > 32.0f)
+            m_fValue = 32.0f;
+    } else if (static_cast<double>(m_fValue) > 5.1) {
+        m_fValue = 5.1f;
+    }
     if (nDelta < 0) {
         // Towards the operator raises the value.
         m_fValue = static_cast<float>(static_cast<double>(m_fValue) + step);
@@ -94,7 +102,12 @@ void CEditEX::OnMouseWheel(int nDelta)
     const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(m_fValue),
                                    std::chars_format::fixed, m_bVoltage ? 2 : 3);
     m_strText = res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
-    setText(m_strText);
+    // The owner's change handling runs even when the step lands on the text already shown (a
+    // typed value): the field then holds a stepped value, not a typed one.
+    if (text() == m_strText)
+        Q_EMIT textChanged(m_strText);
+    else
+        setText(m_strText);
     // Sent whether or not the value moved (a clamped step resends the limit); failures go unreported.
     m_supply.SetSetpoint(m_fValue, m_fValue, m_bVoltage);
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 /// The program's model of the supply: link parameters, the last setpoints and readings in digit
@@ -45,8 +46,12 @@ public:
     int CopySeries(std::vector<float>& data, std::int16_t nSeries);
 
     // ---- Files ----
-    /// Reads a record or program file; 1 when read, 0 on a refused name or failed open.
-    int LoadFile(QString strPath);
+    /// Reads a record or program file; 1 when read, 0 on a refused name or failed open. Only
+    /// counts its lines when m_bCountOnly is set.
+    int LoadFile(QString strPath) { return LoadFile(std::move(strPath), m_bCountOnly.load()); }
+    /// The same, with the count-only choice given by the caller instead of the shared flag, so
+    /// two loads on different threads never take each other's choice.
+    int LoadFile(QString strPath, int bCountOnly);
     /// Save dialog, then SaveRecord when the chosen path ends in ".csv".
     void SaveRecordAs();
     /// Writes the header and every record row; 1 when written, 0 on failure (reported).
@@ -69,7 +74,7 @@ public:
     static bool HasExtension(const QString& path, const QString& ext);
 
     // ---- State (members in declaration order) ----
-    std::int16_t m_nPort = 0;
+    std::atomic<std::int16_t> m_nPort{0}; ///< written by the page's port list, read by Connect
     int m_nDevice = 0;
     std::atomic<int> m_nOutState{0};
     std::atomic<int> m_nCvState{0};

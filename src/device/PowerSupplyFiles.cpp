@@ -41,7 +41,7 @@ void forEachLine(const QByteArray& data, F&& onLine)
 
 } // namespace
 
-int CPowerSupply::LoadFile(QString strPath)
+int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
 {
     if (!HasExtension(strPath, QStringLiteral(".csv"))) {
         platform::MessageBox(QStringLiteral("This is not a CSV file!"));
@@ -92,7 +92,7 @@ int CPowerSupply::LoadFile(QString strPath)
         m_nPlayIndex = 0;
         if (m_bDisplayMode.load() != 0)
             m_nCycles = 1;
-        if (m_bCountOnly.load() != 0) {
+        if (bCountOnly != 0) {
             m_nPointsPerCycle = static_cast<int>(lines.size()) - 1;
             return 1;
         }

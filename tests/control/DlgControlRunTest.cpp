@@ -31,7 +31,7 @@ protected:
     {
         Click(1023);
         ASSERT_TRUE(WaitFor([&] { return m_page->IsTimerActive(nTimer) && Enabled(1022); }));
-        EXPECT_EQ(m_page->m_bRunning.load(), 1);
+        EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 1);
     }
 
     void StartRun(int nTimer)
@@ -39,7 +39,7 @@ protected:
         m_page->ExecuteCommand(CMD_ON, 0);
         ASSERT_TRUE(m_page->IsTimerActive(nTimer));
         EXPECT_TRUE(Enabled(1022));
-        EXPECT_EQ(m_page->m_bRunning.load(), 1);
+        EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 1);
     }
 
     /// Program mode with a three-point file, `cycles` passes.
@@ -114,7 +114,7 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
     EXPECT_FALSE(Enabled(1022));
     EXPECT_TRUE(Enabled(1040));
-    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_TRUE(sim->outputOn()) << "stopping a run leaves the output as it is";
 
     QByteArray expected = kHeader;
@@ -175,7 +175,7 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
     EXPECT_TRUE(Enabled(1040));
     EXPECT_FALSE(Enabled(1022));
-    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_EQ(m_page->m_supply.m_bFinished.load(), 0);
     EXPECT_EQ(Text(1042), "6");
     EXPECT_TRUE(sim->outputOn());
@@ -241,7 +241,7 @@ TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
     ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer)) << "OFF stops the timer the run started";
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
 }
 
 TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
@@ -255,7 +255,7 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     m_page->ExecuteCommand(CMD_CONNECT, 0);
     EXPECT_EQ(Text(1028), "DisConnected");
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_TRUE(Enabled(1040));
     EXPECT_FALSE(Enabled(1023)) << "no run can start without a link";
     EXPECT_EQ(sim->Log().back(), "CloseCOM");
@@ -264,7 +264,7 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     // leaves the record of the run alone.
     m_page->ExecuteCommand(CMD_ON, 0);
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_FALSE(Enabled(1022));
     EXPECT_TRUE(Enabled(1040));
     EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
@@ -283,7 +283,7 @@ TEST_F(DlgControlRunTest, LostLinkEndsTheRunAndKeepsTheSamples)
     EXPECT_EQ(Text(1028), "DisConnected");
     EXPECT_EQ(Text(1003), " Connect");
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_bRunning.load(), 0);
+    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_EQ(m_page->m_supply.m_nSample.load(), 1);
     EXPECT_EQ(Text(1042), "1");
     EXPECT_TRUE(Enabled(1040));
@@ -301,13 +301,43 @@ TEST_F(DlgControlRunTest, ClosingDuringARunAndCommandsNeverHangs)
     // Without events the worker, once it has taken UP, waits on this thread for its first control
     // change; closing must release it whether it is already waiting or about to.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (m_page->m_queue.Pending().size() == 3 && std::chrono::steady_clock::now() < until)
+    while (m_page->m_qCommands.Pending().size() == 3 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_LT(m_page->m_queue.Pending().size(), 3u) << "the worker took a command";
+    ASSERT_LT(m_page->m_qCommands.Pending().size(), 3u) << "the worker took a command";
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto start = std::chrono::steady_clock::now();
     m_page.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     QCoreApplication::processEvents(); // calls queued for the closed page are dropped
     EXPECT_EQ(dsoLinkAlive(0), 0) << "the link is closed with the page";
+}
+
+TEST_F(DlgControlRunTest, PresetsAfterAProgramFollowItsLastPointWithinTheLimits)
+{
+    Connect();
+    pslink::SimulatedSupply* sim = Sim();
+    m_nextFile = WriteFile(QStringLiteral("over.csv"), kHeader + "1,40.00,0.500\r\n2,41.00,0.500\r\n3,40.00,6.000\r\n");
+    Click(1031);
+    StartRun(CDlgControl::kProgramTimer);
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+
+    // The second point repeats the current: its write still selects the current field, so UP
+    // steps the current.
+    EXPECT_EQ(m_page->m_bVoltageSelected.load(), 0);
+    SelectStep(1);
+    m_page->ExecuteCommand(CMD_UP, 0);
+    EXPECT_EQ(Text(1006), "0.600");
+    EXPECT_EQ(sim->setMilliamps(), 600);
+
+    // Down and the wheel start from the limit, never from the point beyond it.
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    EXPECT_EQ(Text(1006), "6.000");
+    m_page->ExecuteCommand(CMD_DOWN, 0);
+    EXPECT_EQ(Text(1006), "5.000");
+    EXPECT_EQ(sim->setMilliamps(), 5000);
+    m_page->m_edVoltage->m_nStep = 1;
+    m_page->m_edVoltage->OnMouseWheel(120); // away from the operator: down one volt
+    EXPECT_EQ(Text(1004), "31.00");
+    EXPECT_EQ(sim->setCentivolts(), 3100);
 }

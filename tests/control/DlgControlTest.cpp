@@ -48,7 +48,7 @@ TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
     QTest::keyClick(ports, Qt::Key_Down); // COM2
     QTest::keyClick(ports, Qt::Key_Down); // COM3
     EXPECT_EQ(ports->currentIndex(), 2);
-    EXPECT_EQ(m_page->m_supply.m_nPort, 0);
+    EXPECT_EQ(m_page->m_supply.m_nPort.load(), 2) << "stored at once";
 
     Click(1003);
     ASSERT_TRUE(WaitFor([&] { return Text(1028) == "DisConnected"; }));
@@ -61,7 +61,7 @@ TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
 
     // The next connect uses COM3, which reaches its own simulated supply.
     Connect();
-    EXPECT_EQ(m_page->m_supply.m_nPort, 2);
+    EXPECT_EQ(m_page->m_supply.m_nPort.load(), 2);
     EXPECT_EQ(Sim()->Log().front(), "OpenCOM 2");
 }
 
@@ -150,9 +150,9 @@ TEST_F(DlgControlTest, ClicksWithinOnePassAreQueuedOnce)
     const int clicked = m_page->m_nPass.load();
     for (int i = 0; i < 3; ++i)
         Click(1020);
-    EXPECT_LE(m_page->m_queue.Pending().size(), 1u);
+    EXPECT_LE(m_page->m_qCommands.Pending().size(), 1u);
     ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() > clicked; }));
-    EXPECT_TRUE(m_page->m_queue.Pending().empty());
+    EXPECT_TRUE(m_page->m_qCommands.Pending().empty());
     EXPECT_EQ(Text(1004), "6.00") << "three UP clicks in one pass move one step";
     EXPECT_EQ(Sim()->setCentivolts(), 600);
 }
@@ -215,7 +215,7 @@ TEST_F(DlgControlTest, OkWithoutANumberPromptsAndSendsNothing)
     Click(1024);
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0], "Please enter a number.");
-    EXPECT_TRUE(m_page->m_queue.Pending().empty()) << "nothing to apply";
+    EXPECT_TRUE(m_page->m_qCommands.Pending().empty()) << "nothing to apply";
     EXPECT_EQ(sim->setCentivolts(), 500);
     EXPECT_TRUE(Shown(1024)) << "still waiting for a value to apply";
 
@@ -311,4 +311,55 @@ TEST_F(DlgControlTest, LayoutFitsTheTabAreaInBothLanguages)
                    1019, 1020, 1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034,
                    1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043, 1044, 1074})
         EXPECT_NE(m_page->findChild<QWidget*>(QString::number(id)), nullptr) << id;
+}
+
+TEST_F(DlgControlTest, StepsAreTheProgramsChangesEvenOnTheSameText)
+{
+    Connect();
+    // A wheel step that lands on the typed text: the field holds a stepped value now, so the
+    // page leaves the typed-but-not-applied state.
+    Type(1004, "6.00");
+    ASSERT_TRUE(Shown(1024));
+    m_page->m_edVoltage->OnMouseWheel(-120); // 5 V preset, step 1: 6.00
+    EXPECT_EQ(Text(1004), "6.00");
+    EXPECT_FALSE(Shown(1024));
+    EXPECT_TRUE(Shown(1023));
+    EXPECT_EQ(Sim()->setCentivolts(), 600);
+
+    // UP is marked together with the text it writes: a key typed while the worker has taken UP
+    // but the UI thread has not yet run its step is typing, not the step.
+    Type(1004, "7");
+    m_page->m_edVoltage->m_fValue = 5.0f;
+    SelectStep(1);
+    Click(1020);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!m_page->m_qCommands.Pending().empty() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(m_page->m_qCommands.Pending().empty()) << "the worker took UP";
+    QTest::keyClick(m_page->m_edVoltage, Qt::Key_8); // "78": handled before the step reaches us
+    EXPECT_TRUE(Shown(1024)) << "a keystroke is never taken for the step";
+    ASSERT_TRUE(WaitFor([&] { return Text(1004) == "6.00"; }));
+    EXPECT_FALSE(Shown(1024));
+}
+
+TEST_F(DlgControlTest, AnOnInsideTheCountsMessageLoadsTheWholeProgram)
+{
+    Connect();
+    const QString path = m_dir.filePath(QStringLiteral("late.csv"));
+    // The count finds no file and says so; while its box is open the file appears and ON runs.
+    platform::SetDialogHandlers(
+        [&](const QString& text) {
+            m_messages.push_back(text);
+            WriteFile(QStringLiteral("late.csv"), "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n");
+            m_page->ExecuteCommand(CMD_ON, 0);
+        },
+        [&](const platform::FileDialogRequest&) { return std::optional<QString>(path); });
+    Click(1031);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_TRUE(m_messages[0].startsWith("Can not open file: "));
+    ASSERT_TRUE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    m_page->OnTimer(CDlgControl::kProgramTimer);
+    EXPECT_EQ(Text(1004), "2.00") << "both points of the program play";
+    EXPECT_EQ(Sim()->setCentivolts(), 200);
 }

@@ -12,7 +12,11 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -108,5 +112,28 @@ TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForThePro
     closing.start();
     page.reset();
     EXPECT_LT(closing.elapsed(), 1500);
+
+    // Closing in the instant after the worker took Connect, before the connect began: the worker
+    // is held at the supply lock (as a tick would hold it) until the page is closing.
+    page = std::make_unique<CDlgControl>();
+    page->show();
+    std::mutex& supplyLock = page->m_engine.m_hSupplyLock;
+    std::atomic<int> held{0};
+    std::atomic<int> release{0};
+    std::thread holder([&] {
+        std::lock_guard<std::mutex> guard(supplyLock);
+        held = 1;
+        while (!release.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.load() != 0; }, 1000));
+    click(page.get(), 1003);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_qCommands.Pending().empty(); }, 3000));
+    closing.restart();
+    release = 1;
+    page.reset();
+    holder.join();
+    EXPECT_LT(closing.elapsed(), 1500) << "the connect is not started for a closing page";
     qunsetenv("TARNWELL_COM1");
 }

@@ -1,0 +1,206 @@
+// The run engine: timers, ticks, the end of a run. The device work of each tick is the supply
+// object's (ReadRecordSample in user mode; ExpandProgram, ApplyNextPoint and ReadProgramSample in
+// program mode); the engine only decides when, and reports what a front end shows.
+#include "control/RunEngine.h"
+
+#include "device/PowerSupply.h"
+#include "device/pslink.h"
+
+#include <QFile>
+
+#include <charconv>
+
+namespace {
+
+// "%.Nf" in the C locale, rounded as printf rounds.
+QString FixedText(float fValue, int nDecimals)
+{
+    char buffer[64];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(fValue),
+                                   std::chars_format::fixed, nDecimals);
+    return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
+}
+
+} // namespace
+
+CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent) : QObject(parent), m_pSupply(&supply)
+{
+    qRegisterMetaType<CRunSample>();
+    for (int i = 0; i < 2; ++i) {
+        m_tmRun[i].setTimerType(Qt::PreciseTimer);
+        m_tmRun[i].setInterval(kTimerPeriodMs);
+        connect(&m_tmRun[i], &QTimer::timeout, this, [this, i] { OnTimer(i); });
+    }
+}
+
+CRunEngine::~CRunEngine()
+{
+    m_tmRun[kUserTimer].stop();
+    m_tmRun[kProgramTimer].stop();
+}
+
+void CRunEngine::SetTimer(int nIDEvent)
+{
+    if (nIDEvent == kUserTimer || nIDEvent == kProgramTimer)
+        m_tmRun[nIDEvent].start();
+}
+
+void CRunEngine::KillTimer(int nIDEvent)
+{
+    if (nIDEvent == kUserTimer || nIDEvent == kProgramTimer)
+        m_tmRun[nIDEvent].stop();
+}
+
+bool CRunEngine::IsTimerActive(int nIDEvent) const
+{
+    return (nIDEvent == kUserTimer || nIDEvent == kProgramTimer) && m_tmRun[nIDEvent].isActive();
+}
+
+void CRunEngine::BeginRun()
+{
+    if (m_bRunning.load())
+        EndRun(kEndOff);
+    m_bRunning = 1;
+}
+
+int CRunEngine::PrepareRun(bool bProgram, const QString& strPath, int nCycles,
+                           const std::function<bool(const std::function<void()>&)>& onUi)
+{
+    CPowerSupply& supply = *m_pSupply;
+    supply.m_nSample = 0;
+    supply.m_nWindow = 0;
+    {
+        std::lock_guard<std::mutex> guard(supply.m_hLock);
+        supply.m_logVoltage.clear();
+        supply.m_logCurrent.clear();
+    }
+    // A finish left over from an earlier run must not end this one.
+    supply.m_bFinished = 0;
+    if (!bProgram) {
+        supply.m_bOpenOutput = 1;
+        return kUserTimer;
+    }
+
+    supply.ResetPlayback();
+    supply.m_nCycles = nCycles;
+    // LoadFile reports a refused or unreadable file in a message box, which belongs on the UI
+    // thread; a file that will load is read here so a long program does not stall the window.
+    bool bReadable = CPowerSupply::HasExtension(strPath, QStringLiteral(".csv"));
+    if (bReadable) {
+        QFile file(strPath);
+        bReadable = file.open(QIODevice::ReadOnly);
+    }
+    if (bReadable || !onUi)
+        supply.LoadFile(strPath);
+    else
+        onUi([&supply, strPath] { supply.LoadFile(strPath); });
+    supply.m_bExpandPending = 1;
+    return kProgramTimer;
+}
+
+void CRunEngine::StartTimer(int nTimer)
+{
+    SetTimer(nTimer);
+    m_nRunTimer = nTimer;
+    m_bRunning = 1;
+    Q_EMIT RunStarted(nTimer);
+}
+
+void CRunEngine::StartRun(bool bProgram, const QString& strPath, int nCycles)
+{
+    BeginRun();
+    StartTimer(PrepareRun(bProgram, strPath, nCycles));
+}
+
+void CRunEngine::EndRun(EndReason nReason)
+{
+    // The timer this run started, not the one the mode points at now.
+    const int nTimer = m_nRunTimer.exchange(-1);
+    if (nTimer >= 0)
+        KillTimer(nTimer);
+    m_bRunning = 0;
+    Q_EMIT RunEnded(nReason);
+}
+
+bool CRunEngine::EndFinishedRun()
+{
+    if (m_pSupply->m_bFinished.exchange(0) == 0)
+        return false;
+    KillTimer(kProgramTimer);
+    if (m_nRunTimer.load() == kProgramTimer)
+        EndRun(kEndFinished);
+    return true;
+}
+
+void CRunEngine::OnTimer(int nIDEvent)
+{
+    if (nIDEvent != kUserTimer && nIDEvent != kProgramTimer)
+        return;
+    {
+        std::unique_lock<std::mutex> guard(m_hSupplyLock);
+        // A supply that stopped answering would only give zeros; what was recorded stays for saving.
+        if (m_bRunning.load() && dsoLinkAlive(m_pSupply->m_nDevice) == 0) {
+            CloseCOM(m_pSupply->m_nDevice);
+            guard.unlock();
+            EndRun(kEndLinkLost);
+            return;
+        }
+        if (nIDEvent == kUserTimer)
+            UserTick();
+        else
+            ProgramTick();
+    }
+    if (nIDEvent == kProgramTimer && m_bEndsFinishedRun.load())
+        EndFinishedRun();
+}
+
+CRunSample CRunEngine::LampsAndCount(int bProgram) const
+{
+    CRunSample sample;
+    sample.bProgram = bProgram;
+    sample.nSample = m_pSupply->m_nSample.load();
+    sample.nOutState = m_pSupply->m_nOutState.load();
+    sample.nCvState = m_pSupply->m_nCvState.load();
+    sample.nCcState = m_pSupply->m_nCcState.load();
+    return sample;
+}
+
+void CRunEngine::UserTick()
+{
+    CPowerSupply& supply = *m_pSupply;
+    supply.ReadRecordSample();
+    CRunSample sample = LampsAndCount(0);
+    sample.fVoltage = supply.m_fVoltage;
+    sample.fCurrent = supply.m_fCurrent;
+    // Two decimals for the current in this mode, as the page has always shown it.
+    sample.strVoltage = FixedText(sample.fVoltage, 2);
+    sample.strCurrent = FixedText(sample.fCurrent, 2);
+    Q_EMIT Sampled(sample);
+}
+
+void CRunEngine::ProgramTick()
+{
+    CPowerSupply& supply = *m_pSupply;
+    if (supply.m_bExpandPending.exchange(0) != 0)
+        supply.ExpandProgram();
+    // Whether a point was played, from the play index rather than m_bFinished: the worker may
+    // clear that flag between the two lines, and the finished run would then read one more
+    // sample and record it.
+    const int nPlayed = supply.m_nPlayIndex.load();
+    supply.ApplyNextPoint();
+    if (supply.m_nPlayIndex.load() == nPlayed)
+        return;
+    Q_EMIT PointApplied(supply.m_strSetVoltage, supply.m_strSetCurrent, supply.m_fVoltage, supply.m_fCurrent);
+    supply.ReadProgramSample();
+    CRunSample sample = LampsAndCount(1);
+    {
+        std::lock_guard<std::mutex> guard(supply.m_hLock);
+        if (!supply.m_logVoltage.empty()) {
+            sample.fVoltage = supply.m_logVoltage.back();
+            sample.fCurrent = supply.m_logCurrent.back();
+        }
+    }
+    sample.strVoltage = supply.m_strVoltage;
+    sample.strCurrent = supply.m_strCurrent;
+    Q_EMIT Sampled(sample);
+}

@@ -1,0 +1,145 @@
+// The run engine on a plain QCoreApplication against the built-in simulated supply: no widget,
+// no worker. Ticks are driven directly; what a front end would show is what the signals carry.
+#include "control/RunEngine.h"
+#include "device/PowerSupply.h"
+#include "device/link/SimulatedSupply.h"
+#include "device/pslink.h"
+#include "platform/Dialogs.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class RunEngineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        pslink::ResetSimulators();
+        pslink::SetSimulateAll(true);
+        platform::SetDialogHandlers([this](const QString& text) { m_messages.push_back(text); }, {});
+        ASSERT_EQ(m_supply.Connect(), 1);
+        QObject::connect(&m_engine, &CRunEngine::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
+        QObject::connect(&m_engine, &CRunEngine::RunEnded, [this](int nReason) { m_ends.push_back(nReason); });
+        QObject::connect(&m_engine, &CRunEngine::PointApplied,
+                         [this](const QString& v, const QString& i, float, float) {
+                             m_points.push_back((v + QLatin1Char('/') + i).toStdString());
+                         });
+    }
+
+    void TearDown() override
+    {
+        CloseCOM(0);
+        platform::SetDialogHandlers({}, {});
+        pslink::SetSimulateAll(false);
+        pslink::ResetSimulators();
+    }
+
+    pslink::SimulatedSupply& Sim() { return *pslink::SimulatorFor(0); }
+
+    QByteArray Saved()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("record.csv"));
+        EXPECT_EQ(m_supply.SaveRecord(path), 1);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    }
+
+    CPowerSupply m_supply;
+    CRunEngine m_engine{m_supply};
+    std::vector<CRunSample> m_samples;
+    std::vector<int> m_ends;
+    std::vector<std::string> m_points;
+    std::vector<QString> m_messages;
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(RunEngineTest, UserRunSamplesEachTickUntilOff)
+{
+    m_engine.StartRun(false, QString(), 0);
+    EXPECT_TRUE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
+    EXPECT_FALSE(Sim().outputOn()) << "the output goes on with the first sample";
+
+    m_engine.OnTimer(CRunEngine::kUserTimer);
+    m_engine.OnTimer(CRunEngine::kUserTimer);
+    Sim().setLoadOhms(1.0); // the 1 A limit holds: constant current
+    m_engine.OnTimer(CRunEngine::kUserTimer);
+
+    ASSERT_EQ(m_samples.size(), 3u);
+    EXPECT_EQ(m_samples[0].nSample, 1);
+    EXPECT_EQ(m_samples[0].strVoltage, "5.00");
+    EXPECT_EQ(m_samples[0].strCurrent, "0.50") << "two decimals for the current in user mode";
+    EXPECT_EQ(m_samples[0].nOutState, 1);
+    EXPECT_EQ(m_samples[0].nCvState, 1);
+    EXPECT_EQ(m_samples[0].nCcState, 0);
+    EXPECT_EQ(m_samples[2].nSample, 3);
+    EXPECT_FLOAT_EQ(m_samples[2].fCurrent, 1.0f);
+    EXPECT_EQ(m_samples[2].nCvState, 0);
+    EXPECT_EQ(m_samples[2].nCcState, 1);
+
+    m_engine.EndRun();
+    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndOff});
+    EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
+    EXPECT_FALSE(m_engine.IsRunning());
+    EXPECT_TRUE(Sim().outputOn()) << "ending a run leaves the output as it is";
+    EXPECT_EQ(Saved(), "Time(S),Voltage(V),Current(A)\r\n1,5.00,0.500\r\n2,5.00,0.500\r\n3,1.00,1.000\r\n");
+}
+
+TEST_F(RunEngineTest, ProgramOverTwoCyclesEndsByItself)
+{
+    const QString path = m_dir.filePath(QStringLiteral("prog.csv"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n");
+    file.close();
+    Sim().setLoadOhms(100.0);
+    m_engine.m_bEndsFinishedRun = 1;
+
+    m_engine.StartRun(true, path, 2);
+    ASSERT_TRUE(m_engine.IsTimerActive(CRunEngine::kProgramTimer));
+    for (int i = 0; i < 6; ++i)
+        m_engine.OnTimer(CRunEngine::kProgramTimer);
+    EXPECT_TRUE(m_engine.IsRunning());
+    EXPECT_TRUE(m_ends.empty());
+    m_engine.OnTimer(CRunEngine::kProgramTimer); // finds nothing left to play
+
+    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndFinished});
+    EXPECT_FALSE(m_engine.IsRunning());
+    EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kProgramTimer));
+    EXPECT_EQ(m_points, (std::vector<std::string>{"1.00/0.100", "2.00/0.200", "3.00/0.300", "1.00/0.100",
+                                                  "2.00/0.200", "3.00/0.300"}));
+    ASSERT_EQ(m_samples.size(), 6u);
+    EXPECT_EQ(m_samples[5].nSample, 6);
+    EXPECT_EQ(m_samples[5].strVoltage, "3.00");
+    EXPECT_EQ(m_samples[5].strCurrent, "0.030") << "three decimals in program mode";
+    EXPECT_FLOAT_EQ(m_samples[5].fCurrent, 0.03f);
+    EXPECT_TRUE(Sim().outputOn());
+    EXPECT_EQ(Saved(), "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
+                       "4,1.00,0.100\r\n5,2.00,0.200\r\n6,3.00,0.300\r\n");
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(RunEngineTest, LostLinkEndsTheRunClosesTheLinkAndKeepsTheSamples)
+{
+    m_engine.StartRun(false, QString(), 0);
+    m_engine.OnTimer(CRunEngine::kUserTimer);
+    Sim().setAnswering(false);
+    m_engine.OnTimer(CRunEngine::kUserTimer);
+
+    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndLinkLost});
+    EXPECT_FALSE(m_engine.IsRunning());
+    EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
+    EXPECT_EQ(dsoLinkAlive(0), 0);
+    EXPECT_EQ(Sim().Log().back(), "CloseCOM");
+    EXPECT_EQ(m_samples.size(), 1u) << "nothing is read from a silent supply";
+    EXPECT_EQ(Saved(), "Time(S),Voltage(V),Current(A)\r\n1,5.00,0.500\r\n");
+}
