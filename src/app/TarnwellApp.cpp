@@ -3,6 +3,8 @@
 #include "app/ScreenshotTour.h"
 #include "app/TarnwellDlg.h"
 
+#include <QTimer>
+
 #include <clocale>
 #include <memory>
 
@@ -21,6 +23,8 @@ int CTarnwellApp::InitInstance()
     CTarnwellDlg dialog;
     setWindowIcon(dialog.m_hIcon);
     dialog.show();
+    // Once the window is up: a run cut off last time is not lost, and the user is told where.
+    QTimer::singleShot(0, &dialog, &CTarnwellDlg::ReportCutOffRuns);
     std::unique_ptr<CScreenshotTour> tour;
     if (!m_strScreenshotDir.isEmpty()) {
         tour = std::make_unique<CScreenshotTour>(dialog, m_strScreenshotDir);

@@ -1,6 +1,8 @@
 #include "app/TarnwellDlg.h"
 
 #include "app/AboutDlg.h"
+#include "control/RunJournal.h"
+#include "platform/Dialogs.h"
 
 #include <QGridLayout>
 #include <QTabBar>
@@ -100,4 +102,10 @@ void CTarnwellDlg::OnAbout()
     CAboutDlg about(this);
     about.setWindowIcon(m_hIcon);
     about.exec();
+}
+
+void CTarnwellDlg::ReportCutOffRuns()
+{
+    for (const CRunJournal::CutOff& cutOff : CRunJournal::TakeCutOffRuns())
+        platform::MessageBox(CRunJournal::CutOffMessage(cutOff));
 }

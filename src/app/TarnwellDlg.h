@@ -28,6 +28,8 @@ public:
     void OnSelchangeTab(int nSelection);
     /// Runs the about box modally.
     void OnAbout();
+    /// Tells, once each, of the journals left by runs that were cut off (the program died).
+    void ReportCutOffRuns();
 
     // Members in construction order; destroyed in reverse (DataRecord, Program, Control), so the
     // Control page stops its worker and closes the port after the other pages are gone.

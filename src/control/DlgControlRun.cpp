@@ -97,5 +97,7 @@ void CDlgControl::OnBnClickedProgramMode()
 
 void CDlgControl::OnBnClickedSaveData()
 {
-    m_supply.SaveRecordAs();
+    // A record that holds a run's rows makes that run's journal redundant.
+    if (m_supply.SaveRecordAs())
+        m_engine.OnRecordSaved();
 }

@@ -5,10 +5,13 @@
 
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
+#include "platform/Dialogs.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace {
 
@@ -103,7 +106,45 @@ void CRunEngine::StartTimer(int nTimer)
     SetTimer(nTimer);
     m_nRunTimer = nTimer;
     m_bRunning = 1;
+    if (m_bJournal.load()) {
+        // The writer reports from its own thread; the message belongs on this one.
+        m_nJournal = m_journal.Begin(QDateTime::currentDateTime(), [this](const QString& strReason) {
+            QMetaObject::invokeMethod(
+                this, [this, strReason] { ReportJournalFailure(CRunJournal::Folder(), strReason); },
+                Qt::QueuedConnection);
+        });
+    }
     Q_EMIT RunStarted(nTimer);
+}
+
+void CRunEngine::ReportJournalFailure(const QString& strPath, const QString& strReason)
+{
+    platform::MessageBox(
+        QStringLiteral("Cannot keep a journal of this run in %1: %2. The run goes on; its samples are kept in memory.")
+            .arg(strPath, strReason));
+}
+
+void CRunEngine::Journal(const CRunSample& sample)
+{
+    if (m_nJournal == 0)
+        return;
+    char row[64];
+    const int n = std::snprintf(row, sizeof row, "%d,", sample.nSample);
+    std::string text(row, static_cast<size_t>(std::max(n, 0)));
+    text += FixedText(sample.fVoltage, 2).toStdString();
+    text += ',';
+    text += FixedText(sample.fCurrent, 3).toStdString();
+    m_journal.Append(std::move(text));
+}
+
+void CRunEngine::OnRecordSaved()
+{
+    const unsigned nEpoch = m_pSupply->m_nRowsEpoch.load();
+    for (const SavableJournal& saved : m_savable) {
+        if (saved.nRowsEpoch == nEpoch)
+            m_journal.Delete(saved.nJournal);
+    }
+    m_savable.clear();
 }
 
 void CRunEngine::StartRun(bool bProgram, const QString& strPath, int nCycles)
@@ -119,6 +160,13 @@ void CRunEngine::EndRun(EndReason nReason)
     if (nTimer >= 0)
         KillTimer(nTimer);
     m_bRunning = 0;
+    if (m_nJournal != 0) {
+        m_journal.End();
+        // A user run's rows join the supply's record rows, which Save Data writes.
+        if (nTimer == kUserTimer)
+            m_savable.push_back({m_nJournal, m_pSupply->m_nRowsEpoch.load()});
+        m_nJournal = 0;
+    }
     Q_EMIT RunEnded(nReason);
 }
 
@@ -175,6 +223,7 @@ void CRunEngine::UserTick()
     // Two decimals for the current in this mode, as the page has always shown it.
     sample.strVoltage = FixedText(sample.fVoltage, 2);
     sample.strCurrent = FixedText(sample.fCurrent, 2);
+    Journal(sample);
     Q_EMIT Sampled(sample);
 }
 
@@ -202,5 +251,6 @@ void CRunEngine::ProgramTick()
     }
     sample.strVoltage = supply.m_strVoltage;
     sample.strCurrent = supply.m_strCurrent;
+    Journal(sample);
     Q_EMIT Sampled(sample);
 }

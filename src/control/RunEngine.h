@@ -1,5 +1,7 @@
 #pragma once
 
+#include "control/RunJournal.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -7,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 class CPowerSupply;
 
@@ -80,6 +83,13 @@ public:
     /// a worker's pass (front ends without a worker).
     std::atomic<int> m_bEndsFinishedRun{0};
 
+    /// A record file was written from the supply's rows (Save Data): the journals of the user
+    /// runs whose rows it holds are no longer needed.
+    void OnRecordSaved();
+    /// Keep a journal of each run (on by default).
+    std::atomic<int> m_bJournal{1};
+    CRunJournal m_journal;
+
     CPowerSupply* m_pSupply;
     /// One supply operation at a time between a worker (connect, setpoints) and the ticks: both
     /// write the supply's setpoint digits. Never held while waiting on another thread.
@@ -104,6 +114,15 @@ private:
     void UserTick();
     void ProgramTick();
     CRunSample LampsAndCount(int bProgram) const;
+    void Journal(const CRunSample& sample);
+    void ReportJournalFailure(const QString& strPath, const QString& strReason);
 
     QTimer m_tmRun[2];
+    int m_nJournal = 0; ///< the running run's journal, 0 when none
+    struct SavableJournal
+    {
+        int nJournal;
+        unsigned nRowsEpoch; ///< the supply's rows epoch the run's rows went into
+    };
+    std::vector<SavableJournal> m_savable; ///< ended user runs whose journals Save Data may replace
 };

@@ -52,8 +52,8 @@ public:
     /// The same, with the count-only choice given by the caller instead of the shared flag, so
     /// two loads on different threads never take each other's choice.
     int LoadFile(QString strPath, int bCountOnly);
-    /// Save dialog, then SaveRecord when the chosen path ends in ".csv".
-    void SaveRecordAs();
+    /// Save dialog, then SaveRecord when the chosen path ends in ".csv"; 1 when a file was written.
+    int SaveRecordAs();
     /// Writes the header and every record row; 1 when written, 0 on failure (reported).
     int SaveRecord(QString strPath);
     /// The open dialog for program and record files, shared by every page that opens them.
@@ -114,6 +114,8 @@ public:
     std::atomic<int> m_bOpenOutput{0};
     std::atomic<int> m_bCountOnly{0};
     std::atomic<int> m_bDisplayMode{0};
+    /// Counts the loads that emptied m_rows: rows taken under one epoch are all still there.
+    std::atomic<unsigned> m_nRowsEpoch{0};
     std::mutex m_hLock; ///< guards every sequence above against the other thread
 
 private:

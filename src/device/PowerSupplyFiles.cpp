@@ -84,6 +84,7 @@ int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
         std::lock_guard<std::mutex> guard(m_hLock);
         m_nPointsPerCycle = 0;
         oldRows.swap(m_rows);
+        ++m_nRowsEpoch;
         oldTime.swap(m_progTime);
         oldVoltage.swap(m_progVoltage);
         oldCurrent.swap(m_progCurrent);
@@ -160,12 +161,13 @@ platform::FileDialogRequest CPowerSupply::OpenFileRequest()
             QStringLiteral(".set")};
 }
 
-void CPowerSupply::SaveRecordAs()
+int CPowerSupply::SaveRecordAs()
 {
     const std::optional<QString> path = platform::ChooseFile(
         {true, QStringLiteral("Save Data As CSV..."), QStringLiteral("CSV File(*.csv)|*.csv||"), QStringLiteral(".csv")});
     if (path && HasExtension(*path, QStringLiteral(".csv")))
-        SaveRecord(*path);
+        return SaveRecord(*path);
+    return 0;
 }
 
 int CPowerSupply::SaveRecord(QString strPath)

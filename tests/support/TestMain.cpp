@@ -1,5 +1,6 @@
 // Test entry point: one QApplication for every test of the executable.
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -11,6 +12,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // QApplication takes the locale from the environment; numbers are always C-locale text.
     setlocale(LC_NUMERIC, "C");
+    // Run journals of the tests go to a folder of their own, never into the user's.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
