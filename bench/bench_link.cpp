@@ -3,6 +3,7 @@
 // same calls made synchronously on the wire.
 // Usage: bench_link [--ticks N]   (default 100 one-second ticks)
 
+#include "device/link/Dialects.h"
 #include "device/link/SerialSession.h"
 #include "device/link/SerialTransport.h"
 #include "device/pslink.h"
@@ -118,7 +119,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "bench_link: cannot reopen %s\n", qPrintable(pty));
             return 1;
         }
-        pslink::SerialSession session(transport, pslink::Dialect::Text);
+        pslink::SerialSession session(transport, pslink::FindDialect("text"));
         for (int t = 0; t < std::min(ticks, 10); ++t) {
             syncCalls.push_back(timed([&] { session.setVoltage(100 + (t % 3) * 100); }));
             syncCalls.push_back(timed([&] { session.setCurrent(200 + (t % 3) * 100); }));

@@ -1,6 +1,8 @@
 // The supply side that tarnwell-sim serves: how it splits the wire into commands and answers.
 
-#include "device/link/SupplyResponder.h"
+#include "device/link/SimulatedSupply.h"
+#include "device/link/scpi/ScpiResponder.h"
+#include "device/link/text/TextResponder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +27,7 @@ TEST(SerialResponder, PlainTextSplitsWithoutTerminators)
     };
     for (const auto& r : rows) {
         SimulatedSupply supply;
-        SupplyResponder responder(supply, Dialect::Text, {});
+        text::TextResponder responder(supply, {});
         Commands got;
         for (const auto& c : r.chunks)
             for (auto& command : responder.feed(c))
@@ -38,7 +40,7 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
 {
     SimulatedSupply supply;
     supply.setLoadOhms(10.0);
-    SupplyResponder text(supply, Dialect::Text, {});
+    text::TextResponder text(supply, {});
     EXPECT_EQ(text.execute("VSET1:05.00"), "");
     EXPECT_EQ(text.execute("ISET1:1.000"), "");
     EXPECT_EQ(text.execute("OUT1"), "");
@@ -49,7 +51,7 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     EXPECT_EQ(supply.setCentivolts(), 500);
 
     const SupplyResponder::Quirks crlf{false, true, std::string("\r\n")};
-    SupplyResponder scpi(supply, Dialect::Scpi, crlf);
+    scpi::ScpiResponder scpi(supply, crlf);
     EXPECT_EQ(scpi.feed("volt 2.5\nMEAS:VOLT?\r\n\n*IDN"), (Commands{"volt 2.5", "MEAS:VOLT?\r"}));
     EXPECT_EQ(scpi.execute("volt 2.5"), "");
     EXPECT_EQ(scpi.execute("MEAS:VOLT?\r"), "2.50\r\n");

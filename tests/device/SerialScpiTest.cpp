@@ -1,4 +1,4 @@
-#include "device/link/ScpiDialect.h"
+#include "device/link/scpi/ScpiProtocol.h"
 #include "device/link/SerialLink.h"
 
 #include <gtest/gtest.h>
@@ -90,29 +90,29 @@ TEST(SerialScpi, PortSettings)
     {
         const char* text;
         bool valid;
-        Dialect dialect;
+        const char* dialect; // "" when found on connect
         const char* path;
         int baud;
     } rows[] = {
-        {"/dev/ttyUSB0", true, Dialect::Auto, "/dev/ttyUSB0", 9600},
-        {"text:/dev/ttyUSB0", true, Dialect::Text, "/dev/ttyUSB0", 9600},
-        {"scpi:/dev/ttyACM0@115200", true, Dialect::Scpi, "/dev/ttyACM0", 115200},
-        {"SCPI:/dev/ttyACM0", true, Dialect::Scpi, "/dev/ttyACM0", 9600},
-        {"/dev/ttyS0@19200", true, Dialect::Auto, "/dev/ttyS0", 19200},
-        {" text:/dev/pts/3 ", true, Dialect::Text, "/dev/pts/3", 9600},
-        {"scpi:/dev/ttyACM0@", false, Dialect::Auto, "", 0},
-        {"scpi:/dev/ttyACM0@fast", false, Dialect::Auto, "", 0},
-        {"/dev/ttyUSB0@0", false, Dialect::Auto, "", 0},
-        {"/dev/ttyUSB0@99999999999", false, Dialect::Auto, "", 0},
-        {"text:", false, Dialect::Auto, "", 0},
-        {"", false, Dialect::Auto, "", 0},
+        {"/dev/ttyUSB0", true, "", "/dev/ttyUSB0", 9600},
+        {"text:/dev/ttyUSB0", true, "text", "/dev/ttyUSB0", 9600},
+        {"scpi:/dev/ttyACM0@115200", true, "scpi", "/dev/ttyACM0", 115200},
+        {"SCPI:/dev/ttyACM0", true, "scpi", "/dev/ttyACM0", 9600},
+        {"/dev/ttyS0@19200", true, "", "/dev/ttyS0", 19200},
+        {" text:/dev/pts/3 ", true, "text", "/dev/pts/3", 9600},
+        {"scpi:/dev/ttyACM0@", false, "", "", 0},
+        {"scpi:/dev/ttyACM0@fast", false, "", "", 0},
+        {"/dev/ttyUSB0@0", false, "", "", 0},
+        {"/dev/ttyUSB0@99999999999", false, "", "", 0},
+        {"text:", false, "", "", 0},
+        {"", false, "", "", 0},
     };
     for (const auto& r : rows) {
         const auto t = ParseSerialTarget(QString::fromLatin1(r.text));
         ASSERT_EQ(t.has_value(), r.valid) << r.text;
         if (!t)
             continue;
-        EXPECT_EQ(t->dialect, r.dialect) << r.text;
+        EXPECT_STREQ(t->dialect ? t->dialect->name : "", r.dialect) << r.text;
         EXPECT_EQ(t->path, QString::fromLatin1(r.path)) << r.text;
         EXPECT_EQ(t->baud, r.baud) << r.text;
     }

@@ -1,5 +1,6 @@
 #include "device/link/Decimal.h"
-#include "device/link/TextDialect.h"
+#include "device/link/Identity.h"
+#include "device/link/text/TextProtocol.h"
 
 #include <gtest/gtest.h>
 
@@ -107,7 +108,7 @@ TEST(SerialText, IdentityLosesNonPrintableEdges)
         {"", ""},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(text::cleanIdentity(r.reply), r.identity);
+        EXPECT_EQ(cleanIdentity(r.reply), r.identity);
 }
 
 TEST(SerialText, FramerKeepsStrayBytesApart)

@@ -2,6 +2,7 @@
 // can be tried end to end without hardware. Prints the terminal's path as its first line, then
 // serves until standard input closes or SIGINT/SIGTERM arrives.
 
+#include "device/link/Dialects.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/link/SupplyResponder.h"
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -34,21 +36,30 @@ void onSignal(int)
 
 struct Options
 {
-    pslink::Dialect dialect = pslink::Dialect::Text;
+    const pslink::DialectInfo* dialect = pslink::FindDialect("text");
     double loadOhms = 0.0; // 0: the supply's own default
     int latencyMs = 0;
     int baud = 0;          // 0: no wire time
-    int minGapMs = -1;     // -1: 80 ms for the plain-text dialect, none for SCPI
+    int minGapMs = -1;     // -1: what strict units of the dialect need
     std::string logPath;
     pslink::SupplyResponder::Quirks quirks;
 };
 
+std::string dialectNames()
+{
+    std::string names;
+    for (const pslink::DialectInfo* d : pslink::Dialects())
+        names += (names.empty() ? "" : "|") + std::string(d->name);
+    return names;
+}
+
 void usage()
 {
     std::fprintf(stderr,
-                 "usage: tarnwell-sim [--dialect text|scpi] [--load OHMS] [--latency MS] [--baud N]\n"
+                 "usage: tarnwell-sim [--dialect %s] [--load OHMS] [--latency MS] [--baud N]\n"
                  "                    [--log FILE] [--min-gap MS] [--noisy] [--eol lf|crlf|lfcr] [--no-mode-query]\n"
-                 "control lines on standard input: hang, resume, load OHMS\n");
+                 "control lines on standard input: hang, resume, load OHMS\n",
+                 dialectNames().c_str());
 }
 
 bool parseNumber(const char* text, double& out)
@@ -75,10 +86,9 @@ bool parseArgs(int argc, char** argv, Options& o)
         } else if (!value) {
             return false;
         } else if (a == "--dialect") {
-            const std::string d = argv[++i];
-            if (d != "text" && d != "scpi")
+            o.dialect = pslink::FindDialect(argv[++i]);
+            if (!o.dialect)
                 return false;
-            o.dialect = d == "scpi" ? pslink::Dialect::Scpi : pslink::Dialect::Text;
         } else if (a == "--log") {
             o.logPath = argv[++i];
         } else if (a == "--eol") {
@@ -108,7 +118,7 @@ bool parseArgs(int argc, char** argv, Options& o)
         }
     }
     if (o.minGapMs < 0)
-        o.minGapMs = o.dialect == pslink::Dialect::Text ? 80 : 0;
+        o.minGapMs = static_cast<int>(o.dialect->unitGap.count());
     return true;
 }
 
@@ -121,7 +131,7 @@ struct PendingReply
 class Simulator
 {
 public:
-    explicit Simulator(const Options& o) : m_options(o), m_responder(m_supply, o.dialect, o.quirks)
+    explicit Simulator(const Options& o) : m_options(o), m_responder(o.dialect->respond(m_supply, o.quirks))
     {
         if (o.loadOhms > 0.0)
             m_supply.setLoadOhms(o.loadOhms);
@@ -195,8 +205,8 @@ public:
                 }
             }
             // A plain-text unit forgets half a command after a pause.
-            if (m_responder.hasPartial() && now - m_lastInput > milliseconds(50))
-                m_responder.discardPartial();
+            if (m_responder->hasPartial() && now - m_lastInput > milliseconds(50))
+                m_responder->discardPartial();
             sendDue(Clock::now());
         }
         return 0;
@@ -234,9 +244,9 @@ private:
         const Clock::time_point earliest = m_quietAt;
         if (static_cast<size_t>(n) < sizeof buf)
             m_quietAt = now; // the read emptied the terminal, after this moment
-        if (!m_responder.hasPartial())
+        if (!m_responder->hasPartial())
             m_startEarliest = earliest;
-        for (const std::string& command : m_responder.feed(std::string(buf, static_cast<size_t>(n)))) {
+        for (const std::string& command : m_responder->feed(std::string(buf, static_cast<size_t>(n)))) {
             log(command);
             const bool tooSoon = m_options.minGapMs > 0 && m_haveCommand
                                  && now - m_lastCommandEarliest < milliseconds(m_options.minGapMs);
@@ -248,7 +258,7 @@ private:
                 std::fprintf(stderr, "tarnwell-sim: dropped (too soon): %s\n", command.c_str());
                 continue;
             }
-            const std::string reply = m_responder.execute(command);
+            const std::string reply = m_responder->execute(command);
             if (reply.empty())
                 continue;
             const auto due = now + wireTime(command.size()) + milliseconds(m_options.latencyMs) + wireTime(reply.size());
@@ -297,7 +307,7 @@ private:
 
     Options m_options;
     pslink::SimulatedSupply m_supply;
-    pslink::SupplyResponder m_responder;
+    std::unique_ptr<pslink::SupplyResponder> m_responder;
     int m_master = -1;
     int m_slave = -1;
     std::string m_path;

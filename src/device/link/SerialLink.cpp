@@ -1,5 +1,7 @@
 #include "device/link/SerialLink.h"
 
+#include "device/link/Dialects.h"
+#include "device/link/SerialSession.h"
 #include "device/link/SerialTransport.h"
 
 #include <QStringList>
@@ -115,7 +117,7 @@ void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
             s.changed.notify_all();
             continue;
         }
-        if (session.dialect() == Dialect::Auto || s.portFailed) {
+        if (!session.dialect() || s.portFailed) {
             // Nothing to poll until the dialect is known; nothing to do on a vanished port.
             s.wake.wait_for(guard, kIdleWait);
             continue;
@@ -275,12 +277,8 @@ std::optional<SerialTarget> ParseSerialTarget(const QString& target)
     QString rest = target.trimmed();
     const int colon = rest.indexOf(QLatin1Char(':'));
     if (colon > 0) {
-        const QString prefix = rest.left(colon).toLower();
-        if (prefix == QLatin1String("text")) {
-            out.dialect = Dialect::Text;
-            rest = rest.mid(colon + 1);
-        } else if (prefix == QLatin1String("scpi")) {
-            out.dialect = Dialect::Scpi;
+        if (const DialectInfo* dialect = FindDialect(rest.left(colon).toStdString())) {
+            out.dialect = dialect;
             rest = rest.mid(colon + 1);
         }
     }
@@ -307,18 +305,8 @@ QString DescribeSerialTarget(const QString& target)
     const auto parsed = ParseSerialTarget(target);
     if (!parsed)
         return QStringLiteral("Unusable serial port setting %1").arg(target);
-    QString dialect;
-    switch (parsed->dialect) {
-    case Dialect::Auto:
-        dialect = QStringLiteral("dialect detected on connect");
-        break;
-    case Dialect::Text:
-        dialect = QStringLiteral("plain text");
-        break;
-    case Dialect::Scpi:
-        dialect = QStringLiteral("SCPI");
-        break;
-    }
+    const QString dialect = parsed->dialect ? QString::fromLatin1(parsed->dialect->description)
+                                            : QStringLiteral("dialect detected on connect");
     return QStringLiteral("Serial port %1 (%2, %3 baud)").arg(parsed->path, dialect).arg(parsed->baud);
 }
 

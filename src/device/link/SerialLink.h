@@ -1,7 +1,7 @@
 #pragma once
 
+#include "device/link/Dialect.h"
 #include "device/link/Link.h"
-#include "device/link/SerialSession.h"
 
 #include <QString>
 
@@ -11,10 +11,11 @@
 namespace pslink {
 
 /// A serial port setting as a user writes it: "/dev/ttyUSB0", "text:/dev/ttyUSB0",
-/// "scpi:/dev/ttyACM0@115200". The baud rate defaults to 9600.
+/// "scpi:/dev/ttyACM0@115200" (any registered dialect's name as the prefix). The baud rate
+/// defaults to 9600.
 struct SerialTarget
 {
-    Dialect dialect = Dialect::Auto;
+    const DialectInfo* dialect = nullptr; ///< nullptr: found on connect
     QString path;
     int baud = 9600;
 };

@@ -1,34 +1,31 @@
 #pragma once
 
+#include "device/link/Dialect.h"
 #include "device/link/SerialTransport.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace pslink {
 
-enum class Dialect { Auto, Text, Scpi };
-
 /// One supply on an open transport, spoken to synchronously in its dialect: each call sends
 /// and, for queries, waits for the reply within the dialect's timing rules. Used by the link
 /// thread (and by the benchmark to measure what a synchronous call costs).
-class SerialSession
+class SerialSession : private Channel
 {
 public:
-    struct State
-    {
-        bool outputOn = false;
-        bool constantVoltage = false;
-        bool constantCurrent = false;
-    };
+    using State = SupplyState;
 
-    SerialSession(SerialTransport& transport, Dialect dialect);
+    /// `dialect` nullptr: found by identify().
+    SerialSession(SerialTransport& transport, const DialectInfo* dialect);
+    ~SerialSession() override;
 
-    /// Dialect::Auto until identify() has found one.
-    Dialect dialect() const { return m_dialect; }
-    /// Asks for the identity; with Dialect::Auto first in the plain-text dialect, then in SCPI.
-    /// Empty when the supply did not answer.
+    /// nullptr until identify() has found one.
+    const DialectInfo* dialect() const { return m_info; }
+    /// Asks for the identity; without a dialect, tries the registered ones in turn and keeps the
+    /// first that answers. Empty when the supply did not answer.
     std::string identify();
 
     bool setVoltage(int centivolts);
@@ -43,27 +40,27 @@ public:
     std::chrono::steady_clock::time_point lastAnswer() const { return m_lastAnswer; }
 
 private:
-    bool sendText(const std::string& command);
-    bool sendScpi(const std::string& command);
-    std::optional<std::string> textQuery(const std::string& command, int expectedLength);
-    std::optional<std::string> scpiQuery(const std::string& command);
-    std::optional<std::string> scpiReadLine(std::chrono::milliseconds firstByte);
-    std::string textIdentity();
-    std::string scpiIdentity(bool probing);
+    class DetectionProbe;
+
+    // Channel
+    bool send(const std::string& bytes) override;
+    bool append(const std::string& bytes) override;
+    std::optional<std::string> receive(Framer& framer, ReplyTiming timing) override;
+    void settle(std::chrono::milliseconds quiet) override;
+    bool stopping() const override { return m_transport.stopping(); }
+
     void keepGap();
     bool stamped(bool written);
-    void answered();
+    template <typename T>
+    T answeredIf(T value);
 
     SerialTransport& m_transport;
-    Dialect m_dialect;
+    const DialectInfo* m_info;
+    std::unique_ptr<Dialect> m_dialect;
+    // The spacing of the dialect being spoken or tried.
+    std::chrono::milliseconds m_gap;
     std::chrono::steady_clock::time_point m_lastCommand{};
     std::chrono::steady_clock::time_point m_lastAnswer;
-    // What the SCPI mode inference needs: the latest readings and the setpoints (-1 = unknown).
-    std::optional<bool> m_modeQueryWorks;
-    int m_lastCentivolts = 0;
-    int m_lastMilliamps = 0;
-    int m_setCentivolts = -1;
-    int m_setMilliamps = -1;
 };
 
 } // namespace pslink

@@ -1,48 +1,39 @@
 #pragma once
 
-#include "device/link/SerialSession.h"
-#include "device/link/SimulatedSupply.h"
-
 #include <string>
 #include <vector>
 
 namespace pslink {
+
+/// How a simulated unit departs from the plain behaviour, as tarnwell-sim's options choose.
+/// Each dialect's responder uses the ones that apply to it.
+struct ResponderQuirks
+{
+    bool noisyReplies = false;  ///< identity with trailing non-printable bytes, a stray byte after readings
+    bool modeQuery = true;      ///< SCPI: answers OUTP:MODE?
+    std::string lineEnd = "\n"; ///< SCPI reply ending
+};
 
 /// The supply's side of the wire for tarnwell-sim: splits received bytes into commands of one
 /// dialect and answers them from a SimulatedSupply. Pure: no port, no clock.
 class SupplyResponder
 {
 public:
-    struct Quirks
-    {
-        bool noisyReplies = false; ///< identity with trailing non-printable bytes, a stray byte after readings
-        bool modeQuery = true;     ///< SCPI: answers OUTP:MODE?
-        std::string lineEnd = "\n"; ///< SCPI reply ending
-    };
+    using Quirks = ResponderQuirks;
 
-    SupplyResponder(SimulatedSupply& supply, Dialect dialect, Quirks quirks);
+    virtual ~SupplyResponder() = default;
 
-    /// Bytes from the wire; the commands they complete, each exactly as received (without the
-    /// SCPI line end). Unrecognised plain-text bytes come out as one entry so they are logged.
-    std::vector<std::string> feed(const std::string& bytes);
-    /// A gap on the wire: a plain-text unit forgets a half-received command.
-    void discardPartial();
-    bool hasPartial() const { return !m_buffer.empty(); }
+    /// Bytes from the wire; the commands they complete, each exactly as received (without a
+    /// line end). Unrecognised bytes of a dialect without terminators come out as one entry so
+    /// they are logged.
+    virtual std::vector<std::string> feed(const std::string& bytes) = 0;
+    /// A gap on the wire: a unit without terminators forgets a half-received command.
+    virtual void discardPartial() = 0;
+    virtual bool hasPartial() const = 0;
 
     /// Carries out one command; the reply to send, empty when there is none (set commands,
     /// unknown commands, or a supply that stopped answering).
-    std::string execute(const std::string& command);
-
-private:
-    std::vector<std::string> feedText();
-    std::vector<std::string> feedScpi();
-    std::string executeText(const std::string& command);
-    std::string executeScpi(const std::string& command);
-
-    SimulatedSupply& m_supply;
-    Dialect m_dialect;
-    Quirks m_quirks;
-    std::string m_buffer;
+    virtual std::string execute(const std::string& command) = 0;
 };
 
 } // namespace pslink

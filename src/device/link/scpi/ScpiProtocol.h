@@ -3,10 +3,17 @@
 // The SCPI dialect: LF-terminated commands, replies ending in LF, CR LF or LF CR. Pure code:
 // lines in, values out.
 
+#include "device/link/Dialect.h"
+
+#include <chrono>
 #include <optional>
 #include <string>
 
 namespace pslink::scpi {
+
+/// A reply's first byte may take this long; a longer pause between two of its bytes means the
+/// line was cut.
+constexpr ReplyTiming kReplyTiming{std::chrono::milliseconds(1500), std::chrono::milliseconds(100)};
 
 constexpr const char* kQueryIdentity = "*IDN?";
 constexpr const char* kQueryVoltage = "MEAS:VOLT?";
@@ -49,6 +56,21 @@ public:
 
 private:
     std::string m_buffer;
+};
+
+/// One reply line as the session reads it: complete at the first non-blank line, nothing when
+/// the line never ended.
+class ReplyLine : public Framer
+{
+public:
+    void feed(const std::string& bytes) override;
+    bool complete() const override { return m_line.has_value(); }
+    std::optional<std::string> take() override { return m_line; }
+    void reset() override;
+
+private:
+    LineFramer m_framer;
+    std::optional<std::string> m_line;
 };
 
 } // namespace pslink::scpi

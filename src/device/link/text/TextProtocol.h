@@ -3,6 +3,8 @@
 // The plain-text dialect of many 30 V / 5 A USB-serial supplies: no terminators, no
 // acknowledgements, fixed-length replies. Everything here is pure: text in, values out.
 
+#include "device/link/Dialect.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -15,6 +17,7 @@ constexpr std::chrono::milliseconds kMinCommandGap{80};
 constexpr std::chrono::milliseconds kReplySilence{15};
 /// How long a unit may take to send the first byte of a reply.
 constexpr std::chrono::milliseconds kFirstByteTimeout{1500};
+constexpr ReplyTiming kReplyTiming{kFirstByteTimeout, kReplySilence};
 
 constexpr const char* kQueryVoltage = "VOUT1?";
 constexpr const char* kQueryCurrent = "IOUT1?";
@@ -47,19 +50,18 @@ struct Status
 /// The one raw STATUS? byte: bit 0 = constant voltage (else constant current), bit 6 = output on.
 std::optional<Status> parseStatus(const std::string& reply);
 
-/// The identity text with trailing (and leading) non-printable bytes and blanks removed;
-/// empty when nothing printable is left.
-std::string cleanIdentity(const std::string& reply);
-
 /// Collects the bytes of one reply. Complete at the expected length; with expected length 0
 /// (or a short reply) the caller ends it on silence. Bytes past the expected length are
 /// stray and kept apart, never handed to the next request.
-class ReplyFramer
+class ReplyFramer : public Framer
 {
 public:
     explicit ReplyFramer(int expectedLength = 0);
-    void feed(const std::string& bytes);
-    bool complete() const;
+    void feed(const std::string& bytes) override;
+    bool complete() const override;
+    /// The reply; nullopt when nothing came or a fixed-length reply was cut short.
+    std::optional<std::string> take() override;
+    void reset() override;
     bool empty() const { return m_reply.empty(); }
     const std::string& reply() const { return m_reply; }
     const std::string& stray() const { return m_stray; }

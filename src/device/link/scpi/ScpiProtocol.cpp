@@ -1,4 +1,4 @@
-#include "device/link/ScpiDialect.h"
+#include "device/link/scpi/ScpiProtocol.h"
 
 #include "device/link/Decimal.h"
 
@@ -88,6 +88,20 @@ std::optional<std::string> LineFramer::takeLine()
             return line;
         // The second byte of CR LF / LF CR: nothing to hand out.
     }
+}
+
+void ReplyLine::feed(const std::string& bytes)
+{
+    if (m_line)
+        return; // what follows the line is not part of this reply
+    m_framer.feed(bytes);
+    m_line = m_framer.takeLine();
+}
+
+void ReplyLine::reset()
+{
+    m_framer.clear();
+    m_line.reset();
 }
 
 } // namespace pslink::scpi

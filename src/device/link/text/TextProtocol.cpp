@@ -1,4 +1,4 @@
-#include "device/link/TextDialect.h"
+#include "device/link/text/TextProtocol.h"
 
 #include "device/link/Decimal.h"
 
@@ -61,20 +61,6 @@ std::optional<Status> parseStatus(const std::string& reply)
     return s;
 }
 
-std::string cleanIdentity(const std::string& reply)
-{
-    auto printable = [](char c) { return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7F; };
-    const auto first = std::find_if(reply.begin(), reply.end(), printable);
-    if (first == reply.end())
-        return {};
-    const auto last = std::find_if(reply.rbegin(), reply.rend(), printable).base();
-    std::string out(first, last);
-    // Inner control bytes would corrupt the version buffer's text; blanks are fine.
-    std::replace_if(out.begin(), out.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < ' ' || static_cast<unsigned char>(c) >= 0x7F; }, ' ');
-    return out;
-}
-
 ReplyFramer::ReplyFramer(int expectedLength) : m_expected(std::max(expectedLength, 0)) {}
 
 void ReplyFramer::feed(const std::string& bytes)
@@ -90,6 +76,19 @@ void ReplyFramer::feed(const std::string& bytes)
 bool ReplyFramer::complete() const
 {
     return m_expected > 0 && static_cast<int>(m_reply.size()) >= m_expected;
+}
+
+std::optional<std::string> ReplyFramer::take()
+{
+    if (m_reply.empty() || (m_expected > 0 && !complete()))
+        return std::nullopt;
+    return m_reply;
+}
+
+void ReplyFramer::reset()
+{
+    m_reply.clear();
+    m_stray.clear();
 }
 
 } // namespace pslink::text

@@ -1,0 +1,121 @@
+#pragma once
+
+// What every serial dialect provides, and what the serial session offers it in return. A
+// dialect lives in its own folder (framing, commands, timing, identity probe, state query and the
+// simulator's supply side); the session keeps the port, the spacing between commands and the
+// detection, and never asks which dialect it is talking.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace pslink {
+
+class SimulatedSupply;
+class SupplyResponder;
+struct ResponderQuirks;
+
+/// Collects the bytes of one reply. Pure: the session feeds it what the port delivers.
+class Framer
+{
+public:
+    virtual ~Framer() = default;
+    virtual void feed(const std::string& bytes) = 0;
+    /// A whole reply is in; reading stops here.
+    virtual bool complete() const = 0;
+    /// The reply once reading stopped (complete, or the bytes stopped coming): nullopt when what
+    /// came is no whole reply, e.g. one cut short.
+    virtual std::optional<std::string> take() = 0;
+    /// Forgets what was fed, ready for another reply.
+    virtual void reset() = 0;
+};
+
+/// How long a reply may take: to its first byte, and between two of its bytes.
+struct ReplyTiming
+{
+    std::chrono::milliseconds firstByte;
+    std::chrono::milliseconds between;
+};
+
+/// What the session offers a dialect: commands out with the spacing kept, replies in.
+class Channel
+{
+public:
+    virtual ~Channel() = default;
+    /// Waits out the spacing after the previous command, throws away stray bytes still waiting
+    /// (a byte some units add after a reply must not be taken for the next one) and writes
+    /// `bytes`. False when the port failed or the link is stopping.
+    virtual bool send(const std::string& bytes) = 0;
+    /// As send(), but keeps what is waiting: for bytes that complete a request the unit may
+    /// have buffered.
+    virtual bool append(const std::string& bytes) = 0;
+    /// Collects one reply with `framer`; nullopt when nothing came or no whole reply.
+    virtual std::optional<std::string> receive(Framer& framer, ReplyTiming timing) = 0;
+    /// Waits until the line has been quiet for `quiet`, then throws away what came.
+    virtual void settle(std::chrono::milliseconds quiet) = 0;
+    virtual bool stopping() const = 0;
+
+    /// send() then receive().
+    std::optional<std::string> exchange(const std::string& bytes, Framer& framer, ReplyTiming timing)
+    {
+        if (!send(bytes))
+            return std::nullopt;
+        return receive(framer, timing);
+    }
+};
+
+/// The identity requests of one detection pass, shared by the dialects tried in turn.
+class Probe
+{
+public:
+    virtual ~Probe() = default;
+    /// Sends `request` and collects the reply. When the previous request of this pass was the
+    /// start of `request`, a unit may still hold it unanswered: the rest is sent alone first
+    /// (sending all of it would earn two answers), and the whole request only if that brings
+    /// nothing.
+    virtual std::optional<std::string> ask(const std::string& request, Framer& framer, ReplyTiming timing) = 0;
+    virtual Channel& channel() = 0;
+};
+
+/// The OUT, C.V and C.C lamps.
+struct SupplyState
+{
+    bool outputOn = false;
+    bool constantVoltage = false;
+    bool constantCurrent = false;
+};
+
+/// One supply spoken to in one dialect. Values are counts: hundredths of a volt, thousandths of
+/// an ampere. A query returns nullopt unless the reply was whole and well-formed.
+class Dialect
+{
+public:
+    virtual ~Dialect() = default;
+    /// The identity text as this dialect asks for it; empty when nothing fitting answered.
+    virtual std::string identify(Probe& probe) = 0;
+    virtual bool setVoltage(Channel& channel, int centivolts) = 0;
+    virtual bool setCurrent(Channel& channel, int milliamps) = 0;
+    virtual bool setOutput(Channel& channel, bool on) = 0;
+    virtual std::optional<int> queryVoltage(Channel& channel) = 0;
+    virtual std::optional<int> queryCurrent(Channel& channel) = 0;
+    virtual std::optional<SupplyState> queryState(Channel& channel) = 0;
+};
+
+/// A dialect as the registry lists it.
+struct DialectInfo
+{
+    const char* name;        ///< "text": the port setting's prefix and tarnwell-sim's --dialect
+    const char* description; ///< "plain text": for the port list's tooltip
+    /// Start-to-start spacing that strict units need; a command sent sooner is lost. tarnwell-sim
+    /// enforces it by default.
+    std::chrono::milliseconds unitGap;
+    /// Start-to-start spacing the link keeps.
+    std::chrono::milliseconds commandGap;
+    /// A fresh link side for one connection.
+    std::unique_ptr<Dialect> (*open)();
+    /// The supply's side of the wire, for tarnwell-sim.
+    std::unique_ptr<SupplyResponder> (*respond)(SimulatedSupply& supply, const ResponderQuirks& quirks);
+};
+
+} // namespace pslink

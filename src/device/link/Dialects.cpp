@@ -1,0 +1,38 @@
+#include "device/link/Dialects.h"
+
+#include "device/link/scpi/ScpiDialect.h"
+#include "device/link/text/TextDialect.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace pslink {
+
+// The one list of dialects. It is written out rather than filled by objects registering
+// themselves: the library is a static archive, and the linker leaves out any object nothing
+// refers to, so a self-registering dialect could silently be missing from one program but not
+// another. The order is also a decision across dialects: plain text goes first because its
+// unterminated identity request is harmless to the others and a terminated one completes it.
+const std::vector<const DialectInfo*>& Dialects()
+{
+    static const std::vector<const DialectInfo*> list{
+        &text::kDialect,
+        &scpi::kDialect,
+    };
+    return list;
+}
+
+const DialectInfo* FindDialect(std::string_view name)
+{
+    const auto& list = Dialects();
+    const auto found = std::find_if(list.begin(), list.end(), [&](const DialectInfo* d) {
+        const std::string_view own = d->name;
+        return own.size() == name.size()
+               && std::equal(own.begin(), own.end(), name.begin(), [](char a, char b) {
+                      return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                  });
+    });
+    return found == list.end() ? nullptr : *found;
+}
+
+} // namespace pslink

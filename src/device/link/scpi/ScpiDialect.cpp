@@ -1,0 +1,127 @@
+#include "device/link/scpi/ScpiDialect.h"
+
+#include "device/link/Identity.h"
+#include "device/link/scpi/ScpiProtocol.h"
+#include "device/link/scpi/ScpiResponder.h"
+
+#include <algorithm>
+
+namespace pslink::scpi {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// After the identity: anything still coming is a duplicate answer to drain.
+constexpr milliseconds kSettle{150};
+
+std::unique_ptr<Dialect> openScpi()
+{
+    return std::make_unique<ScpiDialect>();
+}
+
+std::unique_ptr<SupplyResponder> respondScpi(SimulatedSupply& supply, const ResponderQuirks& quirks)
+{
+    return std::make_unique<ScpiResponder>(supply, quirks);
+}
+
+std::string line(const char* command)
+{
+    return std::string(command) + "\n";
+}
+
+} // namespace
+
+// SCPI needs no spacing; a short one keeps the polling from flooding a slow USB bridge.
+constinit const DialectInfo kDialect{"scpi", "SCPI", milliseconds(0), milliseconds(10), &openScpi, &respondScpi};
+
+std::optional<std::string> ScpiDialect::query(Channel& channel, const char* command)
+{
+    ReplyLine framer;
+    return channel.exchange(line(command), framer, kReplyTiming);
+}
+
+std::string ScpiDialect::identify(Probe& probe)
+{
+    ReplyLine framer;
+    const auto reply = probe.ask(line(kQueryIdentity), framer, kReplyTiming);
+    if (!reply)
+        return {};
+    const std::string identity = cleanIdentity(*reply);
+    if (!identity.empty())
+        probe.channel().settle(kSettle);
+    return identity;
+}
+
+bool ScpiDialect::setVoltage(Channel& channel, int centivolts)
+{
+    m_setCentivolts = std::clamp(centivolts, 0, 9999);
+    return channel.send(line(setVoltageCommand(centivolts).c_str()));
+}
+
+bool ScpiDialect::setCurrent(Channel& channel, int milliamps)
+{
+    m_setMilliamps = std::clamp(milliamps, 0, 9999);
+    return channel.send(line(setCurrentCommand(milliamps).c_str()));
+}
+
+bool ScpiDialect::setOutput(Channel& channel, bool on)
+{
+    return channel.send(line(outputCommand(on).c_str()));
+}
+
+std::optional<int> ScpiDialect::queryVoltage(Channel& channel)
+{
+    const auto reply = query(channel, kQueryVoltage);
+    const auto value = reply ? parseCounts(*reply, 2) : std::nullopt;
+    if (value)
+        m_lastCentivolts = *value;
+    return value;
+}
+
+std::optional<int> ScpiDialect::queryCurrent(Channel& channel)
+{
+    const auto reply = query(channel, kQueryCurrent);
+    const auto value = reply ? parseCounts(*reply, 3) : std::nullopt;
+    if (value)
+        m_lastMilliamps = *value;
+    return value;
+}
+
+std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
+{
+    const auto outLine = query(channel, kQueryOutput);
+    const auto on = outLine ? parseOnOff(*outLine) : std::nullopt;
+    if (!on)
+        return std::nullopt;
+    SupplyState state;
+    state.outputOn = *on;
+    if (!state.outputOn)
+        return state;
+
+    std::optional<Mode> mode;
+    if (m_modeQueryWorks.value_or(true)) {
+        const auto modeLine = query(channel, kQueryMode);
+        mode = modeLine ? parseMode(*modeLine) : std::nullopt;
+        // Decided once: a unit without the query would cost a time-out on every poll.
+        if (!m_modeQueryWorks)
+            m_modeQueryWorks = mode.has_value();
+    }
+    if (!mode) {
+        // Setpoints not sent by us yet: ask once; a unit that cannot tell counts as 0.
+        if (m_setCentivolts < 0) {
+            const auto reply = query(channel, kQuerySetVoltage);
+            m_setCentivolts = reply ? parseCounts(*reply, 2).value_or(0) : 0;
+        }
+        if (m_setMilliamps < 0) {
+            const auto reply = query(channel, kQuerySetCurrent);
+            m_setMilliamps = reply ? parseCounts(*reply, 3).value_or(0) : 0;
+        }
+        mode = inferMode(m_lastCentivolts, m_lastMilliamps, m_setCentivolts, m_setMilliamps);
+    }
+    state.constantVoltage = *mode == Mode::ConstantVoltage;
+    state.constantCurrent = *mode == Mode::ConstantCurrent;
+    return state;
+}
+
+} // namespace pslink::scpi

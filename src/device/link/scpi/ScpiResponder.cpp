@@ -1,0 +1,79 @@
+#include "device/link/scpi/ScpiResponder.h"
+
+#include "device/link/Decimal.h"
+#include "device/link/SimulatedSupply.h"
+#include "device/link/scpi/ScpiProtocol.h"
+
+#include <cctype>
+
+namespace pslink::scpi {
+
+namespace {
+
+std::string upper(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trimmed(const std::string& s)
+{
+    const size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
+}
+
+} // namespace
+
+ScpiResponder::ScpiResponder(SimulatedSupply& supply, Quirks quirks) : m_supply(supply), m_quirks(std::move(quirks)) {}
+
+std::vector<std::string> ScpiResponder::feed(const std::string& bytes)
+{
+    m_buffer += bytes;
+    std::vector<std::string> commands;
+    size_t end;
+    while ((end = m_buffer.find('\n')) != std::string::npos) {
+        std::string line = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        if (!trimmed(line).empty())
+            commands.push_back(std::move(line));
+    }
+    return commands;
+}
+
+std::string ScpiResponder::execute(const std::string& command)
+{
+    if (!m_supply.answering())
+        return {}; // powered off / cable pulled: nothing is carried out, nothing comes back
+    const std::string line = upper(trimmed(command));
+    const size_t space = line.find(' ');
+    const std::string header = line.substr(0, space);
+    const std::string argument = space == std::string::npos ? std::string() : trimmed(line.substr(space + 1));
+    std::string reply;
+    if (header == "*IDN?") {
+        reply = m_supply.version();
+    } else if (header == "VOLT" || header == "CURR") {
+        if (const auto n = pslink::parseCounts(argument, header == "VOLT" ? 2 : 3))
+            header == "VOLT" ? m_supply.setVoltage(*n) : m_supply.setCurrent(*n);
+    } else if (header == "OUTP") {
+        if (const auto on = parseOnOff(argument))
+            m_supply.setOutput(*on);
+    } else if (header == "VOLT?") {
+        reply = formatCounts(m_supply.setCentivolts(), 2);
+    } else if (header == "CURR?") {
+        reply = formatCounts(m_supply.setMilliamps(), 3);
+    } else if (header == "MEAS:VOLT?") {
+        reply = formatCounts(m_supply.measuredCentivolts(), 2);
+    } else if (header == "MEAS:CURR?") {
+        reply = formatCounts(m_supply.measuredMilliamps(), 3);
+    } else if (header == "OUTP?") {
+        reply.push_back(m_supply.outputOn() ? '1' : '0');
+    } else if (header == "OUTP:MODE?" && m_quirks.modeQuery) {
+        reply = std::string(m_supply.constantCurrent() ? "CC" : "CV", 2);
+    }
+    return reply.empty() ? reply : reply + m_quirks.lineEnd;
+}
+
+} // namespace pslink::scpi

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "device/link/SupplyResponder.h"
+
+namespace pslink {
+class SimulatedSupply;
+}
+
+namespace pslink::scpi {
+
+/// A SCPI unit for tarnwell-sim: one command per LF-terminated line, any case.
+class ScpiResponder : public SupplyResponder
+{
+public:
+    ScpiResponder(SimulatedSupply& supply, Quirks quirks);
+
+    std::vector<std::string> feed(const std::string& bytes) override;
+    void discardPartial() override {} // a line waits for its end however long it takes
+    bool hasPartial() const override { return !m_buffer.empty(); }
+    std::string execute(const std::string& command) override;
+
+private:
+    SimulatedSupply& m_supply;
+    Quirks m_quirks;
+    std::string m_buffer;
+};
+
+} // namespace pslink::scpi
