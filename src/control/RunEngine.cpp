@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <algorithm>
 #include <charconv>
@@ -24,10 +25,18 @@ QString FixedText(float fValue, int nDecimals)
     return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
 }
 
+// Calls `done` once the readings reflect every command sent before the call.
+void WhenReadingsAreFresh(int nDevice, const std::function<void(bool)>& done)
+{
+    done(dsoLinkAlive(nDevice) != 0);
+}
+
 } // namespace
 
-CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent) : QObject(parent), m_pSupply(&supply)
+CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent)
+    : QObject(parent), m_pSupply(&supply), m_pPresence(std::make_shared<Presence>())
 {
+    m_pPresence->pThread = thread();
     qRegisterMetaType<CRunSample>();
     for (int i = 0; i < 2; ++i) {
         m_tmRun[i].setTimerType(Qt::PreciseTimer);
@@ -38,6 +47,11 @@ CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent) : QObject(parent),
 
 CRunEngine::~CRunEngine()
 {
+    {
+        // A link's late answer must not reach an engine that is gone.
+        std::lock_guard<std::mutex> guard(m_pPresence->lock);
+        m_pPresence->bAlive = false;
+    }
     m_tmRun[kUserTimer].stop();
     m_tmRun[kProgramTimer].stop();
 }
@@ -160,6 +174,10 @@ void CRunEngine::EndRun(EndReason nReason)
     if (nTimer >= 0)
         KillTimer(nTimer);
     m_bRunning = 0;
+    // A sample still waiting for its answers belongs to the run that ends: it is dropped.
+    m_bSampling = false;
+    ++m_nSampleTicket;
+    m_nOwedTick = -1;
     if (m_nJournal != 0) {
         m_journal.End();
         // A user run's rows join the supply's record rows, which Save Data writes.
@@ -184,6 +202,14 @@ void CRunEngine::OnTimer(int nIDEvent)
 {
     if (nIDEvent != kUserTimer && nIDEvent != kProgramTimer)
         return;
+    if (m_bSampling) {
+        // The last sample still waits for the supply's answers: this tick follows it. One tick is
+        // kept; more would only pile up behind a supply that answers slower than once a second.
+        m_nOwedTick = nIDEvent;
+        return;
+    }
+    bool bSample = false;
+    bool bPlayed = false;
     {
         std::unique_lock<std::mutex> guard(m_hSupplyLock);
         // A supply that stopped answering would only give zeros; what was recorded stays for saving.
@@ -193,13 +219,109 @@ void CRunEngine::OnTimer(int nIDEvent)
             EndRun(kEndLinkLost);
             return;
         }
-        if (nIDEvent == kUserTimer)
-            UserTick();
-        else
-            ProgramTick();
+        if (nIDEvent == kUserTimer) {
+            m_pSupply->BeginRecordSample();
+            bSample = true;
+        } else {
+            bPlayed = ApplyPoint();
+            bSample = bPlayed;
+        }
     }
-    if (nIDEvent == kProgramTimer && m_bEndsFinishedRun.load())
+    if (bPlayed) {
+        CPowerSupply& supply = *m_pSupply;
+        Q_EMIT PointApplied(supply.m_strSetVoltage, supply.m_strSetCurrent, supply.m_fVoltage, supply.m_fCurrent);
+        std::lock_guard<std::mutex> guard(m_hSupplyLock);
+        supply.BeginProgramSample();
+    }
+    if (bSample)
+        AwaitReadings(nIDEvent);
+    else if (nIDEvent == kProgramTimer && m_bEndsFinishedRun.load())
         EndFinishedRun();
+}
+
+bool CRunEngine::ApplyPoint()
+{
+    CPowerSupply& supply = *m_pSupply;
+    if (supply.m_bExpandPending.exchange(0) != 0)
+        supply.ExpandProgram();
+    // Whether a point was played, from the play index rather than m_bFinished: the worker may
+    // clear that flag between the two lines, and the finished run would then read one more
+    // sample and record it.
+    const int nPlayed = supply.m_nPlayIndex.load();
+    supply.ApplyNextPoint();
+    return supply.m_nPlayIndex.load() != nPlayed;
+}
+
+void CRunEngine::AwaitReadings(int nTimer)
+{
+    const unsigned nSample = ++m_nSampleTicket;
+    m_bSampling = true;
+    const std::shared_ptr<Presence> presence = m_pPresence;
+    // A serial link answers on its own thread, later; the built-in supply at once, on this one.
+    WhenReadingsAreFresh(m_pSupply->m_nDevice, [this, presence, nSample, nTimer](bool bFresh) {
+        std::unique_lock<std::mutex> guard(presence->lock);
+        if (!presence->bAlive)
+            return;
+        if (QThread::currentThread() == presence->pThread) {
+            guard.unlock();
+            CompleteSample(nSample, nTimer, bFresh);
+            return;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, nSample, nTimer, bFresh] { CompleteSample(nSample, nTimer, bFresh); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CRunEngine::CompleteSample(unsigned nSample, int nTimer, bool bFresh)
+{
+    // A run that ended meanwhile (OFF, a disconnect, a closing window) drops its sample.
+    if (!m_bSampling || nSample != m_nSampleTicket)
+        return;
+    m_bSampling = false;
+    if (!bFresh) {
+        // No answers: either the link is gone, which the next tick finds, or it was closed.
+        RunOwedTick();
+        return;
+    }
+    CPowerSupply& supply = *m_pSupply;
+    CRunSample sample;
+    {
+        std::lock_guard<std::mutex> guard(m_hSupplyLock);
+        if (nTimer == kUserTimer)
+            supply.TakeRecordSample();
+        else
+            supply.TakeProgramSample();
+        sample = LampsAndCount(nTimer == kUserTimer ? 0 : 1);
+    }
+    if (nTimer == kUserTimer) {
+        sample.fVoltage = supply.m_fVoltage;
+        sample.fCurrent = supply.m_fCurrent;
+        // Two decimals for the current in this mode, as the page has always shown it.
+        sample.strVoltage = FixedText(sample.fVoltage, 2);
+        sample.strCurrent = FixedText(sample.fCurrent, 2);
+    } else {
+        {
+            std::lock_guard<std::mutex> guard(supply.m_hLock);
+            if (!supply.m_logVoltage.empty()) {
+                sample.fVoltage = supply.m_logVoltage.back();
+                sample.fCurrent = supply.m_logCurrent.back();
+            }
+        }
+        sample.strVoltage = supply.m_strVoltage;
+        sample.strCurrent = supply.m_strCurrent;
+    }
+    Journal(sample);
+    Q_EMIT Sampled(sample);
+    RunOwedTick();
+}
+
+void CRunEngine::RunOwedTick()
+{
+    const int nTimer = m_nOwedTick;
+    m_nOwedTick = -1;
+    if (nTimer >= 0 && m_bRunning.load())
+        OnTimer(nTimer);
 }
 
 CRunSample CRunEngine::LampsAndCount(int bProgram) const
@@ -211,46 +333,4 @@ CRunSample CRunEngine::LampsAndCount(int bProgram) const
     sample.nCvState = m_pSupply->m_nCvState.load();
     sample.nCcState = m_pSupply->m_nCcState.load();
     return sample;
-}
-
-void CRunEngine::UserTick()
-{
-    CPowerSupply& supply = *m_pSupply;
-    supply.ReadRecordSample();
-    CRunSample sample = LampsAndCount(0);
-    sample.fVoltage = supply.m_fVoltage;
-    sample.fCurrent = supply.m_fCurrent;
-    // Two decimals for the current in this mode, as the page has always shown it.
-    sample.strVoltage = FixedText(sample.fVoltage, 2);
-    sample.strCurrent = FixedText(sample.fCurrent, 2);
-    Journal(sample);
-    Q_EMIT Sampled(sample);
-}
-
-void CRunEngine::ProgramTick()
-{
-    CPowerSupply& supply = *m_pSupply;
-    if (supply.m_bExpandPending.exchange(0) != 0)
-        supply.ExpandProgram();
-    // Whether a point was played, from the play index rather than m_bFinished: the worker may
-    // clear that flag between the two lines, and the finished run would then read one more
-    // sample and record it.
-    const int nPlayed = supply.m_nPlayIndex.load();
-    supply.ApplyNextPoint();
-    if (supply.m_nPlayIndex.load() == nPlayed)
-        return;
-    Q_EMIT PointApplied(supply.m_strSetVoltage, supply.m_strSetCurrent, supply.m_fVoltage, supply.m_fCurrent);
-    supply.ReadProgramSample();
-    CRunSample sample = LampsAndCount(1);
-    {
-        std::lock_guard<std::mutex> guard(supply.m_hLock);
-        if (!supply.m_logVoltage.empty()) {
-            sample.fVoltage = supply.m_logVoltage.back();
-            sample.fCurrent = supply.m_logCurrent.back();
-        }
-    }
-    sample.strVoltage = supply.m_strVoltage;
-    sample.strCurrent = supply.m_strCurrent;
-    Journal(sample);
-    Q_EMIT Sampled(sample);
 }

@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 class CPowerSupply;
+class QThread;
 
 /// One sample of a run as a front end shows it.
 struct CRunSample
@@ -111,13 +113,29 @@ Q_SIGNALS:
 private:
     void SetTimer(int nIDEvent);
     void KillTimer(int nIDEvent);
-    void UserTick();
-    void ProgramTick();
+    /// Expands the program at the first tick and applies the next point; true when one was.
+    bool ApplyPoint();
+    /// Asks the link for readings that reflect the tick's commands; the sample completes when
+    /// they are there (at once on the built-in supply).
+    void AwaitReadings(int nTimer);
+    void CompleteSample(unsigned nSample, int nTimer, bool bFresh);
+    void RunOwedTick();
     CRunSample LampsAndCount(int bProgram) const;
     void Journal(const CRunSample& sample);
     void ReportJournalFailure(const QString& strPath, const QString& strReason);
 
     QTimer m_tmRun[2];
+    bool m_bSampling = false;      ///< a sample waits for the link's answers
+    unsigned m_nSampleTicket = 0;  ///< the sample awaited; a run's end moves it on
+    int m_nOwedTick = -1;          ///< a tick that came while a sample was awaited
+    /// Whether this engine still exists, for answers arriving on a link's thread.
+    struct Presence
+    {
+        std::mutex lock;
+        bool bAlive = true;
+        QThread* pThread = nullptr;
+    };
+    std::shared_ptr<Presence> m_pPresence;
     int m_nJournal = 0; ///< the running run's journal, 0 when none
     struct SavableJournal
     {

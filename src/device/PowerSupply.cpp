@@ -222,8 +222,18 @@ void CPowerSupply::ReadLamps()
 
 int CPowerSupply::ReadProgramSample()
 {
+    BeginProgramSample();
+    return TakeProgramSample();
+}
+
+void CPowerSupply::BeginProgramSample()
+{
     if (m_nPlayIndex.load() == 1)
         dsoOpenOutput(m_nDevice);
+}
+
+int CPowerSupply::TakeProgramSample()
+{
     ReadLamps();
     unsigned char abVoltage[5] = {};
     unsigned char abCurrent[5] = {};
@@ -245,8 +255,18 @@ int CPowerSupply::ReadProgramSample()
 
 int CPowerSupply::ReadRecordSample()
 {
+    BeginRecordSample();
+    return TakeRecordSample();
+}
+
+void CPowerSupply::BeginRecordSample()
+{
     if (m_bOpenOutput.exchange(0) != 0)
         dsoOpenOutput(m_nDevice);
+}
+
+int CPowerSupply::TakeRecordSample()
+{
     ReadLamps();
     dsoReadVoltage(m_nDevice, m_abReadVoltage);
     dsoReadCurrent(m_nDevice, m_abReadCurrent);

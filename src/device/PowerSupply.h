@@ -31,10 +31,19 @@ public:
     int SetSetpoint(float fVolts, float fAmps, int which);
     /// Applies the next program point (or sets m_bFinished after the last); returns 1.
     int ApplyNextPoint();
-    /// Reads and logs one program-mode sample; returns 1.
+    /// Reads and logs one program-mode sample; returns 1. BeginProgramSample, then
+    /// TakeProgramSample.
     int ReadProgramSample();
     /// Reads and logs one user-mode sample into the 35-sample window and the record rows; returns 1.
+    /// BeginRecordSample, then TakeRecordSample.
     int ReadRecordSample();
+    /// The writing half of a sample: switches the output on when the sample is the run's first.
+    /// A link whose readings lag its commands is given time between the two halves.
+    void BeginProgramSample();
+    void BeginRecordSample();
+    /// The reading half: the state words, voltage and current, logged.
+    int TakeProgramSample();
+    int TakeRecordSample();
     /// Copies the program lists over m_nCycles passes into the playback lists (or, in display
     /// mode, into the sample log); returns 1.
     int ExpandProgram();
