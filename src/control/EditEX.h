@@ -23,7 +23,7 @@ public:
     explicit CEditEX(QWidget* parent = nullptr);
     ~CEditEX() override;
 
-    /// Step sizes of the step list, by index 0..3 (voltage steps, current steps).
+    /// Step sizes of the step list, by index 0..3 (supply::StepSize).
     static float StepSize(std::int16_t nStep, bool bVoltage);
 
     QString m_strText;              ///< where the formatted value is built

@@ -54,16 +54,8 @@ public:
     /// The open dialog for program and record files, shared by every page that opens them.
     static platform::FileDialogRequest OpenFileRequest();
 
-    // ---- Digit form ----
-    static void EncodeVoltage(float fVolts, unsigned char* pDigits);
-    static void EncodeCurrent(float fAmps, unsigned char* pDigits);
-    static float DecodeVoltage(const unsigned char* pDigits);
-    static float DecodeCurrent(const unsigned char* pDigits);
-
-    // ---- Number reading and file-name rules, as the files need them ----
-    /// Leading integer of `text` (white space, sign, digits); 0 when none. Locale independent.
+    // ---- Number reading (numtext::ParseInt / ParseFloat) and the file-name rule ----
     static long ParseInt(std::string_view text);
-    /// Longest leading decimal number of `text`; 0.0 when none. Locale independent.
     static double ParseFloat(std::string_view text);
     /// True when the last four characters of `path` equal `ext` ignoring case.
     static bool HasExtension(const QString& path, const QString& ext);
