@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 tarnwell_install_deps
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=ON >/dev/null
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=ON
 cmake --build build/bench
 
 export QT_QPA_PLATFORM=offscreen

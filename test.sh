@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 tarnwell_install_deps
 
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=ON -DTARNWELL_BENCH=OFF >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=ON -DTARNWELL_BENCH=OFF
 cmake --build build/asan
 
 export QT_QPA_PLATFORM=offscreen

@@ -4,6 +4,7 @@
 // holds the record; then the page's Open and its repaint at every time scale.
 // Ratios are the load time divided by the other's time (below 1: the load is faster).
 #include "device/PowerSupply.h"
+#include "device/RecordFormat.h"
 #include "platform/Dialogs.h"
 #include "record/DlgRecord.h"
 
@@ -31,8 +32,6 @@ namespace {
 constexpr int kRows = 360000;
 constexpr int kRuns = 7;
 
-
-
 double Ms(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -47,15 +46,18 @@ double Median(std::vector<double> values)
 // A record as Save Data writes it: header, "%ld,%.2f,%.3f" rows, CR LF.
 bool WriteRecord(const QString& path)
 {
-    std::string data = "Time(S),Voltage(V),Current(A)\r\n";
+    std::string data;
     data.reserve(static_cast<size_t>(kRows) * 21);
-    char row[64];
+    recordfile::AppendLine(data, recordfile::kHeader);
+    std::string row;
     unsigned noise = 2024u;
     for (int t = 1; t <= kRows; ++t) {
         noise = noise * 1103515245u + 12345u;
         const double volts = 12.0 + 6.0 * ((t / 900) % 3) + ((noise >> 16) & 0x3F) / 100.0;
         const double amps = volts / 10.0 + ((noise >> 8) & 0x0F) / 1000.0;
-        data.append(row, static_cast<size_t>(std::snprintf(row, sizeof row, "%d,%.2f,%.3f\r\n", t, volts, amps)));
+        row.clear();
+        recordfile::AppendSampleRow(row, t, volts, amps);
+        recordfile::AppendLine(data, row);
     }
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data.data(), static_cast<qint64>(data.size())) ==

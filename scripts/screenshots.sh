@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots: runs Tarnwell under Xvfb on the built-in simulated supply, lets it
-# walk through its pages (connect, play a demo program, save and open the record, switch to Chinese)
-# and saves the pictures as docs/*.png.
+# Takes the README's screenshots: runs tarnwell-screenshots under Xvfb, which drives Tarnwell's window
+# on the built-in simulated supply through its pages (connect, play a demo program, save and open the
+# record, switch to Chinese) and saves the pictures as docs/*.png.
 # TARNWELL_BUILD_DIR picks the build directory (default build/release, as run.sh uses).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,9 +11,9 @@ tarnwell_ensure_cjk_font
 
 build="${TARNWELL_BUILD_DIR:-build/release}"
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=OFF >/dev/null
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=OFF
 fi
-cmake --build "$build" --target tarnwell
+cmake --build "$build" --target tarnwell-screenshots
 
 mkdir -p docs
 # Every port is the simulator here, whatever the caller's shell maps; a fixed locale and
@@ -21,4 +21,4 @@ mkdir -p docs
 for n in 1 2 3 4 5 6 7; do unset "TARNWELL_COM$n"; done
 unset TARNWELL_SIM_LOAD_OHMS
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1
-xvfb-run -a -s "-screen 0 1280x800x24" timeout 180 "$build/tarnwell" --simulate --screenshots docs
+xvfb-run -a -s "-screen 0 1280x800x24" timeout 180 "$build/tarnwell-screenshots" docs

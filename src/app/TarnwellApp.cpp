@@ -1,12 +1,11 @@
 #include "app/TarnwellApp.h"
 
-#include "app/ScreenshotTour.h"
 #include "app/TarnwellDlg.h"
+#include "platform/widgets/WidgetDialogs.h"
 
 #include <QTimer>
 
 #include <clocale>
-#include <memory>
 
 CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -16,6 +15,7 @@ CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
     // QApplication took the locale from the environment; numbers in files, fields and pictures
     // are always written with a decimal point, whatever the user's language.
     setlocale(LC_NUMERIC, "C");
+    platform::InstallWidgetDialogs();
 }
 
 int CTarnwellApp::InitInstance()
@@ -25,12 +25,6 @@ int CTarnwellApp::InitInstance()
     dialog.show();
     // Once the window is up: a run cut off last time is not lost, and the user is told where.
     QTimer::singleShot(0, &dialog, &CTarnwellDlg::ReportCutOffRuns);
-    std::unique_ptr<CScreenshotTour> tour;
-    if (!m_strScreenshotDir.isEmpty()) {
-        tour = std::make_unique<CScreenshotTour>(dialog, m_strScreenshotDir);
-        connect(tour.get(), &CScreenshotTour::Finished, this, &QCoreApplication::exit, Qt::QueuedConnection);
-        tour->Start();
-    }
     // Returns once the window is closed; the dialog's pages are destroyed on the way out
     // (the Control page stops its worker and closes the port), before the program exits.
     return exec();

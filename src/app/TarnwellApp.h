@@ -2,7 +2,8 @@
 
 #include <QApplication>
 
-/// The application object: names the program and runs the main window until it closes.
+/// The application object: names the program, installs the widget dialogs and runs the main
+/// window until it closes.
 class CTarnwellApp : public QApplication
 {
     Q_OBJECT
@@ -11,7 +12,4 @@ public:
 
     /// Shows the main window and returns when it is closed, with the event loop's result.
     int InitInstance();
-
-    /// When set, a screenshot tour runs in the window and saves its pictures here, then quits.
-    QString m_strScreenshotDir;
 };

@@ -13,13 +13,9 @@ int main(int argc, char** argv)
     parser.addVersionOption();
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Every port without its own TARNWELL_COM<n> reaches the simulated supply.")});
-    parser.addOption({QStringLiteral("screenshots"),
-                      QStringLiteral("Walk through the pages, save a picture of each into <dir>, then quit."),
-                      QStringLiteral("dir")});
     parser.process(theApp);
 
     if (parser.isSet(QStringLiteral("simulate")))
         pslink::SetSimulateAll(true);
-    theApp.m_strScreenshotDir = parser.value(QStringLiteral("screenshots"));
     return theApp.InitInstance();
 }

@@ -202,13 +202,12 @@ void CDlgControl::OnBnClickedOk()
     // so, and the supply must not get a stale value instead.
     if (nRead <= (bVoltage ? kVoltageField : kCurrentField))
         return;
+    // No lower clamp here: a typed preset cannot be negative.
     if (bVoltage) {
-        if (m_fTypedVoltage > 32.0f)
-            m_fTypedVoltage = 32.0f;
+        m_fTypedVoltage = supply::ClampAbove(m_fTypedVoltage, true);
         m_edVoltage->m_fValue = m_fTypedVoltage;
     } else {
-        if (static_cast<double>(m_fTypedCurrent) > 5.1)
-            m_fTypedCurrent = 5.1f;
+        m_fTypedCurrent = supply::ClampAbove(m_fTypedCurrent, false);
         m_edCurrent->m_fValue = m_fTypedCurrent;
     }
     // The write-back is the page's own doing: it must not move the selection (and with it what
@@ -235,8 +234,7 @@ bool CDlgControl::eventFilter(QObject* watched, QEvent* event)
 void CDlgControl::OnSetfocusVoltage()
 {
     m_bVoltageSelected = 1;
-    m_cbStep->clear();
-    m_cbStep->addItems({QStringLiteral("10"), QStringLiteral("1"), QStringLiteral("0.1"), QStringLiteral("0.01")});
+    FillStepList(true);
     m_cbStep->setCurrentIndex(m_edVoltage->m_nStep);
     m_lblStepUnit->setText(QStringLiteral("V"));
 }
@@ -244,8 +242,7 @@ void CDlgControl::OnSetfocusVoltage()
 void CDlgControl::OnSetfocusCurrent()
 {
     m_bVoltageSelected = 0;
-    m_cbStep->clear();
-    m_cbStep->addItems({QStringLiteral("1"), QStringLiteral("0.1"), QStringLiteral("0.01"), QStringLiteral("0.001")});
+    FillStepList(false);
     m_cbStep->setCurrentIndex(m_edCurrent->m_nStep);
     m_lblStepUnit->setText(QStringLiteral("A"));
 }
@@ -286,6 +283,13 @@ void CDlgControl::OnChangeCurrent()
         return;
     OnPresetChanged(PresetChangeFromProgram(m_edCurrent));
     m_bVoltageSelected = 0;
+}
+
+void CDlgControl::FillStepList(bool bVoltage)
+{
+    m_cbStep->clear();
+    for (const supply::Step& step : supply::Steps(bVoltage))
+        m_cbStep->addItem(QString::fromLatin1(step.text));
 }
 
 void CDlgControl::OnSelchangeStep()

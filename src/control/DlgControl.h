@@ -3,6 +3,7 @@
 #include "control/CommandQueue.h"
 #include "control/RunEngine.h"
 #include "device/PowerSupply.h"
+#include "device/SupplyLimits.h"
 #include "platform/UiThread.h"
 
 #include <QString>
@@ -58,7 +59,7 @@ public:
     std::atomic<int> m_bConnected{0};
     std::atomic<int> m_bConnecting{0}; ///< the worker is inside Connect (it may wait seconds on a silent supply)
     std::atomic<int> m_bVoltageSelected{0};
-    const std::int16_t m_nInitStep = 1;
+    const std::int16_t m_nInitStep = supply::kInitialStep;
     std::atomic<int> m_bUpStep{0};
     std::atomic<int> m_bDownStep{0};
     QString m_strProgramPath; ///< UI thread only
@@ -121,7 +122,6 @@ public:
     // ---- Language ----
     /// Sets every caption of the page in the language of *m_pLanguage (English while unset).
     void ApplyLanguage();
-    bool IsChinese() const { return m_pLanguage && *m_pLanguage != 0; }
 
     // ---- Bound values ----
     /// true: reads the bound values from their fields in exchange order, stopping with a prompt at
@@ -196,6 +196,8 @@ private:
     /// Worker: runs `fn` on the UI thread and waits; false when the page is closing.
     bool OnUi(const std::function<void()>& fn) { return m_hUi.Run(fn); }
     void StepPreset(bool bUp);
+    /// Fills the step list with the voltage or the current steps.
+    void FillStepList(bool bVoltage);
 
     std::mutex m_hSleepLock;
     std::condition_variable m_cvWake;

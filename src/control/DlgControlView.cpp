@@ -2,7 +2,9 @@
 // their captions in both languages.
 #include "control/DlgControl.h"
 
+#include "app/Captions.h"
 #include "control/EditEX.h"
+#include "device/SupplyLimits.h"
 #include "record/StaticWave.h"
 
 #include <QCheckBox>
@@ -76,7 +78,8 @@ void CDlgControl::CreateControls()
     m_edCurrent = Item(this, 1006, new CEditEX);
     m_lblStep = label(1012, "Step values");
     m_cbStep = Item(this, 1013, new QComboBox);
-    m_cbStep->addItems({QStringLiteral("10"), QStringLiteral("1"), QStringLiteral("0.1"), QStringLiteral("0.01")});
+    for (const supply::Step& step : supply::kVoltSteps)
+        m_cbStep->addItem(QString::fromLatin1(step.text));
     m_lblStepUnit = label(1014, "V");
     m_btnUp = button(1020, "UP");
     m_btnDown = button(1021, "Down");
@@ -236,38 +239,9 @@ void CDlgControl::ConnectControls()
 
 void CDlgControl::ApplyLanguage()
 {
-    const bool zh = IsChinese();
-    auto text = [zh](const char* en, const char* cn) { return zh ? QString::fromUtf8(cn) : QString::fromUtf8(en); };
-    m_grpPanel->setTitle(text("Control Panel", "控制面板"));
-    m_lblMeasured->setText(text("Measured values", "测量值"));
-    m_lblStatus->setText(text("Current status", "当前状态"));
-    m_lblPreset->setText(text("Preset values", "设置值"));
-    m_lblStep->setText(text("Step values", "步进值"));
-    m_btnOk->setText(text("OK", "确定"));
-    m_btnOff->setText(text("OFF", "关闭"));
-    m_btnOn->setText(text("ON", "打开"));
-    m_btnUp->setText(text("UP", "增加"));
-    m_btnDown->setText(text("DOWN", "减少"));
-    m_grpConnect->setTitle(text("Connect PC", "连接PC"));
-    m_lblPort->setText(text("Port", "端口号"));
-    if (m_bConnected) {
-        m_lblConnection->setText(text("Connected", "连接状态"));
-        m_btnConnect->setText(text("DisConnect", "断开连接"));
-    } else {
-        m_lblConnection->setText(text("Not  Connected", "未连接状态"));
-        m_btnConnect->setText(text("Connect", "连接"));
-    }
-    m_grpMode->setTitle(text("Run Mode", "运行模式"));
-    m_rbUser->setText(text("User mode", "用户模式"));
-    m_rbProgram->setText(text("Program mode", "编程模式"));
-    m_lblProgramFile->setText(text("Program file：", "编程文件"));
-    m_lblTotalTime->setText(text("Total time:", "总时间"));
-    m_lblCycles->setText(text("Cycles:", "周期数"));
-    m_grpWave->setTitle(text("Wave output", "波形输出"));
-    m_btnSaveData->setText(text("Save Data", "保存数据"));
-    m_lblElapsed->setText(text("Elapsed time:", "当前时间"));
-    m_lblMaxVoltage->setText(text("MaxVoltage:  V", "最大电压:  V"));
-    m_lblMaxCurrent->setText(text("MaxCurrent:  A", "最大电流:  A"));
+    const bool bChinese = ::IsChinese(m_pLanguage);
+    ApplyCaptions(*this, captions::kControl, bChinese);
+    ApplyCaptions(*this, m_bConnected ? captions::kControlLinkOpen : captions::kControlLinkClosed, bChinese);
 }
 
 void CDlgControl::OnSelchangeLanguage()

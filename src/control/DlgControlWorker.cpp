@@ -3,6 +3,8 @@
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
+#include "app/Captions.h"
+#include "device/NumberText.h"
 #include "device/pslink.h"
 #include "record/StaticWave.h"
 
@@ -13,21 +15,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <charconv>
 #include <chrono>
 
-namespace {
-
-// "%.Nf" in the C locale, rounded as printf rounds (the text then matches what is sent).
-QString FixedText(float fValue, int nDecimals)
-{
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(fValue),
-                                   std::chars_format::fixed, nDecimals);
-    return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
-}
-
-} // namespace
 
 void CDlgControl::PushCommand(std::int16_t nCode, std::int32_t nValue)
 {
@@ -120,7 +109,7 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
         if (!bStarted || !bLinked)
             break;
         const bool bProgram = m_supply.m_bProgramMode.load() != 0;
-        const int nCycles = bProgram ? static_cast<int>(CPowerSupply::ParseInt(strCycles.toStdString())) : 0;
+        const int nCycles = bProgram ? static_cast<int>(numtext::ParseInt(strCycles)) : 0;
         const int nTimer = m_engine.PrepareRun(bProgram, strPath, nCycles, [this](const std::function<void()>& fn) {
             return OnUi(fn);
         });
@@ -170,26 +159,17 @@ void CDlgControl::StepPreset(bool bUp)
         const int nStep = m_cbStep->currentIndex();
         // A program point beyond the supply's range is stepped from the limit: a step down must
         // never send more than the supply takes.
-        float fValue = field->m_fValue;
-        if (bVoltage && fValue > 32.0f)
-            fValue = 32.0f;
-        else if (!bVoltage && static_cast<double>(fValue) > 5.1)
-            fValue = 5.1f;
-        if (nStep >= 0 && nStep <= 3) {
-            const double step = CEditEX::StepSize(static_cast<std::int16_t>(nStep), bVoltage != 0);
-            fValue = static_cast<float>(bUp ? static_cast<double>(fValue) + step : static_cast<double>(fValue) - step);
-        }
-        if (bUp) {
-            if (bVoltage && fValue > 32.0f)
-                fValue = 32.0f;
-            else if (!bVoltage && static_cast<double>(fValue) > 5.1)
-                fValue = 5.1f;
-        } else if (fValue < 0.0f) {
+        float fValue = supply::ClampAbove(field->m_fValue, bVoltage != 0);
+        // An index outside the table (no selection) steps by 0: the preset stays.
+        const double step = supply::StepSize(nStep, bVoltage != 0);
+        fValue = static_cast<float>(bUp ? static_cast<double>(fValue) + step : static_cast<double>(fValue) - step);
+        if (bUp)
+            fValue = supply::ClampAbove(fValue, bVoltage != 0);
+        else if (fValue < 0.0f)
             fValue = 0.0f;
-        }
         field->m_fValue = fValue;
         (bUp ? m_bUpStep : m_bDownStep) = 1;
-        SetPresetText(field, FixedText(field->m_fValue, bVoltage ? 2 : 3));
+        SetPresetText(field, numtext::FixedText(field->m_fValue, supply::Decimals(bVoltage != 0)));
         fVolts = m_edVoltage->m_fValue;
         fAmps = m_edCurrent->m_fValue;
     });
@@ -215,11 +195,7 @@ void CDlgControl::ShowConnectedState()
     SetEnabled(m_rbUser, true);
     SetEnabled(m_rbProgram, true);
 
-    const bool zh = IsChinese();
-    m_lblMaxVoltage->setText(zh ? QStringLiteral("最大电压:  32V") : QStringLiteral("MaxVoltage:  32V"));
-    m_lblMaxCurrent->setText(zh ? QStringLiteral("最大电流:  5A") : QStringLiteral("MaxCurrent:  5A"));
-    m_lblConnection->setText(zh ? QStringLiteral("连接状态") : QStringLiteral("Device Connected"));
-    m_btnConnect->setText(zh ? QStringLiteral("断开") : QStringLiteral("DisConnect"));
+    ApplyCaptions(*this, captions::kControlConnected, ::IsChinese(m_pLanguage));
 }
 
 void CDlgControl::ShowDisconnectedState()
@@ -235,11 +211,7 @@ void CDlgControl::ShowDisconnectedState()
     SetEnabled(m_rbUser, false);
     SetEnabled(m_rbProgram, false);
 
-    const bool zh = IsChinese();
-    m_lblMaxVoltage->setText(zh ? QStringLiteral("最大电压:  V") : QStringLiteral("MaxVoltage:  V"));
-    m_lblMaxCurrent->setText(zh ? QStringLiteral("最大电流:  A") : QStringLiteral("MaxCurrent:  A"));
-    m_lblConnection->setText(zh ? QStringLiteral("未连接状态") : QStringLiteral("DisConnected"));
-    m_btnConnect->setText(zh ? QStringLiteral(" 连接") : QStringLiteral(" Connect"));
+    ApplyCaptions(*this, captions::kControlDisconnected, ::IsChinese(m_pLanguage));
     for (int i = 0; i < m_cbPort->count(); ++i)
         m_cbPort->setItemData(i, pslink::DescribePort(i), Qt::ToolTipRole);
 }

@@ -1,11 +1,13 @@
 #include "control/EditEX.h"
 
+#include "device/NumberText.h"
+#include "device/SupplyLimits.h"
+
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QValidator>
 #include <QWheelEvent>
 
-#include <charconv>
 
 namespace {
 
@@ -59,49 +61,26 @@ CEditEX::CEditEX(QWidget* parent) : QLineEdit(parent)
 
 CEditEX::~CEditEX() = default;
 
-float CEditEX::StepSize(std::int16_t nStep, bool bVoltage)
-{
-    static constexpr float kVoltageSteps[4] = {10.0f, 1.0f, 0.1f, 0.01f};
-    static constexpr float kCurrentSteps[4] = {1.0f, 0.1f, 0.01f, 0.001f};
-    if (nStep < 0 || nStep > 3)
-        return 0.0f;
-    return bVoltage ? kVoltageSteps[nStep] : kCurrentSteps[nStep];
-}
-
 void CEditEX::OnMouseWheel(int nDelta)
 {
     m_bWheelChanged = 1;
     if (nDelta == 0)
         return;
-    const double step = StepSize(m_nStep, m_bVoltage != 0);
+    const bool bVoltage = m_bVoltage != 0;
+    const double step = supply::StepSize(m_nStep, bVoltage);
     // A value beyond the supply's range (a program point) is stepped from the limit, so a step
     // down never sends more than the supply takes.
-    if (m_bVoltage) {
-        if (m_fValue > 32.0f)
-            m_fValue = 32.0f;
-    } else if (static_cast<double>(m_fValue) > 5.1) {
-        m_fValue = 5.1f;
-    }
+    m_fValue = supply::ClampAbove(m_fValue, bVoltage);
     if (nDelta < 0) {
         // Towards the operator raises the value.
-        m_fValue = static_cast<float>(static_cast<double>(m_fValue) + step);
-        if (m_bVoltage) {
-            if (m_fValue > 32.0f)
-                m_fValue = 32.0f;
-        } else if (static_cast<double>(m_fValue) > 5.1) {
-            m_fValue = 5.1f;
-        }
+        m_fValue = supply::ClampAbove(static_cast<float>(static_cast<double>(m_fValue) + step), bVoltage);
     } else {
         m_fValue = static_cast<float>(static_cast<double>(m_fValue) - step);
         if (m_fValue < 0.0f)
             m_fValue = 0.0f;
     }
-    // "%.2f" / "%.3f" in the C locale whatever the user's locale is. to_chars rounds exact ties as
-    // printf does (2.125 shows "2.12", the setpoint the supply gets); QString::number rounds them up.
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(m_fValue),
-                                   std::chars_format::fixed, m_bVoltage ? 2 : 3);
-    m_strText = res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
+    // Rounded as printf rounds: 2.125 shows "2.12", the setpoint the supply gets.
+    m_strText = numtext::FixedText(m_fValue, supply::Decimals(bVoltage));
     // The owner's change handling runs even when the step lands on the text already shown (a
     // typed value): the field then holds a stepped value, not a typed one.
     if (text() == m_strText)

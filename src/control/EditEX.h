@@ -23,8 +23,6 @@ public:
     explicit CEditEX(QWidget* parent = nullptr);
     ~CEditEX() override;
 
-    /// Step sizes of the step list, by index 0..3 (voltage steps, current steps).
-    static float StepSize(std::int16_t nStep, bool bVoltage);
 
     QString m_strText;              ///< where the formatted value is built
     float m_fValue = 0.0f;          ///< the field's value; the owner reads and writes it directly

@@ -3,27 +3,17 @@
 // program mode); the engine only decides when, and reports what a front end shows.
 #include "control/RunEngine.h"
 
+#include "device/NumberText.h"
 #include "device/PowerSupply.h"
+#include "device/RecordFormat.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
 
 #include <QFile>
 #include <QThread>
 
-#include <algorithm>
-#include <charconv>
-#include <cstdio>
 
 namespace {
-
-// "%.Nf" in the C locale, rounded as printf rounds.
-QString FixedText(float fValue, int nDecimals)
-{
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(fValue),
-                                   std::chars_format::fixed, nDecimals);
-    return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
-}
 
 // Calls `done` once the readings reflect every command sent before the call.
 void WhenReadingsAreFresh(int nDevice, const std::function<void(bool)>& done)
@@ -142,13 +132,9 @@ void CRunEngine::Journal(const CRunSample& sample)
 {
     if (m_nJournal == 0)
         return;
-    char row[64];
-    const int n = std::snprintf(row, sizeof row, "%d,", sample.nSample);
-    std::string text(row, static_cast<size_t>(std::max(n, 0)));
-    text += FixedText(sample.fVoltage, 2).toStdString();
-    text += ',';
-    text += FixedText(sample.fCurrent, 3).toStdString();
-    m_journal.Append(std::move(text));
+    std::string row;
+    recordfile::AppendSampleRow(row, sample.nSample, sample.fVoltage, sample.fCurrent);
+    m_journal.Append(std::move(row));
 }
 
 void CRunEngine::OnRecordSaved()
@@ -298,8 +284,8 @@ void CRunEngine::CompleteSample(unsigned nSample, int nTimer, bool bFresh)
         sample.fVoltage = supply.m_fVoltage;
         sample.fCurrent = supply.m_fCurrent;
         // Two decimals for the current in this mode, as the page has always shown it.
-        sample.strVoltage = FixedText(sample.fVoltage, 2);
-        sample.strCurrent = FixedText(sample.fCurrent, 2);
+        sample.strVoltage = numtext::FixedText(sample.fVoltage, 2);
+        sample.strCurrent = numtext::FixedText(sample.fCurrent, 2);
     } else {
         {
             std::lock_guard<std::mutex> guard(supply.m_hLock);

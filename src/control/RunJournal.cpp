@@ -1,5 +1,7 @@
 #include "control/RunJournal.h"
 
+#include "device/RecordFormat.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,7 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char kHeader[] = "Time(S),Voltage(V),Current(A)\r\n";
 constexpr char kMarkerSuffix[] = ".running";
 constexpr auto kSyncEvery = std::chrono::seconds(1);
 
@@ -274,7 +275,8 @@ void CRunJournal::WriterLoop()
                         0644);
             if (fd < 0) {
                 nError = errno;
-            } else if (!WriteAll(fd, kHeader, sizeof kHeader - 1, &nError)) {
+            } else if (std::string header(recordfile::kHeader); header.append(recordfile::kLineEnd),
+                       !WriteAll(fd, header.data(), header.size(), &nError)) {
                 ::close(fd);
                 fd = -1;
                 QFile::remove(strPath);

@@ -1,153 +1,22 @@
 #include "device/PowerSupply.h"
 
+#include "device/NumberText.h"
+#include "device/RecordFormat.h"
+#include "device/SupplyLimits.h"
 #include "device/pslink.h"
-#include "platform/Dialogs.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
-#include <cmath>
 
 namespace {
 
 constexpr int kLiveWindow = 35; // samples the live wave of a user-mode run shows
-
-// Four digits, most significant first; values without a four-digit form are clamped.
-void encodeCount(double scaled, unsigned char* pDigits)
-{
-    long n = 0;
-    if (!std::isnan(scaled))
-        n = static_cast<long>(std::clamp(scaled + 0.1, 0.0, 9999.0));
-    pDigits[0] = static_cast<unsigned char>(n / 1000);
-    pDigits[1] = static_cast<unsigned char>((n % 1000) / 100);
-    pDigits[2] = static_cast<unsigned char>((n % 100) / 10);
-    pDigits[3] = static_cast<unsigned char>(n % 10);
-}
-
-int decodeCount(const unsigned char* pDigits)
-{
-    return pDigits[0] * 1000 + pDigits[1] * 100 + pDigits[2] * 10 + pDigits[3];
-}
-
-// "%.Nf" without the process locale (a German locale must still write "5.00").
-void appendFixed(std::string& out, double value, int decimals)
-{
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    out.append(buf, res.ec == std::errc() ? res.ptr : buf);
-}
-
-void appendInt(std::string& out, long value)
-{
-    char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, res.ptr);
-}
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 } // namespace
 
 CPowerSupply::CPowerSupply() = default;
 CPowerSupply::~CPowerSupply() = default;
 
-// ---- Digit form ----
-
-void CPowerSupply::EncodeVoltage(float fVolts, unsigned char* pDigits)
-{
-    encodeCount(static_cast<double>(fVolts) * 100.0, pDigits);
-}
-
-void CPowerSupply::EncodeCurrent(float fAmps, unsigned char* pDigits)
-{
-    encodeCount(static_cast<double>(fAmps) * 1000.0, pDigits);
-}
-
-float CPowerSupply::DecodeVoltage(const unsigned char* pDigits)
-{
-    return static_cast<float>(decodeCount(pDigits) / 100.0);
-}
-
-float CPowerSupply::DecodeCurrent(const unsigned char* pDigits)
-{
-    return static_cast<float>(decodeCount(pDigits) / 1000.0);
-}
-
-// ---- Number reading ----
-
-long CPowerSupply::ParseInt(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size() && isSpace(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX) { // saturate like the 32-bit conversion instead of overflowing
-            value = INT_MAX;
-            while (i < text.size() && isDigit(text[i]))
-                ++i;
-            break;
-        }
-    }
-    return static_cast<long>(negative ? -value : value);
-}
-
-double CPowerSupply::ParseFloat(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size() && isSpace(text[i]))
-        ++i;
-    const size_t start = i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    size_t digits = 0;
-    while (i < text.size() && isDigit(text[i]))
-        ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && isDigit(text[i]))
-            ++i, ++digits;
-    }
-    if (digits == 0)
-        return 0.0;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
-            ++j;
-        if (j < text.size() && isDigit(text[j])) {
-            while (j < text.size() && isDigit(text[j]))
-                ++j;
-            i = j;
-        }
-    }
-    const char* first = text.data() + start;
-    if (*first == '+')
-        ++first;
-    double value = 0.0;
-    const auto res = std::from_chars(first, text.data() + i, value);
-    if (res.ec == std::errc::result_out_of_range) {
-        // Too small (negative exponent) reads as 0; too large keeps its sign.
-        const std::string_view number(first, static_cast<size_t>(text.data() + i - first));
-        const size_t e = number.find_first_of("eE");
-        if (e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-')
-            return 0.0;
-        const bool negative = *first == '-';
-        return negative ? -HUGE_VAL : HUGE_VAL;
-    }
-    return value;
-}
 
 bool CPowerSupply::HasExtension(const QString& path, const QString& ext)
 {
@@ -172,10 +41,10 @@ int CPowerSupply::Connect()
 int CPowerSupply::SetSetpoint(float fVolts, float fAmps, int which)
 {
     if (which != 0) {
-        EncodeVoltage(fVolts, m_abSetVoltage);
+        numtext::EncodeVolts(fVolts, m_abSetVoltage);
         return dsoSetVoltage(m_nDevice, m_abSetVoltage);
     }
-    EncodeCurrent(fAmps, m_abSetCurrent);
+    numtext::EncodeAmps(fAmps, m_abSetCurrent);
     return dsoSetCurrent(m_nDevice, m_abSetCurrent);
 }
 
@@ -196,12 +65,12 @@ int CPowerSupply::ApplyNextPoint()
         const float fVolts = m_playVoltage[static_cast<size_t>(index)];
         const float fAmps = m_playCurrent[static_cast<size_t>(index)];
         m_nPlayIndex = index + 1;
-        m_strSetVoltage = QString::number(static_cast<double>(fVolts), 'f', 2);
-        m_strSetCurrent = QString::number(static_cast<double>(fAmps), 'f', 3);
+        m_strSetVoltage = numtext::FixedText(fVolts, supply::kVoltsDecimals);
+        m_strSetCurrent = numtext::FixedText(fAmps, supply::kAmpsDecimals);
         m_fVoltage = fVolts;
         m_fCurrent = fAmps;
-        EncodeVoltage(fVolts, m_abSetVoltage);
-        EncodeCurrent(fAmps, m_abSetCurrent);
+        numtext::EncodeVolts(fVolts, m_abSetVoltage);
+        numtext::EncodeAmps(fAmps, m_abSetCurrent);
         std::copy_n(m_abSetVoltage, 5, abVoltage);
         std::copy_n(m_abSetCurrent, 5, abCurrent);
     }
@@ -239,12 +108,12 @@ int CPowerSupply::TakeProgramSample()
     unsigned char abCurrent[5] = {};
     dsoReadVoltage(m_nDevice, abVoltage);
     dsoReadCurrent(m_nDevice, abCurrent);
-    const float fVolts = DecodeVoltage(abVoltage);
-    const float fAmps = DecodeCurrent(abCurrent);
+    const float fVolts = numtext::DecodeVolts(abVoltage);
+    const float fAmps = numtext::DecodeAmps(abCurrent);
 
     ++m_nWindow;
-    m_strVoltage = QString::number(static_cast<double>(fVolts), 'f', 2);
-    m_strCurrent = QString::number(static_cast<double>(fAmps), 'f', 3);
+    m_strVoltage = numtext::FixedText(fVolts, supply::kVoltsDecimals);
+    m_strCurrent = numtext::FixedText(fAmps, supply::kAmpsDecimals);
     std::lock_guard<std::mutex> guard(m_hLock);
     m_logTime.push_back(m_nSample.load());
     m_logVoltage.push_back(fVolts);
@@ -271,16 +140,12 @@ int CPowerSupply::TakeRecordSample()
     dsoReadVoltage(m_nDevice, m_abReadVoltage);
     dsoReadCurrent(m_nDevice, m_abReadCurrent);
     const int sample = ++m_nSample;
-    m_fVoltage = DecodeVoltage(m_abReadVoltage);
-    m_fCurrent = DecodeCurrent(m_abReadCurrent);
+    m_fVoltage = numtext::DecodeVolts(m_abReadVoltage);
+    m_fCurrent = numtext::DecodeAmps(m_abReadCurrent);
 
     std::string row;
     row.reserve(32);
-    appendInt(row, sample);
-    row += ',';
-    appendFixed(row, static_cast<double>(m_fVoltage), 2);
-    row += ',';
-    appendFixed(row, static_cast<double>(m_fCurrent), 3);
+    recordfile::AppendSampleRow(row, sample, m_fVoltage, m_fCurrent);
     row += '\n';
 
     std::lock_guard<std::mutex> guard(m_hLock);

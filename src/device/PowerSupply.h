@@ -68,17 +68,7 @@ public:
     /// The open dialog for program and record files, shared by every page that opens them.
     static platform::FileDialogRequest OpenFileRequest();
 
-    // ---- Digit form ----
-    static void EncodeVoltage(float fVolts, unsigned char* pDigits);
-    static void EncodeCurrent(float fAmps, unsigned char* pDigits);
-    static float DecodeVoltage(const unsigned char* pDigits);
-    static float DecodeCurrent(const unsigned char* pDigits);
-
-    // ---- Number reading and file-name rules, as the files need them ----
-    /// Leading integer of `text` (white space, sign, digits); 0 when none. Locale independent.
-    static long ParseInt(std::string_view text);
-    /// Longest leading decimal number of `text`; 0.0 when none. Locale independent.
-    static double ParseFloat(std::string_view text);
+    // ---- The file-name rule ----
     /// True when the last four characters of `path` equal `ext` ignoring case.
     static bool HasExtension(const QString& path, const QString& ext);
 

@@ -1,45 +1,15 @@
-// Record and program files of CPowerSupply: one CSV format, "Time(S),Voltage(V),Current(A)" then
-// one row per second. Written with CR LF; read with CR LF or LF.
+// Record and program files of CPowerSupply, in the format of device/RecordFormat.h.
 #include "device/PowerSupply.h"
 
+#include "device/NumberText.h"
+#include "device/RecordFormat.h"
 #include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 
 #include <QFile>
 
-#include <charconv>
 #include <string_view>
 #include <vector>
-
-namespace {
-
-const char kHeader[] = "Time(S),Voltage(V),Current(A)";
-
-void appendInt(std::string& out, long long value)
-{
-    char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, res.ptr);
-}
-
-// Every line of `data`: CR LF or a lone LF ends a line; a last line without one still counts.
-template <typename F>
-void forEachLine(const QByteArray& data, F&& onLine)
-{
-    const char* p = data.constData();
-    const char* end = p + data.size();
-    while (p < end) {
-        const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* lineEnd = nl ? nl : end;
-        const char* textEnd = lineEnd;
-        if (textEnd > p && textEnd[-1] == '\r')
-            --textEnd;
-        onLine(p, textEnd);
-        p = nl ? nl + 1 : end;
-    }
-}
-
-} // namespace
 
 int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
 {
@@ -60,7 +30,8 @@ int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
     file.close();
 
     std::vector<std::string_view> lines; // views into `data`, without their line ends
-    forEachLine(data, [&](const char* b, const char* e) { lines.emplace_back(b, static_cast<size_t>(e - b)); });
+    recordfile::ForEachLine(std::string_view(data.constData(), static_cast<size_t>(data.size())),
+                            [&](std::string_view line) { lines.push_back(line); });
 
     // A display-mode object only draws its record: it keeps neither the lines nor the record
     // rows, which would cost two heap strings a row and most of the load time of a long record.
@@ -109,31 +80,21 @@ int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
         bool first = true;
         long previous = 0;
         for (size_t i = 1; i < lines.size(); ++i) {
-            const std::string_view line = lines[i];
-            const size_t comma1 = line.find(',');
-            const long time = ParseInt(line.substr(0, comma1));
-            const std::string_view rest = comma1 == std::string_view::npos ? line : line.substr(comma1 + 1);
-            const size_t comma2 = rest.find(',');
-            const std::string_view voltageText =
-                comma2 == std::string_view::npos ? std::string_view() : rest.substr(0, comma2);
-            const std::string_view currentText =
-                comma2 == std::string_view::npos ? rest : rest.substr(comma2 + 1);
+            const recordfile::RowTexts texts = recordfile::SplitRow(lines[i]);
+            const long time = numtext::ParseInt(texts.time);
             // One point per second: a break in the times ends the pass.
             if (!first && static_cast<long long>(time) != static_cast<long long>(previous) + 1)
                 break;
             first = false;
             previous = time;
 
-            const float volts = static_cast<float>(ParseFloat(voltageText));
-            const float amps = static_cast<float>(ParseFloat(currentText));
+            const float volts = static_cast<float>(numtext::ParseFloat(texts.voltage));
+            const float amps = static_cast<float>(numtext::ParseFloat(texts.current));
             std::string row;
             if (keepText) {
-                row.reserve(voltageText.size() + currentText.size() + 14);
-                appendInt(row, static_cast<long long>(perCycle) * pass + time);
-                row += ',';
-                row.append(voltageText);
-                row += ',';
-                row.append(currentText);
+                row.reserve(texts.voltage.size() + texts.current.size() + 14);
+                recordfile::AppendRow(row, static_cast<long long>(perCycle) * pass + time, texts.voltage,
+                                      texts.current);
                 row += '\n';
             }
 
@@ -175,11 +136,12 @@ int CPowerSupply::SaveRecord(QString strPath)
     QByteArray bytes;
     {
         std::lock_guard<std::mutex> guard(m_hLock);
-        size_t size = sizeof kHeader + 2;
+        size_t size = recordfile::kHeader.size() + recordfile::kLineEnd.size();
         for (const std::string& row : m_rows)
             size += row.size() + 1;
         bytes.reserve(static_cast<qsizetype>(size));
-        bytes.append(kHeader).append("\r\n");
+        bytes.append(recordfile::kHeader.data(), static_cast<qsizetype>(recordfile::kHeader.size()));
+        bytes.append(recordfile::kLineEnd.data(), static_cast<qsizetype>(recordfile::kLineEnd.size()));
         for (const std::string& row : m_rows) {
             // Rows end in "\n"; on disk every line ends in CR LF.
             for (char c : row) {

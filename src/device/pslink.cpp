@@ -1,5 +1,6 @@
 #include "device/pslink.h"
 
+#include "device/NumberText.h"
 #include "device/link/Link.h"
 #include "device/link/SerialLink.h"
 #include "device/link/SimLink.h"
@@ -77,24 +78,6 @@ std::shared_ptr<pslink::SimulatedSupply> simulatorForPort(int port)
     if (!sim)
         sim = std::make_shared<pslink::SimulatedSupply>();
     return sim;
-}
-
-int countFromDigits(const unsigned char* digits)
-{
-    int n = 0;
-    for (int i = 0; i < 4; ++i)
-        n = n * 10 + std::min<int>(digits[i], 9);
-    return n;
-}
-
-void digitsFromCount(int n, unsigned char* digits)
-{
-    n = std::clamp(n, 0, 9999);
-    digits[0] = static_cast<unsigned char>(n / 1000);
-    digits[1] = static_cast<unsigned char>((n % 1000) / 100);
-    digits[2] = static_cast<unsigned char>((n % 100) / 10);
-    digits[3] = static_cast<unsigned char>(n % 10);
-    digits[4] = 0;
 }
 
 std::string digitsText(const unsigned char* digits)
@@ -220,7 +203,9 @@ std::int16_t dsoSetVoltage(int device, unsigned char* digits)
         return 0;
     const std::string call = "dsoSetVoltage " + digitsText(digits);
     return withLink(device, call.c_str(),
-                    [&](pslink::Link& l) { return std::int16_t(l.setVoltage(countFromDigits(digits)) ? 1 : 0); },
+                    [&](pslink::Link& l) {
+                        return std::int16_t(l.setVoltage(numtext::CountFromDigits(digits)) ? 1 : 0);
+                    },
                     std::int16_t(0));
 }
 
@@ -230,7 +215,9 @@ std::int16_t dsoSetCurrent(int device, unsigned char* digits)
         return 0;
     const std::string call = "dsoSetCurrent " + digitsText(digits);
     return withLink(device, call.c_str(),
-                    [&](pslink::Link& l) { return std::int16_t(l.setCurrent(countFromDigits(digits)) ? 1 : 0); },
+                    [&](pslink::Link& l) {
+                        return std::int16_t(l.setCurrent(numtext::CountFromDigits(digits)) ? 1 : 0);
+                    },
                     std::int16_t(0));
 }
 
@@ -238,14 +225,26 @@ void dsoReadVoltage(int device, unsigned char* digits)
 {
     if (!digits)
         return;
-    withLink(device, "dsoReadVoltage", [&](pslink::Link& l) { digitsFromCount(l.readVoltage(), digits); return 0; }, 0);
+    withLink(
+        device, "dsoReadVoltage",
+        [&](pslink::Link& l) {
+            numtext::DigitsFromCount(l.readVoltage(), digits);
+            return 0;
+        },
+        0);
 }
 
 void dsoReadCurrent(int device, unsigned char* digits)
 {
     if (!digits)
         return;
-    withLink(device, "dsoReadCurrent", [&](pslink::Link& l) { digitsFromCount(l.readCurrent(), digits); return 0; }, 0);
+    withLink(
+        device, "dsoReadCurrent",
+        [&](pslink::Link& l) {
+            numtext::DigitsFromCount(l.readCurrent(), digits);
+            return 0;
+        },
+        0);
 }
 
 void dsoReadState(int device, int* out, int* cv, int* cc)

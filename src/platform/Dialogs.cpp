@@ -1,25 +1,23 @@
 #include "platform/Dialogs.h"
 
-#include <QApplication>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QStringList>
-#include <QThread>
 
+#include <cstdio>
 #include <mutex>
 
 namespace platform {
 namespace {
 
-std::mutex g_handlerLock;
-std::function<void(const QString&)> g_onMessage;
-std::function<std::optional<QString>(const FileDialogRequest&)> g_onChooseFile;
-
-QWidget* dialogParent()
+struct Handlers
 {
-    return QApplication::activeWindow();
-}
+    MessageHandler onMessage;
+    ChooseFileHandler onChooseFile;
+};
+
+std::mutex g_handlerLock;
+Handlers g_frontEnd;  ///< the interactive dialogs, when the program has any
+Handlers g_override;  ///< what tests and tours answer with, ahead of the front end
 
 } // namespace
 
@@ -51,76 +49,41 @@ QString WithDefaultExtension(const QString& path, const QString& defaultExt)
 
 void MessageBox(const QString& text)
 {
-    std::function<void(const QString&)> handler;
+    MessageHandler handler;
     {
         std::lock_guard<std::mutex> guard(g_handlerLock);
-        handler = g_onMessage;
+        handler = g_override.onMessage ? g_override.onMessage : g_frontEnd.onMessage;
     }
     if (handler) {
         handler(text);
         return;
     }
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() != app->thread()) {
-        // Widgets live on the UI thread only. The box is posted there without waiting, so a
-        // worker that reports an error can never deadlock with a window that is closing.
-        QMetaObject::invokeMethod(app, [text] { MessageBox(text); }, Qt::QueuedConnection);
-        return;
-    }
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                    dialogParent());
-    // A box raised during a long load must not sit under the wait cursor.
-    const bool busy = QApplication::overrideCursor() != nullptr;
-    if (busy)
-        QApplication::setOverrideCursor(Qt::ArrowCursor);
-    box.exec();
-    if (busy)
-        QApplication::restoreOverrideCursor();
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 std::optional<QString> ChooseFile(const FileDialogRequest& request)
 {
-    std::function<std::optional<QString>(const FileDialogRequest&)> handler;
+    ChooseFileHandler handler;
     {
         std::lock_guard<std::mutex> guard(g_handlerLock);
-        handler = g_onChooseFile;
+        handler = g_override.onChooseFile ? g_override.onChooseFile : g_frontEnd.onChooseFile;
     }
     if (handler)
         return handler(request);
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() != app->thread())
-        return std::nullopt; // a file can only be chosen on the UI thread
-
-    QFileDialog dialog(dialogParent(), request.title);
-    dialog.setNameFilter(QtFilterFromPipeFilter(request.filter));
-    if (request.save) {
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        // Qt confirms overwriting by default; the suffix is added by Qt to a name without one.
-        QString suffix = request.defaultExt;
-        if (suffix.startsWith(QLatin1Char('.')))
-            suffix.remove(0, 1);
-        dialog.setDefaultSuffix(suffix);
-    } else {
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    QString path = dialog.selectedFiles().constFirst();
-    if (request.save)
-        path = WithDefaultExtension(path, request.defaultExt);
-    return path;
+    return std::nullopt;
 }
 
-void SetDialogHandlers(std::function<void(const QString&)> onMessage,
-                       std::function<std::optional<QString>(const FileDialogRequest&)> onChooseFile)
+void SetDialogFrontEnd(MessageHandler onMessage, ChooseFileHandler onChooseFile)
 {
     std::lock_guard<std::mutex> guard(g_handlerLock);
-    g_onMessage = std::move(onMessage);
-    g_onChooseFile = std::move(onChooseFile);
+    g_frontEnd = {std::move(onMessage), std::move(onChooseFile)};
+}
+
+void SetDialogHandlers(MessageHandler onMessage, ChooseFileHandler onChooseFile)
+{
+    std::lock_guard<std::mutex> guard(g_handlerLock);
+    g_override = {std::move(onMessage), std::move(onChooseFile)};
 }
 
 } // namespace platform

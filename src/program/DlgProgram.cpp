@@ -1,6 +1,10 @@
 #include "program/DlgProgram.h"
 
+#include "app/Captions.h"
+#include "device/NumberText.h"
 #include "device/PowerSupply.h"
+#include "device/RecordFormat.h"
+#include "device/SupplyLimits.h"
 #include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 #include "program/BitmapFile.h"
@@ -17,49 +21,35 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-const QString kHeaderLine = QStringLiteral("Time(S),Voltage(V),Current(A)");
-
-// The three cells of a program line: time before the first comma; of the rest, voltage before
-// its first comma and current after it. A missing comma leaves the part before it empty.
-void SplitStepLine(const QString& strLine, QString& strTime, QString& strVoltage, QString& strCurrent)
-{
-    QString strRest = strLine;
-    const qsizetype nFirst = strLine.indexOf(QLatin1Char(','));
-    strTime.clear();
-    if (nFirst >= 0) {
-        strTime = strLine.left(nFirst);
-        strRest = strLine.mid(nFirst + 1);
-    }
-    const qsizetype nSecond = strRest.indexOf(QLatin1Char(','));
-    strVoltage.clear();
-    strCurrent = strRest;
-    if (nSecond >= 0) {
-        strVoltage = strRest.left(nSecond);
-        strCurrent = strRest.mid(nSecond + 1);
-    }
-}
-
+// Page text is what the user typed or a file held; the format is 8-bit.
 std::string Narrow(const QString& strText)
 {
     return strText.toLatin1().toStdString();
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* pszId, const QString& strText)
+QString Widen(std::string_view text)
 {
-    auto* pLabel = new QLabel(strText, parent);
-    if (pszId != nullptr)
-        pLabel->setObjectName(QLatin1String(pszId));
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Captions come from the caption tables (ApplyLanguage).
+QLabel* MakeLabel(QWidget* parent, const char* pszId)
+{
+    auto* pLabel = new QLabel(parent);
+    pLabel->setObjectName(QLatin1String(pszId));
     pLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return pLabel;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* pszId, const QString& strText)
+QPushButton* MakeButton(QWidget* parent, const char* pszId)
 {
-    auto* pButton = new QPushButton(strText, parent);
+    auto* pButton = new QPushButton(parent);
     pButton->setObjectName(QLatin1String(pszId));
     pButton->setMinimumWidth(80);
     return pButton;
@@ -109,51 +99,51 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
     auto* pSpinLayout = new QVBoxLayout(&m_spinTime);
     pSpinLayout->setContentsMargins(0, 0, 0, 0);
     pSpinLayout->setSpacing(0);
-    m_pSpinUp = new QToolButton(&m_spinTime);
-    m_pSpinUp->setArrowType(Qt::UpArrow);
-    m_pSpinUp->setAutoRepeat(true);
-    m_pSpinDown = new QToolButton(&m_spinTime);
-    m_pSpinDown->setArrowType(Qt::DownArrow);
-    m_pSpinDown->setAutoRepeat(true);
-    for (QToolButton* pButton : {m_pSpinUp, m_pSpinDown}) {
+    m_btnSpinUp = new QToolButton(&m_spinTime);
+    m_btnSpinUp->setArrowType(Qt::UpArrow);
+    m_btnSpinUp->setAutoRepeat(true);
+    m_btnSpinDown = new QToolButton(&m_spinTime);
+    m_btnSpinDown->setArrowType(Qt::DownArrow);
+    m_btnSpinDown->setAutoRepeat(true);
+    for (QToolButton* pButton : {m_btnSpinUp, m_btnSpinDown}) {
         pButton->setFixedSize(18, 13);
         pButton->setFocusPolicy(Qt::NoFocus);
         pSpinLayout->addWidget(pButton);
     }
-    connect(m_pSpinUp, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(-1); });
-    connect(m_pSpinDown, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(1); });
+    connect(m_btnSpinUp, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(-1); });
+    connect(m_btnSpinDown, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(1); });
 
-    m_pLabelVoltage = MakeLabel(this, "1046", QStringLiteral("Preset Voltage:"));
-    m_pLabelCurrent = MakeLabel(this, "1048", QStringLiteral("Preset Current:"));
-    m_pLabelTime = MakeLabel(this, "1034", QStringLiteral("Time:"));
-    m_pAdd = MakeButton(this, "1050", QStringLiteral("Add"));
-    m_pSave = MakeButton(this, "1040", QStringLiteral("Save"));
-    m_pOpen = MakeButton(this, "1052", QStringLiteral("Open"));
-    m_pPrint = MakeButton(this, "1053", QStringLiteral("Print"));
-    connect(m_pAdd, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedAdd);
-    connect(m_pSave, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedSave);
-    connect(m_pOpen, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedOpen);
-    connect(m_pPrint, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedPrint);
+    m_lblVoltage = MakeLabel(this, "1046");
+    m_lblCurrent = MakeLabel(this, "1048");
+    m_lblTime = MakeLabel(this, "1034");
+    m_btnAdd = MakeButton(this, "1050");
+    m_btnSave = MakeButton(this, "1040");
+    m_btnOpen = MakeButton(this, "1052");
+    m_btnPrint = MakeButton(this, "1053");
+    connect(m_btnAdd, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedAdd);
+    connect(m_btnSave, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedSave);
+    connect(m_btnOpen, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedOpen);
+    connect(m_btnPrint, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedPrint);
 
     auto* pFields = new QGridLayout;
     pFields->setHorizontalSpacing(6);
     pFields->setVerticalSpacing(12);
     // Room for the longer captions of both languages, so switching does not move the fields.
     pFields->setColumnMinimumWidth(0, 110);
-    pFields->addWidget(m_pLabelVoltage, 0, 0);
+    pFields->addWidget(m_lblVoltage, 0, 0);
     pFields->addWidget(&m_editVoltage, 0, 1);
     pFields->addWidget(new QLabel(QStringLiteral("V"), this), 0, 3);
-    pFields->addWidget(m_pLabelCurrent, 1, 0);
+    pFields->addWidget(m_lblCurrent, 1, 0);
     pFields->addWidget(&m_editCurrent, 1, 1);
     pFields->addWidget(new QLabel(QStringLiteral("A"), this), 1, 3);
-    pFields->addWidget(m_pLabelTime, 2, 0);
+    pFields->addWidget(m_lblTime, 2, 0);
     pFields->addWidget(&m_editTime, 2, 1);
     pFields->addWidget(&m_spinTime, 2, 2);
     pFields->addWidget(new QLabel(QStringLiteral("S"), this), 2, 3);
 
     auto* pButtons = new QVBoxLayout;
     pButtons->setSpacing(8);
-    for (QPushButton* pButton : {m_pAdd, m_pSave, m_pOpen, m_pPrint})
+    for (QPushButton* pButton : {m_btnAdd, m_btnSave, m_btnOpen, m_btnPrint})
         pButtons->addWidget(pButton, 0, Qt::AlignHCenter);
 
     auto* pLeft = new QVBoxLayout;
@@ -185,23 +175,24 @@ CDlgProgram::~CDlgProgram()
 void CDlgProgram::OnBnClickedAdd()
 {
     // Both values go through 32-bit floats: 1.115 is stored as 1.12, as the supply would see it.
-    float fVoltage = static_cast<float>(CPowerSupply::ParseFloat(Narrow(m_editVoltage.text())));
-    if (fVoltage > 32.0f) {
-        fVoltage = 32.0f;
+    float fVoltage = static_cast<float>(numtext::ParseFloat(m_editVoltage.text()));
+    if (supply::AboveLimit(fVoltage, true)) {
+        fVoltage = supply::ClampAbove(fVoltage, true);
         platform::MessageBox(QStringLiteral("Voltage Max Value = 32V!"));
     }
-    const QString strVoltage = QString::number(static_cast<double>(fVoltage), 'f', 2);
-
-    float fCurrent = static_cast<float>(CPowerSupply::ParseFloat(Narrow(m_editCurrent.text())));
-    if (fCurrent > 5.1f) {
-        fCurrent = 5.1f;
+    float fCurrent = static_cast<float>(numtext::ParseFloat(m_editCurrent.text()));
+    if (supply::AboveLimit(fCurrent, false)) {
+        fCurrent = supply::ClampAbove(fCurrent, false);
         platform::MessageBox(QStringLiteral("Current Max Value = 5.1A!"));
     }
-    const QString strCurrent = QString::number(static_cast<double>(fCurrent), 'f', 3);
+    const std::string strVoltage = numtext::Fixed(fVoltage, supply::kVoltsDecimals);
+    const std::string strCurrent = numtext::Fixed(fCurrent, supply::kAmpsDecimals);
 
     const QString strTime = m_editTime.text();
-    m_list.InsertStepRow(m_list.m_nRowCount, strTime, strVoltage, strCurrent);
-    m_list.m_stepLines.push_back(strTime + QLatin1Char(',') + strVoltage + QLatin1Char(',') + strCurrent);
+    std::string strLine;
+    recordfile::AppendRow(strLine, Narrow(strTime), strVoltage, strCurrent);
+    m_list.InsertStepRow(m_list.m_nRowCount, strTime, Widen(strVoltage), Widen(strCurrent));
+    m_list.m_stepLines.push_back(Widen(strLine));
     ++m_list.m_nRowCount;
 }
 
@@ -210,7 +201,7 @@ int CDlgProgram::OnDeltaposTimeSpin(int iDelta)
     const QString strText = m_editTime.text();
     if (strText.isEmpty())
         return 0;
-    long nSeconds = CPowerSupply::ParseInt(Narrow(strText));
+    long nSeconds = numtext::ParseInt(strText);
     if (iDelta == -1)
         ++nSeconds;
     else if (iDelta == 1) {
@@ -237,11 +228,12 @@ void CDlgProgram::OnBnClickedSave()
 int CDlgProgram::SaveProgramFile()
 {
     // In the opened state the file's own first line stands where the header would go.
-    QByteArray bytes;
+    std::string strBytes;
     if (m_list.m_bFileOpened == 0)
-        bytes += kHeaderLine.toLatin1() + "\r\n";
+        recordfile::AppendLine(strBytes, recordfile::kHeader);
     for (const QString& strLine : m_list.m_stepLines)
-        bytes += strLine.toLatin1() + "\r\n";
+        recordfile::AppendLine(strBytes, Narrow(strLine));
+    const QByteArray bytes = QByteArray::fromStdString(strBytes);
 
     // Written beside the target and renamed over it, so a failed save keeps the old file.
     QString strError;
@@ -279,26 +271,15 @@ int CDlgProgram::LoadProgramFile(const QString& strPath)
         return 0;
     }
 
-    // CR LF or a lone LF ends a line; a last line without an end is still a line.
     std::vector<QString> lines;
-    qsizetype nStart = 0;
-    while (nStart < data.size()) {
-        qsizetype nEnd = data.indexOf('\n', nStart);
-        const bool bLast = nEnd < 0;
-        if (bLast)
-            nEnd = data.size();
-        qsizetype nLength = nEnd - nStart;
-        if (!bLast && nLength > 0 && data.at(nEnd - 1) == '\r')
-            --nLength;
-        lines.push_back(QString::fromLatin1(data.constData() + nStart, nLength));
-        nStart = nEnd + 1;
-    }
+    recordfile::ForEachLine(std::string_view(data.constData(), static_cast<size_t>(data.size())),
+                            [&](std::string_view line) { lines.push_back(Widen(line)); });
 
     m_list.OnDeleteAllRows();
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        QString strTime, strVoltage, strCurrent;
-        SplitStepLine(lines[i], strTime, strVoltage, strCurrent);
-        m_list.InsertStepRow(m_list.m_nRowCount, strTime, strVoltage, strCurrent);
+        const std::string strLine = Narrow(lines[i]);
+        const recordfile::RowTexts texts = recordfile::SplitRow(strLine);
+        m_list.InsertStepRow(m_list.m_nRowCount, Widen(texts.time), Widen(texts.voltage), Widen(texts.current));
         ++m_list.m_nRowCount;
     }
     m_list.m_stepLines.assign(lines.begin(), lines.end());
@@ -321,21 +302,9 @@ void CDlgProgram::OnBnClickedPrint()
 
 void CDlgProgram::ApplyLanguage()
 {
-    const bool bEnglish = m_pLanguage == nullptr || *m_pLanguage == 0;
-    m_pLabelVoltage->setText(bEnglish ? QStringLiteral("Preset Voltage:") : QStringLiteral("设置电压"));
-    m_pLabelCurrent->setText(bEnglish ? QStringLiteral("Preset Current:") : QStringLiteral("设置电流"));
-    m_pLabelTime->setText(bEnglish ? QStringLiteral("Time:") : QStringLiteral("时间"));
-    m_pAdd->setText(bEnglish ? QStringLiteral("Add") : QStringLiteral("增加"));
-    m_pSave->setText(bEnglish ? QStringLiteral("Save") : QStringLiteral("保存"));
-    m_pOpen->setText(bEnglish ? QStringLiteral("Open") : QStringLiteral("打开"));
-    m_pPrint->setText(bEnglish ? QStringLiteral("Print") : QStringLiteral("打印"));
-
-    const QStringList titles = bEnglish
-        ? QStringList{QStringLiteral("   "), QStringLiteral("Time(S)"), QStringLiteral("Voltage(V)"),
-                      QStringLiteral("Current(A)")}
-        : QStringList{QStringLiteral("   "), QStringLiteral("时间(S)"), QStringLiteral("电压(V)"),
-                      QStringLiteral("电流(A)")};
-    m_list.setHorizontalHeaderLabels(titles);
+    const bool bChinese = IsChinese(m_pLanguage);
+    ApplyCaptions(*this, captions::kProgram, bChinese);
+    m_list.setHorizontalHeaderLabels(CaptionList(captions::kProgramColumns, bChinese));
 }
 
 bool CDlgProgram::eventFilter(QObject* watched, QEvent* event)
@@ -363,14 +332,8 @@ bool CDlgProgram::eventFilter(QObject* watched, QEvent* event)
         // A typed value beyond the supply's range starts from the limit: the field only clamps
         // upwards steps, and a step down from 40 must not send 39 V.
         auto* pEdit = static_cast<CEditEX*>(watched);
-        float fValue = static_cast<float>(CPowerSupply::ParseFloat(Narrow(pEdit->text())));
-        if (pEdit->m_bVoltage != 0) {
-            if (fValue > 32.0f)
-                fValue = 32.0f;
-        } else if (fValue > 5.1f) {
-            fValue = 5.1f;
-        }
-        pEdit->m_fValue = fValue < 0.0f ? 0.0f : fValue;
+        pEdit->m_fValue =
+            supply::ClampToRange(static_cast<float>(numtext::ParseFloat(pEdit->text())), pEdit->m_bVoltage != 0);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -26,18 +26,18 @@ public:
     CEditEX m_editCurrent;     ///< "1068"
     CEditEX m_editTime;        ///< "1035", digits only
     QWidget m_spinTime;        ///< the up-down control "1069" of the time field
-    QToolButton* m_pSpinUp = nullptr;
-    QToolButton* m_pSpinDown = nullptr;
+    QToolButton* m_btnSpinUp = nullptr;   ///< upper arrow of m_spinTime
+    QToolButton* m_btnSpinDown = nullptr; ///< lower arrow of m_spinTime
     std::uint16_t* m_pLanguage = nullptr; ///< the main window's language flag; nullptr is English
     QString m_strSavePath;     ///< the path last chosen in the Save dialog
 
-    QLabel* m_pLabelVoltage = nullptr; ///< "1046"
-    QLabel* m_pLabelCurrent = nullptr; ///< "1048"
-    QLabel* m_pLabelTime = nullptr;    ///< "1034"
-    QPushButton* m_pAdd = nullptr;     ///< "1050"
-    QPushButton* m_pSave = nullptr;    ///< "1040"
-    QPushButton* m_pOpen = nullptr;    ///< "1052"
-    QPushButton* m_pPrint = nullptr;   ///< "1053"
+    QLabel* m_lblVoltage = nullptr;    ///< "1046"
+    QLabel* m_lblCurrent = nullptr;    ///< "1048"
+    QLabel* m_lblTime = nullptr;       ///< "1034"
+    QPushButton* m_btnAdd = nullptr;   ///< "1050"
+    QPushButton* m_btnSave = nullptr;  ///< "1040"
+    QPushButton* m_btnOpen = nullptr;  ///< "1052"
+    QPushButton* m_btnPrint = nullptr; ///< "1053"
 
     void OnBnClickedAdd();
     void OnBnClickedSave();

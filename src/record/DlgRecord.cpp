@@ -1,5 +1,7 @@
 #include "record/DlgRecord.h"
 
+#include "app/Captions.h"
+#include "device/TimeScales.h"
 #include "platform/Dialogs.h"
 
 #include <QApplication>
@@ -12,46 +14,27 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <optional>
 
 namespace {
 
-struct Caption
+// Refilling must not reach the handlers: the drawing keeps what is in force.
+void FillList(QComboBox& list, const QStringList& entries)
 {
-    const char* id;
-    const char16_t* english;
-    const char16_t* chinese;
-};
-
-const std::array<Caption, 7> kCaptions = {{
-    {"1055", u"Wave Type:", u"波形类型"},
-    {"1057", u"Time Scale:", u"时间刻度"},
-    {"1059", u"Display:", u"显示"},
-    {"1052", u"Open", u"打开文件"},
-    {"1062", u"Fine name:", u"文件名称"},
-    {"1063", u"File type:", u"文件类型"},
-    {"1064", u"Total time", u"总时间"},
-}};
-
-const std::array<const char16_t*, 2> kWaveTypeEnglish = {u"Broken Line", u"Straight Line"};
-const std::array<const char16_t*, 2> kWaveTypeChinese = {u"折线", u"直线"};
-const std::array<const char16_t*, 7> kTimeScaleEnglish = {u"50 Sec", u"5 min", u"25 min", u"100 min",
-                                                          u"5 hr",   u"25 hr", u"100 hr"};
-const std::array<const char16_t*, 7> kTimeScaleChinese = {u"50秒",   u"5分钟",  u"25分钟", u"100分钟",
-                                                          u"5小时", u"25小时", u"100小时"};
-
-template <size_t N>
-void FillList(QComboBox& list, const std::array<const char16_t*, N>& entries)
-{
-    // Refilling must not reach the handlers: the drawing keeps what is in force.
     const QSignalBlocker block(list);
     const int previous = list.currentIndex();
     list.clear();
-    for (const char16_t* entry : entries)
-        list.addItem(QString::fromUtf16(entry));
-    list.setCurrentIndex(previous >= 0 && previous < static_cast<int>(N) ? previous : 0);
+    list.addItems(entries);
+    list.setCurrentIndex(previous >= 0 && previous < entries.size() ? previous : 0);
+}
+
+QStringList TimeScaleTexts(bool bChinese)
+{
+    QStringList texts;
+    for (const timescale::Scale& scale : timescale::kScales)
+        texts << QString::fromUtf16(bChinese ? scale.chinese : scale.english);
+    return texts;
 }
 
 // Restores the normal cursor however the load ends.
@@ -74,8 +57,7 @@ CDlgRecord::CDlgRecord(QWidget* parent) : QWidget(parent)
     m_supply.m_bDisplayMode = 1;
     m_wave.m_pSupply = &m_supply;
 
-    FillList(m_cbWaveType, kWaveTypeEnglish);
-    FillList(m_cbTimeScale, kTimeScaleEnglish);
+    ApplyLanguage(); // English until the main window hands over its flag
     {
         const QSignalBlocker block(m_cbDisplay);
         m_cbDisplay.addItems({QStringLiteral("Both"), QStringLiteral("Voltage"), QStringLiteral("Current")});
@@ -113,17 +95,18 @@ CDlgRecord::~CDlgRecord()
 
 void CDlgRecord::BuildLayout()
 {
-    auto label = [this](QLabel*& target, const char* id, const char* text) {
-        target = new QLabel(QString::fromLatin1(text), this);
+    // Captions come from the caption tables (ApplyLanguage).
+    auto label = [this](QLabel*& target, const char* id) {
+        target = new QLabel(this);
         target->setObjectName(QString::fromLatin1(id));
     };
-    label(m_lbWaveType, "1055", "Wave Type:");
-    label(m_lbTimeScale, "1057", "Time Scale:");
-    label(m_lbDisplay, "1059", "Display:");
-    label(m_lbFileName, "1062", "Fine name:");
-    label(m_lbFileType, "1063", "File type:");
-    label(m_lbTotalTime, "1064", "Total time");
-    m_btnOpen = new QPushButton(QStringLiteral("Open"), this);
+    label(m_lblWaveType, "1055");
+    label(m_lblTimeScale, "1057");
+    label(m_lblDisplay, "1059");
+    label(m_lblFileName, "1062");
+    label(m_lblFileType, "1063");
+    label(m_lblTotalTime, "1064");
+    m_btnOpen = new QPushButton(this);
     m_btnOpen->setObjectName(QStringLiteral("1052"));
 
     m_wave.setObjectName(QStringLiteral("1066"));
@@ -139,18 +122,18 @@ void CDlgRecord::BuildLayout()
 
     auto* form = new QGridLayout;
     form->setColumnStretch(1, 1);
-    form->addWidget(m_lbWaveType, 0, 0);
+    form->addWidget(m_lblWaveType, 0, 0);
     form->addWidget(&m_cbWaveType, 0, 1, 1, 2);
-    form->addWidget(m_lbTimeScale, 1, 0);
+    form->addWidget(m_lblTimeScale, 1, 0);
     form->addWidget(&m_cbTimeScale, 1, 1, 1, 2);
-    form->addWidget(m_lbDisplay, 2, 0);
+    form->addWidget(m_lblDisplay, 2, 0);
     form->addWidget(&m_cbDisplay, 2, 1, 1, 2);
     form->addWidget(m_btnOpen, 3, 1, 1, 2);
-    form->addWidget(m_lbFileName, 4, 0);
+    form->addWidget(m_lblFileName, 4, 0);
     form->addWidget(&m_edFileName, 4, 1, 1, 2);
-    form->addWidget(m_lbFileType, 5, 0);
+    form->addWidget(m_lblFileType, 5, 0);
     form->addWidget(&m_edFileType, 5, 1, 1, 2);
-    form->addWidget(m_lbTotalTime, 6, 0);
+    form->addWidget(m_lblTotalTime, 6, 0);
     form->addWidget(&m_edTotalTime, 6, 1);
     form->addWidget(new QLabel(QStringLiteral("S"), this), 6, 2);
     form->setRowStretch(7, 1);
@@ -175,17 +158,10 @@ void CDlgRecord::BuildLayout()
 
 void CDlgRecord::ApplyLanguage()
 {
-    const bool chinese = Chinese();
-    for (const Caption& caption : kCaptions) {
-        const QString text = QString::fromUtf16(chinese ? caption.chinese : caption.english);
-        QWidget* item = findChild<QWidget*>(QString::fromLatin1(caption.id), Qt::FindDirectChildrenOnly);
-        if (auto* lb = qobject_cast<QLabel*>(item))
-            lb->setText(text);
-        else if (auto* button = qobject_cast<QPushButton*>(item))
-            button->setText(text);
-    }
-    FillList(m_cbWaveType, chinese ? kWaveTypeChinese : kWaveTypeEnglish);
-    FillList(m_cbTimeScale, chinese ? kTimeScaleChinese : kTimeScaleEnglish);
+    const bool bChinese = IsChinese(m_pLanguage);
+    ApplyCaptions(*this, captions::kRecord, bChinese);
+    FillList(m_cbWaveType, CaptionList(captions::kRecordWaveTypes, bChinese));
+    FillList(m_cbTimeScale, TimeScaleTexts(bChinese));
 }
 
 void CDlgRecord::OnSelchangeWaveType()
@@ -261,7 +237,7 @@ void CDlgRecord::OnBnClickedOpen()
 
 void CDlgRecord::UpdateScrollRange()
 {
-    const int window = pslink::TimeScaleWindow(m_wave.m_nTimeScale);
+    const int window = timescale::Window(m_wave.m_nTimeScale);
     if (window > 0)
         m_nScrollMax = m_supply.m_nPointsPerCycle.load() - window;
     // Below 2 the window (almost) holds the whole record: no bar, the window starts at 0.

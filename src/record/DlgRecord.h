@@ -74,12 +74,12 @@ public:
     int m_nScrollMax = 0;                 ///< largest allowed first visible sample
 
     QPushButton* m_btnOpen = nullptr;     // 1052
-    QLabel* m_lbWaveType = nullptr;       // 1055
-    QLabel* m_lbTimeScale = nullptr;      // 1057
-    QLabel* m_lbDisplay = nullptr;        // 1059
-    QLabel* m_lbFileName = nullptr;       // 1062
-    QLabel* m_lbFileType = nullptr;       // 1063
-    QLabel* m_lbTotalTime = nullptr;      // 1064
+    QLabel* m_lblWaveType = nullptr;       // 1055
+    QLabel* m_lblTimeScale = nullptr;      // 1057
+    QLabel* m_lblDisplay = nullptr;        // 1059
+    QLabel* m_lblFileName = nullptr;       // 1062
+    QLabel* m_lblFileType = nullptr;       // 1063
+    QLabel* m_lblTotalTime = nullptr;      // 1064
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -87,5 +87,4 @@ protected:
 private:
     void BuildLayout();
     void OnScrollAction(int action);
-    bool Chinese() const { return m_pLanguage != nullptr && *m_pLanguage != 0; }
 };

@@ -1,10 +1,11 @@
 #include "record/StaticWave.h"
 
+#include "device/NumberText.h"
 #include "device/PowerSupply.h"
+#include "device/TimeScales.h"
 
 #include <QPainter>
 
-#include <charconv>
 #include <vector>
 
 CStaticWave::CStaticWave(QWidget* parent) : QWidget(parent)
@@ -100,52 +101,24 @@ void CStaticWave::DrawRecordWaves(QPainter& dc)
         DrawReadout(dc);
 }
 
-namespace {
-
-// "%.1f" without the process locale: QApplication takes LC_NUMERIC from the environment, and a
-// German one would turn "12.5Min" into "12,5Min". to_chars rounds exactly as printf does.
-QString Fixed1(double value)
-{
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
-    return res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
-}
-
-} // namespace
-
 QString CStaticWave::FormatReadout(std::uint16_t nTimeScale, std::uint32_t nFirst, int nX, int nVolts)
 {
-    const double fAmps = nVolts * 0.2;
-    const float fMinutes = static_cast<float>(nFirst) / 60.0f;
-    const float fHours = static_cast<float>(nFirst) / 3600.0f;
-    QString strTime;
-    switch (nTimeScale) {
-    case 0:
-        strTime = QString::number(static_cast<long long>(nFirst) + nX) + QLatin1String("Sec");
-        break;
-    case 1:
-        strTime = Fixed1(static_cast<double>(fMinutes) + nX * 0.1) + QLatin1String("Min");
-        break;
-    case 2:
-        strTime = Fixed1(static_cast<double>(fMinutes) + nX * 0.5) + QLatin1String("Min");
-        break;
-    case 3:
-        strTime = QString::number(static_cast<int>(static_cast<double>(fMinutes) + nX * 2.0)) + QLatin1String("Min");
-        break;
-    case 4:
-        strTime = Fixed1(static_cast<double>(fHours) + nX * 0.1) + QLatin1String("h");
-        break;
-    case 5:
-        strTime = Fixed1(static_cast<double>(fHours) + nX * 0.5) + QLatin1String("h");
-        break;
-    case 6:
-        strTime = Fixed1(static_cast<double>(fHours) + nX * 2.0) + QLatin1String("h");
-        break;
-    default:
+    const timescale::Scale* pScale = timescale::At(nTimeScale);
+    if (pScale == nullptr)
         return {};
-    }
-    return strTime + QLatin1Char(' ') + QString::number(nVolts) + QLatin1String("V ") + Fixed1(fAmps) +
-           QLatin1Char('A');
+    // The first visible sample in the scale's unit (minutes and hours in single precision), plus
+    // nX fiftieths of the window.
+    const double fFirst = pScale->unit == timescale::kSeconds
+                              ? static_cast<double>(nFirst)
+                              : static_cast<double>(static_cast<float>(nFirst) / static_cast<float>(pScale->unit));
+    const double fTime = fFirst + nX * pScale->readoutStep;
+    QString strTime = pScale->readoutDecimals == 0 ? QString::number(static_cast<long long>(fTime))
+                                                   : numtext::FixedText(fTime, pScale->readoutDecimals);
+    strTime += QLatin1String(pScale->unit == timescale::kSeconds   ? "Sec"
+                             : pScale->unit == timescale::kMinutes ? "Min"
+                                                                   : "h");
+    return strTime + QLatin1Char(' ') + QString::number(nVolts) + QLatin1String("V ") +
+           numtext::FixedText(nVolts * 0.2, 1) + QLatin1Char('A');
 }
 
 void CStaticWave::DrawReadout(QPainter& dc)

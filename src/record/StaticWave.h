@@ -1,22 +1,17 @@
 #pragma once
 
-#include "device/link/TimeScale.h"
 #include "device/pslink.h"
 
 #include <QImage>
 #include <QRect>
 #include <QWidget>
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <vector>
 
 class CPowerSupply;
 class QPainter;
-
-/// Samples visible across the plot for each time-scale index 0..6 ("50 Sec" ... "100 hr").
-inline constexpr std::array<int, 7> kTimeScaleWindow = pslink::kTimeScaleWindows;
 
 /// The black wave display: grid plus a red voltage and a yellow current trace, live (the samples
 /// of the running series) or record (a window of an opened record). Every paint rebuilds the whole
@@ -39,7 +34,7 @@ public:
     std::int16_t m_gridA = 35;          ///< grid argument, never changed
     std::uint16_t m_gridB = 33;         ///< grid argument, never changed
     int m_bRecordMode = 0;              ///< 0 = live display, 1 = record display
-    std::uint16_t m_nTimeScale = 0;     ///< time scale index 0..6 (kTimeScaleWindow)
+    std::uint16_t m_nTimeScale = 0;     ///< time scale index 0..6 (device/TimeScales.h)
     int m_bShowVoltage = 1;             ///< record display: draw the voltage trace
     int m_bShowCurrent = 1;             ///< record display: draw the current trace
     int m_nLineStyle = 1;               ///< record display: 1 broken line, 0 straight line

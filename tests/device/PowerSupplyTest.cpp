@@ -2,6 +2,9 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -49,56 +52,6 @@ protected:
 };
 
 } // namespace
-
-TEST(PowerSupplyDigits, EncodeTruncatesAndClamps)
-{
-    unsigned char d[5] = {};
-    struct Case { float value; bool volts; std::array<int, 4> want; };
-    const Case cases[] = {
-        {5.0f, true, {0, 5, 0, 0}},    {32.0f, true, {3, 2, 0, 0}},  {0.01f, true, {0, 0, 0, 1}},
-        {3.29f, true, {0, 3, 2, 9}},   {1.239f, true, {0, 1, 2, 3}}, {5.1f, false, {5, 1, 0, 0}},
-        {0.001f, false, {0, 0, 0, 1}}, {0.0f, true, {0, 0, 0, 0}},
-        // No four-digit form: clamped rather than writing "digits" outside 0..9.
-        {150.0f, true, {9, 9, 9, 9}},  {-3.0f, true, {0, 0, 0, 0}},  {12.0f, false, {9, 9, 9, 9}},
-    };
-    for (const Case& c : cases) {
-        if (c.volts)
-            CPowerSupply::EncodeVoltage(c.value, d);
-        else
-            CPowerSupply::EncodeCurrent(c.value, d);
-        EXPECT_EQ(digits(d), c.want) << c.value;
-    }
-    CPowerSupply::EncodeVoltage(std::numeric_limits<float>::quiet_NaN(), d);
-    EXPECT_EQ(digits(d), (std::array<int, 4>{0, 0, 0, 0}));
-    CPowerSupply::EncodeVoltage(std::numeric_limits<float>::infinity(), d);
-    EXPECT_EQ(digits(d), (std::array<int, 4>{9, 9, 9, 9}));
-
-    const unsigned char in[5] = {1, 2, 3, 4, 0};
-    EXPECT_FLOAT_EQ(CPowerSupply::DecodeVoltage(in), 12.34f);
-    EXPECT_FLOAT_EQ(CPowerSupply::DecodeCurrent(in), 1.234f);
-}
-
-TEST(PowerSupplyNumbers, ReadLikeTheWideConversionsWhateverTheLocale)
-{
-    setlocale(LC_ALL, "de_DE.UTF-8"); // a decimal comma locale, where installed
-    EXPECT_EQ(CPowerSupply::ParseInt("  42abc"), 42);
-    EXPECT_EQ(CPowerSupply::ParseInt("-7"), -7);
-    EXPECT_EQ(CPowerSupply::ParseInt("1.5"), 1);
-    EXPECT_EQ(CPowerSupply::ParseInt("x1"), 0);
-    EXPECT_EQ(CPowerSupply::ParseInt(""), 0);
-    EXPECT_EQ(CPowerSupply::ParseInt("99999999999999999999"), 2147483647);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("5.00"), 5.0);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat(" 12.5V"), 12.5);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat(".5\n"), 0.5);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("1e2"), 100.0);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("2e"), 2.0);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("-0.25"), -0.25);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("word"), 0.0);
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("."), 0.0);
-    EXPECT_TRUE(std::isinf(CPowerSupply::ParseFloat("1e999")));
-    EXPECT_DOUBLE_EQ(CPowerSupply::ParseFloat("1e-999"), 0.0);
-    setlocale(LC_ALL, "C");
-}
 
 TEST_F(PowerSupplyDevice, ConnectSendsTheSequenceInOrder)
 {
@@ -188,6 +141,28 @@ TEST_F(PowerSupplyDevice, ProgramPlaysEveryPointOverTheCyclesThenFinishes)
     EXPECT_EQ(ps.m_strCurrent, "0.300");
     EXPECT_EQ(ps.m_nOutState.load(), 1);
     EXPECT_EQ(ps.m_nCvState.load(), 1);
+}
+
+TEST_F(PowerSupplyDevice, AProgramPointFromAFileIsShownAsPrintfRoundsIt)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tie.csv"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Time(S),Voltage(V),Current(A)\r\n1,2.125,0.0625\r\n");
+    file.close();
+
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    ASSERT_EQ(ps.LoadFile(path), 1);
+    ps.ResetPlayback();
+    ps.ExpandProgram();
+    sim().clearLog();
+    ps.ApplyNextPoint();
+    // Exact binary ties go to the even digit, as "%.2f" / "%.3f" write them.
+    EXPECT_EQ(ps.m_strSetVoltage, "2.12");
+    EXPECT_EQ(ps.m_strSetCurrent, "0.062");
+    EXPECT_EQ(sim().Log(), (std::vector<std::string>{"dsoSetVoltage 0,2,1,2", "dsoSetCurrent 0,0,6,2"}));
 }
 
 TEST_F(PowerSupplyDevice, ApplyNextPointNeverReadsPastThePlaybackLists)

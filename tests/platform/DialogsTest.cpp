@@ -1,4 +1,5 @@
 #include "platform/Dialogs.h"
+#include "platform/widgets/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -20,9 +21,20 @@ TEST(Dialogs, PipeFiltersBecomeQtFiltersAndSavesGetTheirExtension)
     EXPECT_EQ(platform::WithDefaultExtension("/tmp/a.b/run", ".csv"), "/tmp/a.b/run.csv");
 }
 
+TEST(Dialogs, WithoutAFrontEndMessagesGoToStandardErrorAndNoFileIsChosen)
+{
+    platform::SetDialogHandlers({}, {});
+    platform::SetDialogFrontEnd({}, {});
+    testing::internal::CaptureStderr();
+    platform::MessageBox(QStringLiteral("This is not a CSV file!"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "This is not a CSV file!\n");
+    EXPECT_EQ(platform::ChooseFile({true, "Save Data As CSV...", "CSV File(*.csv)|*.csv||", ".csv"}), std::nullopt);
+}
+
 TEST(Dialogs, AMessageFromAWorkerIsShownOnTheUiThreadWithoutWaiting)
 {
     platform::SetDialogHandlers({}, {});
+    platform::InstallWidgetDialogs();
     std::thread worker([] {
         platform::MessageBox(QStringLiteral("Can not open file: I/O error"));
         EXPECT_EQ(platform::ChooseFile({false, "Open File...", "Program Files(*.csv)|*.csv|", ".set"}), std::nullopt);
@@ -44,4 +56,5 @@ TEST(Dialogs, AMessageFromAWorkerIsShownOnTheUiThreadWithoutWaiting)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shownText.isEmpty(); }, 5000));
     EXPECT_EQ(shownText, "Can not open file: I/O error");
     EXPECT_EQ(buttons, QMessageBox::Ok);
+    platform::SetDialogFrontEnd({}, {});
 }

@@ -112,6 +112,8 @@ TEST_F(ProgramPageTest, AddClampsAndRoundsThroughFloats)
     } cases[] = {
         // 1.115 as a 32-bit float lies just above 1.115, so it rounds up.
         {"1.115", "0.5", "10", "10,1.12,0.500", {}},
+        // An exact tie goes to the even digit, as "%.2f" rounds it.
+        {"0.125", "0.5", "11", "11,0.12,0.500", {}},
         {"32", "5.1", "1", "1,32.00,5.100", {}},
         {"32.01", "0", "2", "2,32.00,0.000", {QStringLiteral("Voltage Max Value = 32V!")}},
         {"0", "5.2", "3", "3,0.00,5.100", {QStringLiteral("Current Max Value = 5.1A!")}},
@@ -142,10 +144,10 @@ TEST_F(ProgramPageTest, TimeStepsByWholeSecondsAndNeverBelowZero)
 {
     EXPECT_EQ(page.m_editTime.text(), QStringLiteral("1"));
     page.m_editTime.setText(QStringLiteral("0"));
-    page.m_pSpinUp->click();
+    page.m_btnSpinUp->click();
     EXPECT_EQ(page.m_editTime.text(), QStringLiteral("1"));
-    page.m_pSpinDown->click();
-    page.m_pSpinDown->click();
+    page.m_btnSpinDown->click();
+    page.m_btnSpinDown->click();
     EXPECT_EQ(page.m_editTime.text(), QStringLiteral("0"));
 
     // Up and Down keys in the field act as the arrows.

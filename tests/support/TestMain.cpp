@@ -1,5 +1,15 @@
-// Test entry point: one QApplication for every test of the executable.
+// Test entry point: one application object for every test of the executable, as much of one as
+// the area's layer has: widgets, painting, or neither.
+#if defined(TARNWELL_TEST_WIDGETS)
 #include <QApplication>
+using TestApplication = QApplication;
+#elif defined(TARNWELL_TEST_GUI)
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -9,8 +19,8 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
                                                                     : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    // QApplication takes the locale from the environment; numbers are always C-locale text.
+    TestApplication app(argc, argv);
+    // The application object takes the locale from the environment; numbers are always C-locale text.
     setlocale(LC_NUMERIC, "C");
     // Run journals of the tests go to a folder of their own, never into the user's.
     QTemporaryDir state;

@@ -6,8 +6,9 @@
 // pixels on each side).
 #include "device/pslink.h"
 
-#include "device/link/TimeScale.h"
-#include "device/link/WaveTrace.h"
+#include "device/NumberText.h"
+#include "device/TimeScales.h"
+#include "device/draw/WaveTrace.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -15,7 +16,6 @@
 #include <QPen>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace {
@@ -41,20 +41,16 @@ QFont LabelFont(int pixels)
     return font;
 }
 
-// Time label at `seconds` for time-scale index `timeScale`: seconds, minutes or hours. Formatted
-// without the process locale, which may use a decimal comma.
-QString TimeLabel(double seconds, int timeScale)
+// Time label at `seconds` in the unit of `scale`: seconds, minutes or hours, with one decimal
+// where it is not a whole number.
+QString TimeLabel(double seconds, const timescale::Scale& scale)
 {
-    if (timeScale <= 0)
+    if (scale.unit == timescale::kSeconds)
         return QString::number(std::llround(seconds)) + QLatin1Char('s');
-    const bool hours = timeScale >= 4;
-    const double value = seconds / (hours ? 3600.0 : 60.0);
-    char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
-    QString text = res.ec == std::errc() ? QString::fromLatin1(buffer, res.ptr - buffer) : QString();
+    QString text = numtext::FixedText(seconds / static_cast<double>(scale.unit), 1);
     if (text.endsWith(QLatin1String(".0")))
         text.chop(2);
-    return text + QLatin1String(hours ? "h" : "min");
+    return text + QLatin1String(scale.unit == timescale::kHours ? "h" : "min");
 }
 
 // Lines, border and the two vertical scales shared by both grids.
@@ -125,15 +121,15 @@ void dsoDrawGridRecord(QPainter* dc, int left, int top, int right, int bottom, s
         return;
     dc->save();
     DrawGridFrame(*dc, plot, fullScale);
-    const int window = pslink::TimeScaleWindow(timeScale);
-    if (window > 0) {
+    if (const timescale::Scale* scale = timescale::At(timeScale)) {
+        const int window = scale->window;
         // Time of each division line; thin the labels out where they would collide.
         const QFontMetrics metrics(dc->font());
         QStringList labels;
         int widest = 0;
         for (int k = 0; k <= kTimeDivisions; ++k) {
             labels.append(TimeLabel(static_cast<double>(viewOffset) + static_cast<double>(window) * k / kTimeDivisions,
-                                    timeScale));
+                                    *scale));
             widest = std::max(widest, metrics.horizontalAdvance(labels.back()));
         }
         const int divisionPixels = std::max(1, plot.width() / kTimeDivisions);
@@ -168,7 +164,7 @@ void dsoDrawWaveRecord(QPainter* dc, int left, int top, int right, int bottom, c
                        int lineStyle, DsoColor colour)
 {
     const pslink::PlotRect plot = Plot(left, top, right, bottom);
-    const int window = pslink::TimeScaleWindow(timeScale);
+    const int window = timescale::Window(timeScale);
     if (!dc || !data || total < 1 || window < 1 || plot.isEmpty())
         return;
     const pslink::TimeAxis axis{viewOffset, window};

@@ -1,6 +1,7 @@
-#include "app/ScreenshotTour.h"
+#include "ScreenshotTour.h"
 
 #include "app/TarnwellDlg.h"
+#include "device/RecordFormat.h"
 #include "platform/Dialogs.h"
 
 #include <QComboBox>
@@ -18,16 +19,17 @@ namespace {
 // A demo program: a staircase up and down with a current limit above what the load draws.
 QByteArray DemoProgram()
 {
-    QByteArray text("Time(S),Voltage(V),Current(A)\r\n");
+    std::string text;
+    recordfile::AppendLine(text, recordfile::kHeader);
     const float volts[] = {3.3f, 3.3f, 5.0f, 5.0f, 5.0f, 9.0f, 9.0f, 12.0f,
                            12.0f, 12.0f, 15.0f, 15.0f, 9.0f, 9.0f, 5.0f, 5.0f};
     int second = 1;
     for (float v : volts) {
-        char row[64];
-        std::snprintf(row, sizeof row, "%d,%.2f,%.3f\r\n", second++, v, 0.3 + v / 10.0);
-        text.append(row);
+        std::string row;
+        recordfile::AppendSampleRow(row, second++, v, 0.3 + v / 10.0);
+        recordfile::AppendLine(text, row);
     }
-    return text;
+    return QByteArray::fromStdString(text);
 }
 
 template <typename T>
@@ -41,8 +43,8 @@ T* Item(QWidget& page, const char* id)
 CScreenshotTour::CScreenshotTour(CTarnwellDlg& dlg, const QString& strOutDir)
     : m_dlg(dlg), m_strOutDir(strOutDir)
 {
-    m_poll.setInterval(50);
-    connect(&m_poll, &QTimer::timeout, this, &CScreenshotTour::Poll);
+    m_timerPoll.setInterval(50);
+    connect(&m_timerPoll, &QTimer::timeout, this, &CScreenshotTour::Poll);
 }
 
 CScreenshotTour::~CScreenshotTour()
@@ -53,10 +55,10 @@ CScreenshotTour::~CScreenshotTour()
 void CScreenshotTour::Start()
 {
     QDir().mkpath(m_strOutDir);
-    const QString program = m_work.filePath(QStringLiteral("demo-program.csv"));
-    const QString record = m_work.filePath(QStringLiteral("demo-record.csv"));
+    const QString program = m_dirWork.filePath(QStringLiteral("demo-program.csv"));
+    const QString record = m_dirWork.filePath(QStringLiteral("demo-record.csv"));
     QFile file(program);
-    if (!m_work.isValid() || !file.open(QIODevice::WriteOnly) || file.write(DemoProgram()) < 0) {
+    if (!m_dirWork.isValid() || !file.open(QIODevice::WriteOnly) || file.write(DemoProgram()) < 0) {
         std::fprintf(stderr, "screenshots: cannot write the demo program\n");
         Finish(1);
         return;
@@ -72,8 +74,8 @@ void CScreenshotTour::Start()
     m_strRecord = record;
     BuildSteps();
     m_nStep = 0;
-    m_stepClock.start();
-    m_poll.start();
+    m_clockStep.start();
+    m_timerPoll.start();
 }
 
 void CScreenshotTour::Then(const QString& strWhat, std::function<bool()> ready, std::function<void()> action,
@@ -95,7 +97,7 @@ void CScreenshotTour::Poll()
     }
     Step& step = m_steps[m_nStep];
     if (!step.ready()) {
-        if (m_stepClock.elapsed() > step.nTimeoutMs) {
+        if (m_clockStep.elapsed() > step.nTimeoutMs) {
             std::fprintf(stderr, "screenshots: gave up waiting: %s\n", qPrintable(step.strWhat));
             Finish(1);
         }
@@ -103,7 +105,7 @@ void CScreenshotTour::Poll()
     }
     step.action();
     ++m_nStep;
-    m_stepClock.restart();
+    m_clockStep.restart();
 }
 
 void CScreenshotTour::Grab(const QString& strName)
@@ -119,7 +121,7 @@ void CScreenshotTour::Grab(const QString& strName)
 
 void CScreenshotTour::Finish(int nResult)
 {
-    m_poll.stop();
+    m_timerPoll.stop();
     m_nStep = m_steps.size();
     // The dialogs answer a person again.
     platform::SetDialogHandlers({}, {});

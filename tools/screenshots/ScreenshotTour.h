@@ -13,7 +13,7 @@ class CTarnwellDlg;
 
 /// Walks the main window through a short session on the simulated supply and saves a picture of
 /// each page: connect, play a demo program, save its record, show the program and the record, then
-/// the Control page in Chinese. Run by `tarnwell --simulate --screenshots DIR` (scripts/screenshots.sh).
+/// the Control page in Chinese. Run by `tarnwell-screenshots DIR` (scripts/screenshots.sh).
 /// Reports the end through Finished: 0 when every picture was saved, 1 when a step did not come
 /// about in time or a picture could not be written.
 class CScreenshotTour : public QObject
@@ -47,13 +47,13 @@ private:
 
     CTarnwellDlg& m_dlg;
     QString m_strOutDir;
-    QTemporaryDir m_work;
+    QTemporaryDir m_dirWork;
     QString m_strProgram;
     QString m_strRecord;
     QString m_strNextFile; ///< what the next file dialog answers
     std::vector<Step> m_steps;
     size_t m_nStep = 0;
-    QTimer m_poll;
-    QElapsedTimer m_stepClock;
+    QTimer m_timerPoll;
+    QElapsedTimer m_clockStep;
     bool m_bFailed = false;
 };

@@ -1,4 +1,4 @@
-#include "device/link/WaveTrace.h"
+#include "device/draw/WaveTrace.h"
 
 #include <QLine>
 #include <QPainter>

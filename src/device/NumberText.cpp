@@ -1,0 +1,176 @@
+#include "device/NumberText.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+
+namespace numtext {
+namespace {
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Numbers are ASCII; anything else stops a reader as any other letter would.
+std::string Narrow(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+// Four digits of `scaled` (hundredths or thousandths), truncated after the 0.1 nudge.
+void EncodeScaled(double scaled, unsigned char* digits)
+{
+    long n = 0;
+    if (!std::isnan(scaled))
+        n = static_cast<long>(std::clamp(scaled + 0.1, 0.0, 9999.0));
+    DigitsFromCount(static_cast<int>(n), digits);
+}
+
+} // namespace
+
+void AppendFixed(std::string& out, double value, int decimals)
+{
+    // to_chars with a precision is printf's "%.*f" in the C locale, rounding included.
+    char buffer[400]; // room for the largest double written out in full
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    out.append(buffer, res.ec == std::errc() ? res.ptr : buffer);
+}
+
+std::string Fixed(double value, int decimals)
+{
+    std::string text;
+    AppendFixed(text, value, decimals);
+    return text;
+}
+
+QString FixedText(double value, int decimals)
+{
+    return QString::fromStdString(Fixed(value, decimals));
+}
+
+void AppendInt(std::string& out, long long value)
+{
+    char buffer[24];
+    const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, res.ptr);
+}
+
+long ParseInt(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && IsSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX) { // saturate like the 32-bit conversion instead of overflowing
+            value = INT_MAX;
+            break;
+        }
+    }
+    return static_cast<long>(negative ? -value : value);
+}
+
+long ParseInt(const QString& text)
+{
+    return ParseInt(std::string_view(Narrow(text)));
+}
+
+double ParseFloat(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && IsSpace(text[i]))
+        ++i;
+    const size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i]))
+            ++i, ++digits;
+    }
+    if (digits == 0)
+        return 0.0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
+            ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j]))
+                ++j;
+            i = j;
+        }
+    }
+    const char* first = text.data() + start;
+    if (*first == '+')
+        ++first;
+    double value = 0.0;
+    const auto res = std::from_chars(first, text.data() + i, value);
+    if (res.ec == std::errc::result_out_of_range) {
+        // Too small (negative exponent) reads as 0; too large keeps its sign.
+        const std::string_view number(first, static_cast<size_t>(text.data() + i - first));
+        const size_t e = number.find_first_of("eE");
+        if (e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-')
+            return 0.0;
+        return *first == '-' ? -HUGE_VAL : HUGE_VAL;
+    }
+    return value;
+}
+
+double ParseFloat(const QString& text)
+{
+    return ParseFloat(std::string_view(Narrow(text)));
+}
+
+int CountFromDigits(const unsigned char* digits)
+{
+    int n = 0;
+    for (int i = 0; i < 4; ++i)
+        n = n * 10 + std::min<int>(digits[i], 9);
+    return n;
+}
+
+void DigitsFromCount(int count, unsigned char* digits)
+{
+    const int n = std::clamp(count, 0, 9999);
+    digits[0] = static_cast<unsigned char>(n / 1000);
+    digits[1] = static_cast<unsigned char>((n % 1000) / 100);
+    digits[2] = static_cast<unsigned char>((n % 100) / 10);
+    digits[3] = static_cast<unsigned char>(n % 10);
+    digits[4] = 0;
+}
+
+void EncodeVolts(float volts, unsigned char* digits)
+{
+    EncodeScaled(static_cast<double>(volts) * 100.0, digits);
+}
+
+void EncodeAmps(float amps, unsigned char* digits)
+{
+    EncodeScaled(static_cast<double>(amps) * 1000.0, digits);
+}
+
+float DecodeVolts(const unsigned char* digits)
+{
+    return static_cast<float>(CountFromDigits(digits) / 100.0);
+}
+
+float DecodeAmps(const unsigned char* digits)
+{
+    return static_cast<float>(CountFromDigits(digits) / 1000.0);
+}
+
+} // namespace numtext
