@@ -1,9 +1,12 @@
 #include "program/ItemEdit.h"
 
+#include <QClipboard>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QMouseEvent>
+#include <QGuiApplication>
 
 CItemEdit::CItemEdit(QWidget* parent) : QLineEdit(parent)
 {
@@ -56,6 +59,30 @@ void CItemEdit::keyPressEvent(QKeyEvent* event)
         }
     }
     QLineEdit::keyPressEvent(event);
+}
+
+void CItemEdit::InsertAsTyped(const QString& strText)
+{
+    for (QChar ch : strText) {
+        if (AcceptsChar(ch, text()))
+            insert(QString(ch));
+    }
+}
+
+void CItemEdit::mouseReleaseEvent(QMouseEvent* event)
+{
+    // A middle click pastes the selection on X11; it goes through the typing filter too.
+    if (event->button() == Qt::MiddleButton) {
+        const QClipboard* clipboard = QGuiApplication::clipboard();
+        if (clipboard->supportsSelection() && !isReadOnly()) {
+            deselect();
+            setCursorPosition(cursorPositionAt(event->position().toPoint()));
+            InsertAsTyped(clipboard->text(QClipboard::Selection));
+        }
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
 }
 
 void CItemEdit::inputMethodEvent(QInputMethodEvent* event)

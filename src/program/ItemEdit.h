@@ -12,6 +12,9 @@ public:
 
     /// True when typing `ch` into a field that holds `strText` is allowed.
     static bool AcceptsChar(QChar ch, const QString& strText);
+    /// Inserts `strText` at the cursor as if it were typed: each character only when the filter
+    /// lets it through at that point.
+    void InsertAsTyped(const QString& strText);
 
 Q_SIGNALS:
     /// Emitted when editing ends; the list connects it queued, so the focus change completes first.
@@ -21,4 +24,5 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 };

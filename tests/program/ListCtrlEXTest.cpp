@@ -131,6 +131,11 @@ TEST(ListCtrlEX, EditorKeyFilter)
     for (const auto& c : cases)
         EXPECT_EQ(CItemEdit::AcceptsChar(QLatin1Char(c.ch), QString::fromLatin1(c.text)), c.ok)
             << int(c.ch) << " into '" << c.text << "'";
+
+    // A middle-click paste of the selection goes through the same filter, character by character.
+    CItemEdit editor;
+    editor.InsertAsTyped(QStringLiteral(".12a.5 -3"));
+    EXPECT_EQ(editor.text(), "12.53");
 }
 
 TEST(ListCtrlEX, DoubleClickEditsOnlyTheShownCell)
