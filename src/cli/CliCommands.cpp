@@ -40,7 +40,8 @@ int OpenAndIdentify(const CCliPort& port, int nDevice, QString* pIdentity = null
         strReason = QStringLiteral("the supply did not answer");
     }
     CloseCOM(nDevice);
-    CCliConsole::Instance().Error(QStringLiteral("no supply answered on %1: %2").arg(port.Describe(), strReason));
+    CCliConsole::Instance().Error(
+        QStringLiteral("no supply answered on %1: %2").arg(port.Describe(), strReason));
     return kExitNoSupply;
 }
 
@@ -142,14 +143,15 @@ int RunRead(const CCliOptions& options, const CCliPort& port)
     // A link that has not polled yet holds zeros, which are no reading.
     if (!WaitForFreshReadings(nDevice, kFreshTimeoutMs)) {
         CloseCOM(nDevice);
-        CCliConsole::Instance().Error(QStringLiteral("the supply on %1 stopped answering").arg(port.Describe()));
+        CCliConsole::Instance().Error(
+            QStringLiteral("the supply on %1 stopped answering").arg(port.Describe()));
         return kExitLinkLost;
     }
     // A user-mode sample without its switch-on: the lamps, the volts and the amperes.
     supply.ReadRecordSample();
     CloseCOM(nDevice);
-    CCliConsole::Instance().PrintLine(SampleLine(-1, supply.m_fVoltage, supply.m_fCurrent, supply.m_nCvState.load(),
-                                                 supply.m_nCcState.load(), supply.m_nOutState.load(),
-                                                 options.bJson));
+    CCliConsole::Instance().PrintLine(SampleLine(-1, supply.m_fVoltage, supply.m_fCurrent,
+                                                 supply.m_nCvState.load(), supply.m_nCcState.load(),
+                                                 supply.m_nOutState.load(), options.bJson));
     return kExitDone;
 }

@@ -158,9 +158,10 @@ QString CCliOptions::Parse(const QStringList& args)
         }
 
         // Options with a value.
-        const bool bKnown = flag("--port", {kIdentify, kSet, kRead, kLog, kPlay}) || flag("--volts", {kSet}) ||
-                            flag("--amps", {kSet}) || flag("--for", {kLog}) || flag("--cycles", {kPlay}) ||
-                            flag("--out", {kLog, kPlay}) || flag("--measured", {kPlay});
+        const bool bKnown = flag("--port", {kIdentify, kSet, kRead, kLog, kPlay}) ||
+                            flag("--volts", {kSet}) || flag("--amps", {kSet}) || flag("--for", {kLog}) ||
+                            flag("--cycles", {kPlay}) || flag("--out", {kLog, kPlay}) ||
+                            flag("--measured", {kPlay});
         if (!bKnown)
             return QStringLiteral("unknown option '%1' for %2").arg(arg, first);
         if (!bInlineValue) {
@@ -185,7 +186,8 @@ QString CCliOptions::Parse(const QStringList& args)
             }
         } else if (arg == QLatin1String("--for")) {
             if (!ParseDuration(value, nSeconds))
-                return QStringLiteral("--for wants a duration such as 90, 90s, 15m or 2h, not '%1'").arg(value);
+                return QStringLiteral("--for wants a duration such as 90, 90s, 15m or 2h, not '%1'")
+                    .arg(value);
         } else if (arg == QLatin1String("--cycles")) {
             long long n = 0;
             if (!ParseWholeNumber(value, n) || n < 1 || n > INT_MAX)
@@ -217,35 +219,42 @@ QString CCliOptions::Usage(Command nCommand)
                               "Lists what COM1..COM7 reach, one line each.\n"
                               "  --probe         also ask each port's supply for its identity\n");
     case kIdentify:
-        return QStringLiteral("usage: tarnwell-cli identify [--port P]\n"
-                              "Connects, prints the supply's identity and disconnects. Nothing else is sent.\n") +
+        return QStringLiteral(
+                   "usage: tarnwell-cli identify [--port P]\n"
+                   "Connects, prints the supply's identity and disconnects. Nothing else is sent.\n") +
                QLatin1String(kPortHelp);
     case kSet:
-        return QStringLiteral("usage: tarnwell-cli set [--port P] [--volts V] [--amps A] [--on | --off]\n"
-                              "Sends only what is asked: no other setpoint, no output switching.\n"
-                              "  --volts V       voltage setpoint, 0..32 V (more is taken as 32)\n"
-                              "  --amps A        current limit, 0..5.1 A (more is taken as 5.1)\n"
-                              "  --on, --off     switch the output on (after the setpoints) or off (before them)\n") +
+        return QStringLiteral(
+                   "usage: tarnwell-cli set [--port P] [--volts V] [--amps A] [--on | --off]\n"
+                   "Sends only what is asked: no other setpoint, no output switching.\n"
+                   "  --volts V       voltage setpoint, 0..32 V (more is taken as 32)\n"
+                   "  --amps A        current limit, 0..5.1 A (more is taken as 5.1)\n"
+                   "  --on, --off     switch the output on (after the setpoints) or off (before them)\n") +
                QLatin1String(kPortHelp);
     case kRead:
-        return QStringLiteral("usage: tarnwell-cli read [--port P] [--json]\n"
-                              "Prints one sample: volts, amperes, CV or CC (-- when neither), OUT or off,\n"
-                              "e.g. \"5.00 0.500 CV OUT\", or {\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true}.\n"
-                              "Nothing is sent but the identity request and the readings.\n") +
-               QLatin1String(kPortHelp) + QStringLiteral("  --json          print the sample as a JSON object\n");
+        return QStringLiteral(
+                   "usage: tarnwell-cli read [--port P] [--json]\n"
+                   "Prints one sample: volts, amperes, CV or CC (-- when neither), OUT or off,\n"
+                   "e.g. \"5.00 0.500 CV OUT\", or {\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true}.\n"
+                   "Nothing is sent but the identity request and the readings.\n") +
+               QLatin1String(kPortHelp) +
+               QStringLiteral("  --json          print the sample as a JSON object\n");
     case kLog:
-        return QStringLiteral("usage: tarnwell-cli log [--port P] --for DURATION [--out FILE] [--json] [--off-at-end]\n"
-                              "A user-mode run: connects as the window does (output off, 5.00 V, 1.000 A), switches\n"
-                              "the output on at the first sample and samples once a second for DURATION.\n"
-                              "  --for DURATION  seconds, or a number with s, m or h: 90, 90s, 15m, 2h\n") +
+        return QStringLiteral(
+                   "usage: tarnwell-cli log [--port P] --for DURATION [--out FILE] [--json] [--off-at-end]\n"
+                   "A user-mode run: connects as the window does (output off, 5.00 V, 1.000 A), switches\n"
+                   "the output on at the first sample and samples once a second for DURATION.\n"
+                   "  --for DURATION  seconds, or a number with s, m or h: 90, 90s, 15m, 2h\n") +
                QLatin1String(kPortHelp) + QLatin1String(kRunHelp);
     case kPlay:
-        return QStringLiteral("usage: tarnwell-cli play [--port P] PROGRAM.csv [--cycles N] [--out FILE] [--measured FILE]\n"
-                              "                         [--json] [--off-at-end]\n"
-                              "A program-mode run: connects as the window does, then applies one point of the program\n"
-                              "file a second, N times over, and samples after each; ends after the last point.\n"
-                              "  --cycles N      passes through the program (default 1)\n"
-                              "  --measured FILE when the run ends, write the measured samples in the record format\n") +
+        return QStringLiteral(
+                   "usage: tarnwell-cli play [--port P] PROGRAM.csv [--cycles N] [--out FILE] [--measured "
+                   "FILE]\n"
+                   "                         [--json] [--off-at-end]\n"
+                   "A program-mode run: connects as the window does, then applies one point of the program\n"
+                   "file a second, N times over, and samples after each; ends after the last point.\n"
+                   "  --cycles N      passes through the program (default 1)\n"
+                   "  --measured FILE when the run ends, write the measured samples in the record format\n") +
                QLatin1String(kPortHelp) + QLatin1String(kRunHelp);
     case kNone:
         break;

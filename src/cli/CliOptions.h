@@ -7,9 +7,9 @@
 enum CliExit {
     kExitDone = 0,
     kExitUsage = 1,
-    kExitNoSupply = 2,   ///< no supply answered on the port
-    kExitLinkLost = 3,   ///< the link was lost during the run (files still written)
-    kExitFile = 4,       ///< a file could not be read or written
+    kExitNoSupply = 2, ///< no supply answered on the port
+    kExitLinkLost = 3, ///< the link was lost during the run (files still written)
+    kExitFile = 4,     ///< a file could not be read or written
     kExitInterrupted = 130,
 };
 

@@ -52,8 +52,9 @@ QString CCliPort::Resolve(const QString& text)
     if (text.trimmed().isEmpty())
         return QStringLiteral("--port needs a value");
     // COM1's own setting, read by the library on OpenCOM: "sim" or a serial target.
-    qputenv("TARNWELL_COM1", text.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0 ? QByteArray("sim")
-                                                                                          : text.toLocal8Bit());
+    qputenv("TARNWELL_COM1", text.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0
+                                 ? QByteArray("sim")
+                                 : text.toLocal8Bit());
     nPort = 0;
     return {};
 }
@@ -88,8 +89,9 @@ QString OpenFailureReason(int /*nDevice*/, int nPort)
     // from the port's setting, so a busy port is not told apart from a silent supply.
     const QByteArray setting = qgetenv(QByteArray("TARNWELL_COM") + QByteArray::number(nPort + 1)).trimmed();
     if (setting.isEmpty()) {
-        return pslink::DescribePort(nPort) == QLatin1String("No serial port") ? QStringLiteral("no such serial port")
-                                                                               : QString();
+        return pslink::DescribePort(nPort) == QLatin1String("No serial port")
+                   ? QStringLiteral("no such serial port")
+                   : QString();
     }
     if (setting.compare("sim", Qt::CaseInsensitive) == 0)
         return {};

@@ -53,8 +53,10 @@ int CCliRun::Start()
     if (IsProgram()) {
         // The load reports a refused name or an unreadable file in the window's words.
         CPowerSupply probe;
-        if (probe.LoadFile(m_options.strProgram, 1) == 0)
+        if (probe.LoadFile(m_options.strProgram, 1) == 0) {
+            console.Error(QStringLiteral("%1 was not read").arg(m_options.strProgram));
             return kExitFile;
+        }
     }
     for (const QString& strPath : {m_options.strOut, m_options.strMeasured}) {
         if (strPath.isEmpty())
@@ -77,8 +79,9 @@ int CCliRun::Start()
         const QString strReason = OpenFailureReason(nDevice, m_port.nPort);
         CloseCOM(nDevice);
         console.Error(QStringLiteral("no supply answered on %1: %2")
-                          .arg(m_port.Describe(), strReason.isEmpty() ? QStringLiteral("the supply did not answer")
-                                                                      : strReason));
+                          .arg(m_port.Describe(), strReason.isEmpty()
+                                                      ? QStringLiteral("the supply did not answer")
+                                                      : strReason));
         return kExitNoSupply;
     }
     if (CSignalPipe::Arrived()) {
@@ -167,6 +170,7 @@ void CCliRun::OnRunEnded(int nReason)
     if (m_bFinishing)
         return;
     m_bFinishing = true;
+    // Finished after the engine is done emitting: the end waits on the link and writes files.
     QMetaObject::invokeMethod(this, [this, nReason] { Finish(nReason); }, Qt::QueuedConnection);
 }
 
@@ -189,10 +193,11 @@ void CCliRun::Finish(int nReason)
         // link closes.
         if (!WaitForFreshReadings(nDevice, kSettleTimeoutMs) && dsoLinkAlive(nDevice) == 0) {
             nExit = kExitLinkLost;
-            console.Error(QStringLiteral("the supply on %1 stopped answering at the end of the run%2")
-                              .arg(m_port.Describe(), m_options.bOffAtEnd
-                                                          ? QStringLiteral("; the output may not be switched off")
-                                                          : QString()));
+            console.Error(
+                QStringLiteral("the supply on %1 stopped answering at the end of the run%2")
+                    .arg(m_port.Describe(), m_options.bOffAtEnd
+                                                ? QStringLiteral("; the output may not be switched off")
+                                                : QString()));
         }
     }
     CloseCOM(nDevice);

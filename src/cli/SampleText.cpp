@@ -10,7 +10,8 @@ namespace {
 std::string FixedText(double fValue, int nDecimals)
 {
     char buffer[64];
-    const auto res = std::to_chars(buffer, buffer + sizeof buffer, fValue, std::chars_format::fixed, nDecimals);
+    const auto res =
+        std::to_chars(buffer, buffer + sizeof buffer, fValue, std::chars_format::fixed, nDecimals);
     return res.ec == std::errc() ? std::string(buffer, res.ptr) : std::string("0");
 }
 

@@ -23,7 +23,7 @@ void OnSignal(int nSignal)
 
 void Handle(int nSignal, void (*handler)(int), int nFlags)
 {
-    struct sigaction action{};
+    struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = nFlags;

@@ -38,7 +38,8 @@ CliResult FinishCli(QProcess& process)
         return result;
     }
     result.nExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    result.lines =
+        QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     result.errors = QString::fromLocal8Bit(process.readAllStandardError());
     return result;
 }
@@ -71,7 +72,8 @@ TEST(Cli, PlayEndsAfterTheLastPointAndWritesTheRecordAndTheMeasuredSamples)
     const QString out = dir.filePath(QStringLiteral("run.csv"));
     const QString measured = dir.filePath(QStringLiteral("measured.csv"));
 
-    const CliResult r = RunCli({"play", "--port", "sim", program, "--cycles", "2", "--out", out, "--measured", measured});
+    const CliResult r =
+        RunCli({"play", "--port", "sim", program, "--cycles", "2", "--out", out, "--measured", measured});
 
     EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
     EXPECT_EQ(r.lines, QStringList({"1 1.00 0.100 CV OUT", "2 2.00 0.200 CV OUT", "3 3.00 0.300 CV OUT",
@@ -134,7 +136,8 @@ TEST(Cli, SigtermEndsTheRunAsOffWritesTheFilesAndExits130)
     const CliResult r = FinishCli(process);
 
     EXPECT_EQ(r.nExit, 130) << r.errors.toStdString();
-    const QStringList lines = (QString::fromUtf8(printed) + r.lines.join('\n')).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        (QString::fromUtf8(printed) + r.lines.join('\n')).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(Contents(out), rows) << "a program run's record holds the program's points";
     QByteArray expected = kHeader;
@@ -153,9 +156,10 @@ TEST(Cli, FailuresExitWithTheirStatusAndReason)
     EXPECT_TRUE(r.errors.contains("unknown command 'charge'")) << r.errors.toStdString();
     EXPECT_TRUE(r.errors.contains("usage: tarnwell-cli")) << r.errors.toStdString();
 
-    for (const QStringList& args : {QStringList{"log", "--port", "sim"}, QStringList{"log", "--for", "5x"},
-                                    QStringList{"set", "--volts", "5,0"}, QStringList{"read", "--port", "COM8"},
-                                    QStringList{"play", "a.csv", "--cycles", "0"}}) {
+    for (const QStringList& args :
+         {QStringList{"log", "--port", "sim"}, QStringList{"log", "--for", "5x"},
+          QStringList{"set", "--volts", "5,0"}, QStringList{"read", "--port", "COM8"},
+          QStringList{"play", "a.csv", "--cycles", "0"}}) {
         r = RunCli(args);
         EXPECT_EQ(r.nExit, 1) << args.join(' ').toStdString();
     }
@@ -172,11 +176,26 @@ TEST(Cli, FailuresExitWithTheirStatusAndReason)
     r = RunCli({"identify", "--port", dir.filePath("ttyNone")});
     EXPECT_EQ(r.nExit, 2);
     EXPECT_TRUE(r.errors.contains("No such file or directory")) << r.errors.toStdString();
+}
 
-    r = RunCli({"ports"});
+TEST(Cli, PortsIdentifyAndHelp)
+{
+    CliResult r = RunCli({"ports"});
     EXPECT_EQ(r.nExit, 0);
     ASSERT_EQ(r.lines.size(), 7);
+    EXPECT_TRUE(r.lines[0].startsWith("COM1\t"));
     EXPECT_TRUE(r.lines[6].startsWith("COM7\t"));
+
+    r = RunCli({"identify", "--port", "sim"});
+    EXPECT_EQ(r.nExit, 0);
+    EXPECT_EQ(r.lines, QStringList{"TARNWELL-SIM V1.0"})
+        << "the whole identity, not the version buffer's nine bytes";
+
+    for (const char* command : {"ports", "identify", "set", "read", "log", "play"}) {
+        r = RunCli({command, "--help"});
+        EXPECT_EQ(r.nExit, 0);
+        EXPECT_TRUE(r.lines.value(0).startsWith(QStringLiteral("usage: tarnwell-cli %1").arg(command)));
+    }
 }
 
 TEST(Cli, ASaveThatFailsAtTheEndIsReportedNotPassedOff)
@@ -187,8 +206,8 @@ TEST(Cli, ASaveThatFailsAtTheEndIsReportedNotPassedOff)
 
     QProcess process;
     StartCli(process, {"log", "--port", "sim", "--for", "2", "--out", folder + "/log.csv"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; },
-                                10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, 10000));
     ASSERT_TRUE(QDir(folder).removeRecursively()); // the target's folder vanishes during the run
     const CliResult r = FinishCli(process);
 
