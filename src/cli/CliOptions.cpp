@@ -2,6 +2,8 @@
 // C-locale notation whatever the user's locale, so a script means the same everywhere.
 #include "cli/CliOptions.h"
 
+#include <QFileInfo>
+
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -32,7 +34,8 @@ const char kRunHelp[] =
     "  --off-at-end    switch the output off when the run ends, however it ends\n"
     "Each sample prints one line as it is taken: seconds, volts, amperes, CV or CC, OUT or off,\n"
     "e.g. \"12 5.00 0.500 CV OUT\", or {\"t\":12,\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true}.\n"
-    "Ctrl-C or SIGTERM ends the run as OFF does: the files are written, the output is left as it is.\n";
+    "Ctrl-C, SIGTERM or a hang-up (unless under nohup) ends the run as OFF does: the files are\n"
+    "written, the output is left as it is.\n";
 
 bool IsIn(CCliOptions::Command command, std::initializer_list<CCliOptions::Command> commands)
 {
@@ -48,6 +51,17 @@ bool ParseWholeNumber(const QString& text, long long& value)
     const std::string s = text.toStdString();
     const auto res = std::from_chars(s.data(), s.data() + s.size(), value);
     return !s.empty() && res.ec == std::errc() && res.ptr == s.data() + s.size();
+}
+
+bool IsSameFile(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QFileInfo infoA(a);
+    const QFileInfo infoB(b);
+    if (infoA.exists() && infoB.exists())
+        return infoA.canonicalFilePath() == infoB.canonicalFilePath();
+    return infoA.absoluteFilePath() == infoB.absoluteFilePath();
 }
 
 } // namespace
@@ -208,6 +222,11 @@ QString CCliOptions::Parse(const QStringList& args)
         return QStringLiteral("log needs --for DURATION");
     if (cmd == kPlay && strProgram.isEmpty())
         return QStringLiteral("play needs a program file");
+    // A record written over the program (or over the other record) would destroy it.
+    if (IsSameFile(strOut, strMeasured) || IsSameFile(strOut, strProgram))
+        return QStringLiteral("--out names the file %1 already reads or writes").arg(strOut);
+    if (IsSameFile(strMeasured, strProgram))
+        return QStringLiteral("--measured names the program file %1").arg(strMeasured);
     return {};
 }
 

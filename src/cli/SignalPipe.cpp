@@ -41,12 +41,21 @@ CSignalPipe::CSignalPipe(QObject* parent) : QObject(parent)
     // SA_RESETHAND: the next one of the same kind is not caught, so it ends the program.
     Handle(SIGINT, OnSignal, SA_RESTART | SA_RESETHAND);
     Handle(SIGTERM, OnSignal, SA_RESTART | SA_RESETHAND);
+    // A closed terminal (an SSH session that dropped) saves the record too; under nohup the
+    // hang-up stays ignored and the run goes on.
+    struct sigaction current = {};
+    if (::sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+        Handle(SIGHUP, OnSignal, SA_RESTART | SA_RESETHAND);
+        m_bHangUp = true;
+    }
 }
 
 CSignalPipe::~CSignalPipe()
 {
     Handle(SIGINT, SIG_DFL, 0);
     Handle(SIGTERM, SIG_DFL, 0);
+    if (m_bHangUp)
+        Handle(SIGHUP, SIG_DFL, 0);
     m_pNotifier.reset();
     for (int& fd : g_fdPipe) {
         if (fd >= 0)

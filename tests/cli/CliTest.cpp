@@ -159,7 +159,7 @@ TEST(Cli, FailuresExitWithTheirStatusAndReason)
     for (const QStringList& args :
          {QStringList{"log", "--port", "sim"}, QStringList{"log", "--for", "5x"},
           QStringList{"set", "--volts", "5,0"}, QStringList{"read", "--port", "COM8"},
-          QStringList{"play", "a.csv", "--cycles", "0"}}) {
+          QStringList{"play", "a.csv", "--cycles", "0"}, QStringList{"play", "a.csv", "--out", "./a.csv"}}) {
         r = RunCli(args);
         EXPECT_EQ(r.nExit, 1) << args.join(' ').toStdString();
     }
