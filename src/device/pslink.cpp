@@ -141,19 +141,28 @@ int OpenCOM(int device, int port)
     return link ? 1 : 0;
 }
 
-std::int16_t dsoReadVersion(int device, unsigned char* version)
+namespace {
+
+std::string identityOf(int device)
 {
     Device* d = deviceAt(device);
     if (!d)
-        return 0;
+        return {};
     std::unique_lock<std::mutex> guard(d->lock);
     const std::shared_ptr<pslink::Link> link = d->link;
     if (!link)
-        return 0;
+        return {};
     link->noteCall("dsoReadVersion");
     if (d->concurrent)
         guard.unlock(); // the probes take seconds when nothing answers
-    const std::string text = link->readVersion();
+    return link->readVersion();
+}
+
+} // namespace
+
+std::int16_t dsoReadVersion(int device, unsigned char* version)
+{
+    const std::string text = identityOf(device);
     if (version) {
         std::fill(version, version + 10, 0);
         std::copy_n(text.begin(), std::min<size_t>(text.size(), 9), version);
@@ -309,6 +318,11 @@ QString DescribePort(int port)
         break;
     }
     return QStringLiteral("No serial port");
+}
+
+std::string ReadIdentity(int device)
+{
+    return identityOf(device);
 }
 
 SimulatedSupply* SimulatorFor(int device)

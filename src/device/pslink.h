@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 
 class QPainter;
 
@@ -76,6 +77,10 @@ bool SimulateAll();
 
 /// What port index `port` (0..6) reaches, for the port list's tooltips.
 QString DescribePort(int port);
+
+/// Asks the supply on `device` for its identity, as dsoReadVersion does, and returns the whole
+/// text (the version buffer holds only nine characters); empty when it did not answer.
+std::string ReadIdentity(int device);
 
 /// The simulated supply behind `device`: the one it is open on, or after CloseCOM the one it
 /// was last open on; nullptr when that link is not the simulator.

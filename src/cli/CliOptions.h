@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+/// Exit statuses of tarnwell-cli; scripts test them, so they never change meaning.
+enum CliExit {
+    kExitDone = 0,
+    kExitUsage = 1,
+    kExitNoSupply = 2, ///< no supply answered on the port
+    kExitLinkLost = 3, ///< the link was lost during the run (files still written)
+    kExitFile = 4,     ///< a file could not be read or written
+    kExitInterrupted = 130,
+};
+
+/// The command line of tarnwell-cli, parsed: the command and the options it was given.
+struct CCliOptions
+{
+    enum Command { kNone, kPorts, kIdentify, kSet, kRead, kLog, kPlay };
+
+    Command nCommand = kNone;
+    bool bHelp = false;
+    bool bProbe = false;
+    QString strPort = QStringLiteral("COM1");
+    bool bVolts = false;
+    bool bAmps = false;
+    float fVolts = 0.0f; ///< as given; the caller clamps as the Control page does
+    float fAmps = 0.0f;
+    int nOutput = -1; ///< -1 leave, 0 --off, 1 --on
+    bool bJson = false;
+    int nSeconds = 0; ///< log --for
+    QString strProgram;
+    int nCycles = 1;
+    QString strOut;
+    QString strMeasured;
+    bool bOffAtEnd = false;
+
+    /// Parses the arguments after the program name. Empty on success, else what was wrong.
+    QString Parse(const QStringList& args);
+
+    /// The help of `nCommand` (kNone: of the program), ending in a line end.
+    static QString Usage(Command nCommand);
+    /// "90", "90s", "15m", "2h" (a decimal number is allowed, "1.5h") as whole seconds, at least 1.
+    static bool ParseDuration(const QString& text, int& nSeconds);
+    /// A non-negative decimal number in C-locale notation, the whole text.
+    static bool ParseNumber(const QString& text, double& value);
+};

@@ -1,0 +1,45 @@
+// Numbers in the C locale whatever the user's locale, rounded as printf rounds, so a line shows
+// what the record file holds.
+#include "cli/SampleText.h"
+
+#include "device/NumberText.h"
+#include "device/RecordFormat.h"
+
+
+QString SampleLine(int nSeconds, float fVolts, float fAmps, int bCv, int bCc, int bOut, bool bJson)
+{
+    const std::string volts = numtext::Fixed(static_cast<double>(fVolts), 2);
+    const std::string amps = numtext::Fixed(static_cast<double>(fAmps), 3);
+    const char* mode = bCc ? "CC" : bCv ? "CV" : nullptr;
+    std::string line;
+    if (bJson) {
+        line = "{";
+        if (nSeconds >= 0)
+            line += "\"t\":" + std::to_string(nSeconds) + ",";
+        line += "\"v\":" + volts + ",\"i\":" + amps + ",\"mode\":";
+        line += mode ? "\"" + std::string(mode) + "\"" : std::string("null");
+        line += bOut ? ",\"out\":true}" : ",\"out\":false}";
+    } else {
+        if (nSeconds >= 0)
+            line = std::to_string(nSeconds) + " ";
+        line += volts + " " + amps + " " + (mode ? mode : "--") + (bOut ? " OUT" : " off");
+    }
+    return QString::fromStdString(line);
+}
+
+std::string MeasuredRow(int nSeconds, float fVolts, float fAmps)
+{
+    std::string row;
+    recordfile::AppendSampleRow(row, nSeconds, fVolts, fAmps);
+    return row + "\n";
+}
+
+QString ClockText(long long nSeconds)
+{
+    if (nSeconds < 0)
+        nSeconds = 0;
+    return QStringLiteral("%1:%2:%3")
+        .arg(nSeconds / 3600)
+        .arg(nSeconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(nSeconds % 60, 2, 10, QLatin1Char('0'));
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+/// A sample as tarnwell-cli prints it: "12 5.00 0.500 CV OUT" (seconds, volts, amperes, CV or CC,
+/// OUT or off), or {"t":12,"v":5.00,"i":0.500,"mode":"CV","out":true}. With `nSeconds` below 0
+/// the time is left out (a single reading). When neither lamp is lit (output off) the mode is
+/// "--", in JSON null.
+QString SampleLine(int nSeconds, float fVolts, float fAmps, int bCv, int bCc, int bOut, bool bJson);
+
+/// A record row as a user-mode sample forms it: "12,5.00,0.500\n".
+std::string MeasuredRow(int nSeconds, float fVolts, float fAmps);
+
+/// "1:02:03" for 3723 seconds.
+QString ClockText(long long nSeconds);

@@ -1,0 +1,65 @@
+// tarnwell-cli: the supply from scripts, terminals and headless machines. A plain
+// QCoreApplication (no display needed) over the same supply object, device library and run
+// engine as the window.
+#include "cli/CliCommands.h"
+#include "cli/CliConsole.h"
+#include "cli/CliOptions.h"
+#include "cli/CliPort.h"
+#include "cli/CliRun.h"
+
+#include <QCoreApplication>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwell-cli"));
+    // Qt hands the C library the user's locale; numbers here are C-locale whatever it is.
+    std::setlocale(LC_NUMERIC, "C");
+    // A reader that went away shows as a failed write, so the run can still save its files.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CCliConsole& console = CCliConsole::Instance();
+    console.InstallMessageHandler();
+
+    CCliOptions options;
+    QString strError = options.Parse(QCoreApplication::arguments().mid(1));
+    CCliPort port;
+    if (strError.isEmpty() && !options.bHelp && options.nCommand != CCliOptions::kPorts)
+        strError = port.Resolve(options.strPort);
+    if (!strError.isEmpty()) {
+        console.Error(strError);
+        std::fputs(CCliOptions::Usage(options.nCommand).toLocal8Bit().constData(), stderr);
+        return kExitUsage;
+    }
+    if (options.bHelp) {
+        std::fputs(CCliOptions::Usage(options.nCommand).toLocal8Bit().constData(), stdout);
+        return kExitDone;
+    }
+
+    switch (options.nCommand) {
+    case CCliOptions::kPorts:
+        return RunPorts(options);
+    case CCliOptions::kIdentify:
+        return RunIdentify(port);
+    case CCliOptions::kSet:
+        return RunSet(options, port);
+    case CCliOptions::kRead:
+        return RunRead(options, port);
+    case CCliOptions::kLog:
+    case CCliOptions::kPlay: {
+        CCliRun run(options, port);
+        const int nExit = run.Start();
+        if (nExit >= 0)
+            return nExit;
+        QObject::connect(&run, &CCliRun::Finished, &app, [](int nCode) { QCoreApplication::exit(nCode); });
+        return QCoreApplication::exec();
+    }
+    case CCliOptions::kNone:
+        break;
+    }
+    return kExitUsage;
+}

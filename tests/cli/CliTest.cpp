@@ -1,0 +1,247 @@
+// tarnwell-cli as a script meets it: a separate process, its lines, files and exit status.
+// Runs take real seconds (one sample a second), so each case keeps to a few of them.
+#include "tools/SimProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliResult
+{
+    int nExit = -1;
+    QStringList lines; ///< standard output, one entry a line
+    QString errors;    ///< standard error
+};
+
+void StartCli(QProcess& process, const QStringList& args)
+{
+    process.setProgram(QStringLiteral(TARNWELL_CLI_PATH));
+    process.setArguments(args);
+    process.start();
+}
+
+CliResult FinishCli(QProcess& process)
+{
+    CliResult result;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished(3000);
+        return result;
+    }
+    result.nExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.lines =
+        QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    result.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+CliResult RunCli(const QStringList& args)
+{
+    QProcess process;
+    StartCli(process, args);
+    return FinishCli(process);
+}
+
+QByteArray Contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+const char kHeader[] = "Time(S),Voltage(V),Current(A)\r\n";
+
+} // namespace
+
+TEST(Cli, PlayEndsAfterTheLastPointAndWritesTheRecordAndTheMeasuredSamples)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("charge.csv"));
+    QFile file(program);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Time(S),Voltage(V),Current(A)\r\n1,1.0,0.1\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n");
+    file.close();
+    const QString out = dir.filePath(QStringLiteral("run.csv"));
+    const QString measured = dir.filePath(QStringLiteral("measured.csv"));
+
+    const CliResult r =
+        RunCli({"play", "--port", "sim", program, "--cycles", "2", "--out", out, "--measured", measured});
+
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    EXPECT_EQ(r.lines, QStringList({"1 1.00 0.100 CV OUT", "2 2.00 0.200 CV OUT", "3 3.00 0.300 CV OUT",
+                                    "4 1.00 0.100 CV OUT", "5 2.00 0.200 CV OUT", "6 3.00 0.300 CV OUT"}));
+    EXPECT_TRUE(r.errors.isEmpty()) << "no terminal: nothing but errors on standard error";
+    // The window's record of a program run: the program's rows over both passes, texts as written.
+    EXPECT_EQ(Contents(out), QByteArray(kHeader) + "1,1.0,0.1\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
+                                                   "4,1.0,0.1\r\n5,2.00,0.200\r\n6,3.00,0.300\r\n");
+    EXPECT_EQ(Contents(measured), QByteArray(kHeader) + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
+                                                        "4,1.00,0.100\r\n5,2.00,0.200\r\n6,3.00,0.300\r\n");
+}
+
+TEST(Cli, LogPrintsOneJsonObjectPerSampleAndRecordsEachRow)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("log.csv"));
+
+    const CliResult r = RunCli({"log", "--port=sim", "--for", "3s", "--json", "--out", out});
+
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    ASSERT_EQ(r.lines.size(), 3);
+    EXPECT_EQ(r.lines[0], R"({"t":1,"v":5.00,"i":0.500,"mode":"CV","out":true})");
+    for (int i = 0; i < 3; ++i) {
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(r.lines[i].toUtf8(), &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << r.lines[i].toStdString();
+        EXPECT_EQ(o.value("t").toInt(), i + 1);
+        EXPECT_DOUBLE_EQ(o.value("v").toDouble(), 5.0);
+        EXPECT_DOUBLE_EQ(o.value("i").toDouble(), 0.5);
+        EXPECT_EQ(o.value("mode").toString(), "CV");
+        EXPECT_TRUE(o.value("out").toBool());
+    }
+    EXPECT_EQ(Contents(out), QByteArray(kHeader) + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.00,0.500\r\n");
+}
+
+TEST(Cli, SigtermEndsTheRunAsOffWritesTheFilesAndExits130)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("long.csv"));
+    QFile file(program);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    QByteArray rows = kHeader;
+    for (int t = 1; t <= 60; ++t)
+        rows += QByteArray::number(t) + ",4.00,0.400\r\n";
+    file.write(rows);
+    file.close();
+    const QString out = dir.filePath(QStringLiteral("out.csv"));
+    const QString measured = dir.filePath(QStringLiteral("measured.csv"));
+
+    QProcess process;
+    StartCli(process, {"play", "--port", "sim", program, "--out", out, "--measured", measured});
+    QByteArray printed;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            printed += process.readAllStandardOutput();
+            return printed.count('\n') >= 2 || process.state() == QProcess::NotRunning;
+        },
+        10000));
+    process.terminate();
+    const CliResult r = FinishCli(process);
+
+    EXPECT_EQ(r.nExit, 130) << r.errors.toStdString();
+    const QStringList lines =
+        (QString::fromUtf8(printed) + r.lines.join('\n')).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(Contents(out), rows) << "a program run's record holds the program's points";
+    QByteArray expected = kHeader;
+    for (int t = 1; t <= lines.size(); ++t)
+        expected += QByteArray::number(t) + ",4.00,0.400\r\n";
+    EXPECT_EQ(Contents(measured), expected) << "every sample printed is recorded, none after the signal";
+}
+
+TEST(Cli, FailuresExitWithTheirStatusAndReason)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing.csv"));
+
+    CliResult r = RunCli({"charge"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_TRUE(r.errors.contains("unknown command 'charge'")) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains("usage: tarnwell-cli")) << r.errors.toStdString();
+
+    for (const QStringList& args :
+         {QStringList{"log", "--port", "sim"}, QStringList{"log", "--for", "5x"},
+          QStringList{"set", "--volts", "5,0"}, QStringList{"read", "--port", "COM8"},
+          QStringList{"play", "a.csv", "--cycles", "0"}, QStringList{"play", "a.csv", "--out", "./a.csv"}}) {
+        r = RunCli(args);
+        EXPECT_EQ(r.nExit, 1) << args.join(' ').toStdString();
+    }
+
+    r = RunCli({"play", "--port", "sim", missing});
+    EXPECT_EQ(r.nExit, 4);
+    EXPECT_TRUE(r.errors.contains("No such file or directory")) << r.errors.toStdString();
+
+    r = RunCli({"log", "--port", "sim", "--for", "1", "--out", dir.filePath("no/such/folder.csv")});
+    EXPECT_EQ(r.nExit, 4);
+    EXPECT_TRUE(r.errors.contains("No such file or directory")) << r.errors.toStdString();
+    EXPECT_TRUE(r.lines.isEmpty()) << "refused before the run";
+
+    r = RunCli({"identify", "--port", dir.filePath("ttyNone")});
+    EXPECT_EQ(r.nExit, 2);
+    EXPECT_TRUE(r.errors.contains("No such file or directory")) << r.errors.toStdString();
+}
+
+TEST(Cli, PortsIdentifyAndHelp)
+{
+    CliResult r = RunCli({"ports"});
+    EXPECT_EQ(r.nExit, 0);
+    ASSERT_EQ(r.lines.size(), 7);
+    EXPECT_TRUE(r.lines[0].startsWith("COM1\t"));
+    EXPECT_TRUE(r.lines[6].startsWith("COM7\t"));
+
+    r = RunCli({"identify", "--port", "sim"});
+    EXPECT_EQ(r.nExit, 0);
+    EXPECT_EQ(r.lines, QStringList{"TARNWELL-SIM V1.0"})
+        << "the whole identity, not the version buffer's nine bytes";
+
+    for (const char* command : {"ports", "identify", "set", "read", "log", "play"}) {
+        r = RunCli({command, "--help"});
+        EXPECT_EQ(r.nExit, 0);
+        EXPECT_TRUE(r.lines.value(0).startsWith(QStringLiteral("usage: tarnwell-cli %1").arg(command)));
+    }
+}
+
+TEST(Cli, ASaveThatFailsAtTheEndIsReportedNotPassedOff)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    QProcess process;
+    StartCli(process, {"log", "--port", "sim", "--for", "2", "--out", folder + "/log.csv"});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_TRUE(QDir(folder).removeRecursively()); // the target's folder vanishes during the run
+    const CliResult r = FinishCli(process);
+
+    EXPECT_EQ(r.nExit, 4);
+    EXPECT_TRUE(r.errors.contains("No such file or directory")) << r.errors.toStdString();
+}
+
+TEST(Cli, OverASerialLinkSetSendsOnlyWhatIsAskedAndReadShowsIt)
+{
+    SimProcess sim({"--dialect", "text", "--load", "10"});
+    ASSERT_FALSE(sim.path().isEmpty());
+
+    CliResult r = RunCli({"set", "--port", sim.path(), "--volts", "7", "--amps", "9", "--on"});
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    r = RunCli({"read", "--port", sim.path(), "--json"});
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    EXPECT_EQ(r.lines, QStringList{R"({"v":7.00,"i":0.700,"mode":"CV","out":true})"})
+        << "the readings once the link has polled, never its first zeros";
+
+    QStringList setters;
+    for (const QString& command : sim.log()) {
+        if (command.startsWith("VSET") || command.startsWith("ISET") || command.startsWith("OUT"))
+            setters << command;
+    }
+    // No connect sequence (output off, 5 V, 1 A); the limit clamped to what the supply takes.
+    EXPECT_EQ(setters, QStringList({"VSET1:07.00", "ISET1:5.100", "OUT1"}));
+
+    // A run connects as the window does; --off-at-end switches off before the link closes.
+    r = RunCli({"log", "--port", "text:" + sim.path(), "--for", "1", "--off-at-end"});
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    EXPECT_EQ(r.lines.size(), 1);
+    const QStringList commands = sim.log();
+    EXPECT_TRUE(commands.contains("VSET1:05.00") && commands.contains("ISET1:1.000"));
+    QStringList switches = commands.filter(QRegularExpression("^OUT[01]$"));
+    ASSERT_FALSE(switches.isEmpty());
+    EXPECT_EQ(switches.back(), "OUT0");
+}
