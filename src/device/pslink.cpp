@@ -2,10 +2,9 @@
 
 #include "device/link/Link.h"
 #include "device/link/SerialLink.h"
+#include "device/link/SerialPorts.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
-
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <array>
@@ -28,6 +27,7 @@ struct Device
     std::shared_ptr<pslink::Link> link;
     bool concurrent = false; // link is safe to call from several threads at once
     std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
+    QString openError; // why the last OpenCOM could not open its port
 };
 
 std::array<Device, kDevices> g_devices;
@@ -61,12 +61,9 @@ PortTarget resolvePort(int port)
     }
     if (g_simulateAll.load())
         return {PortTarget::Sim, QString()};
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return a.systemLocation() < b.systemLocation();
-    });
-    if (port < ports.size())
-        return {PortTarget::Serial, ports.at(port).systemLocation()};
+    const std::vector<pslink::SerialPortEntry> ports = pslink::SystemSerialPorts();
+    if (static_cast<size_t>(port) < ports.size())
+        return {PortTarget::Serial, ports[static_cast<size_t>(port)].path};
     return {};
 }
 
@@ -127,13 +124,14 @@ int OpenCOM(int device, int port)
     const PortTarget target = resolvePort(port);
     std::shared_ptr<pslink::Link> link;
     std::shared_ptr<pslink::SimulatedSupply> sim;
+    QString openError;
     switch (target.kind) {
     case PortTarget::Sim:
         sim = simulatorForPort(port);
         link = std::make_shared<pslink::SimLink>(sim);
         break;
     case PortTarget::Serial:
-        link = pslink::OpenSerialLink(target.target);
+        link = pslink::OpenSerialLink(target.target, &openError);
         break;
     case PortTarget::None:
         break;
@@ -148,6 +146,7 @@ int OpenCOM(int device, int port)
         d->link = link;
         d->concurrent = target.kind == PortTarget::Serial;
         d->sim = sim;
+        d->openError = link ? QString() : openError;
         if (d->link)
             d->link->noteCall("OpenCOM " + std::to_string(port));
         if (overtaken && !concurrentOvertaken)
@@ -287,6 +286,45 @@ int dsoLinkAlive(int device)
 }
 
 namespace pslink {
+
+namespace {
+
+void afterCommands(int device, bool freshReadings, std::function<void(bool ok)> done)
+{
+    if (!done)
+        return;
+    std::shared_ptr<Link> link;
+    if (Device* d = deviceAt(device)) {
+        std::lock_guard<std::mutex> guard(d->lock);
+        link = d->link;
+    }
+    // Outside the device lock: `done` may well call back into the library.
+    if (link)
+        link->afterCommands(freshReadings, std::move(done));
+    else
+        done(false);
+}
+
+} // namespace
+
+void AfterFreshReadings(int device, std::function<void(bool ok)> done)
+{
+    afterCommands(device, true, std::move(done));
+}
+
+void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done)
+{
+    afterCommands(device, false, std::move(done));
+}
+
+QString LastOpenError(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return {};
+    std::lock_guard<std::mutex> guard(d->lock);
+    return d->openError;
+}
 
 void SetSimulateAll(bool on)
 {
