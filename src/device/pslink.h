@@ -91,12 +91,12 @@ void ResetSimulators();
 /// switching) has been sent and confirmed by the supply, or replaced by a newer one, and a whole
 /// poll (state, voltage, current) taken after them has completed: dsoReadState, dsoReadVoltage
 /// and dsoReadCurrent called from then on reflect those commands. Runs `done(false)` instead when
-/// nothing is open, or the link fails, is lost or is closed first. Exactly one of the two,
-/// exactly once; never after CloseCOM returned (CloseCOM runs `done(false)` for every request
-/// still outstanding before it returns). Never blocks the caller. The built-in simulated supply
-/// runs `done` before this returns, on the caller's thread; a serial link runs it later on its
-/// own thread, so `done` must return quickly and must not call CloseCOM: post the work to the
-/// UI thread.
+/// nothing is open or the link is already lost (at once, before this returns), or when the link
+/// fails, is lost or is closed first. Exactly one of the two, exactly once; never after CloseCOM
+/// returned: CloseCOM runs `done(false)` for every request still outstanding before it returns,
+/// within its usual second. Never blocks the caller. The built-in simulated supply runs `done`
+/// before this returns, on the caller's thread; a serial link runs it later on its own thread,
+/// so `done` must return quickly and must not call CloseCOM: post the work to the UI thread.
 void AfterFreshReadings(int device, std::function<void(bool ok)> done);
 
 /// As AfterFreshReadings without waiting for the poll: `done(true)` once every command given

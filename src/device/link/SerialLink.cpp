@@ -230,6 +230,7 @@ void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
             if (!w.pollMark && w.queued <= given)
                 w.pollMark = s.polls;
         guard.unlock();
+        serveWaiters(s); // those waiting for the commands alone need not wait for a poll
 
         std::optional<int> value;
         std::optional<SupplyState> state;
