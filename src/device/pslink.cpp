@@ -46,6 +46,7 @@ struct PortTarget
 {
     enum Kind { None, Sim, Serial } kind = None;
     QString target;
+    QString adapter; // what the system knows of the port, when it came from its list
 };
 
 PortTarget resolvePort(int port)
@@ -56,14 +57,16 @@ PortTarget resolvePort(int port)
     if (!env.trimmed().isEmpty()) {
         const QString value = QString::fromLocal8Bit(env.trimmed());
         if (value.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0)
-            return {PortTarget::Sim, QString()};
-        return {PortTarget::Serial, value};
+            return {PortTarget::Sim, QString(), QString()};
+        return {PortTarget::Serial, value, QString()};
     }
     if (g_simulateAll.load())
-        return {PortTarget::Sim, QString()};
+        return {PortTarget::Sim, QString(), QString()};
     const std::vector<pslink::SerialPortEntry> ports = pslink::SystemSerialPorts();
-    if (static_cast<size_t>(port) < ports.size())
-        return {PortTarget::Serial, ports[static_cast<size_t>(port)].path};
+    if (static_cast<size_t>(port) < ports.size()) {
+        const pslink::SerialPortEntry& entry = ports[static_cast<size_t>(port)];
+        return {PortTarget::Serial, entry.path, pslink::DescribeAdapter(entry)};
+    }
     return {};
 }
 
@@ -342,8 +345,14 @@ QString DescribePort(int port)
     switch (target.kind) {
     case PortTarget::Sim:
         return QStringLiteral("Simulated supply (built in)");
-    case PortTarget::Serial:
-        return pslink::DescribeSerialTarget(target.target);
+    case PortTarget::Serial: {
+        QString adapter = target.adapter;
+        const auto parsed = pslink::ParseSerialTarget(target.target);
+        if (adapter.isEmpty() && parsed) // named by TARNWELL_COM<n>: it may still be a known adapter
+            if (const auto entry = pslink::FindSerialPort(parsed->path))
+                adapter = pslink::DescribeAdapter(*entry);
+        return pslink::DescribeSerialTarget(target.target, adapter);
+    }
     case PortTarget::None:
         break;
     }

@@ -1,7 +1,6 @@
 #include "device/link/SerialTarget.h"
 
 #include "device/link/Dialects.h"
-#include "device/link/SerialPorts.h"
 
 #include <algorithm>
 
@@ -36,7 +35,7 @@ std::optional<SerialTarget> ParseSerialTarget(const QString& target)
     return out;
 }
 
-QString DescribeSerialTarget(const QString& target)
+QString DescribeSerialTarget(const QString& target, const QString& adapter)
 {
     const auto parsed = ParseSerialTarget(target);
     if (!parsed)
@@ -44,11 +43,8 @@ QString DescribeSerialTarget(const QString& target)
     const QString dialect = parsed->dialect ? QString::fromLatin1(parsed->dialect->description)
                                             : QStringLiteral("dialect detected on connect");
     QString text = QStringLiteral("Serial port %1 (%2, %3 baud)").arg(parsed->path, dialect).arg(parsed->baud);
-    if (const auto port = FindSerialPort(parsed->path)) {
-        const QString adapter = DescribeAdapter(*port);
-        if (!adapter.isEmpty())
-            text += QLatin1Char('\n') + adapter;
-    }
+    if (!adapter.isEmpty())
+        text += QLatin1Char('\n') + adapter;
     return text;
 }
 

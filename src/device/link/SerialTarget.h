@@ -21,8 +21,8 @@ struct SerialTarget
 /// nullopt when `target` names no path or an impossible baud rate.
 std::optional<SerialTarget> ParseSerialTarget(const QString& target);
 
-/// For the port list's tooltip, e.g. "Serial port /dev/ttyUSB0 (plain text, 9600 baud)", and on
-/// a second line what is known of the adapter ("FT232R USB UART, FTDI, USB 0403:6001").
-QString DescribeSerialTarget(const QString& target);
+/// For the port list's tooltip, e.g. "Serial port /dev/ttyUSB0 (plain text, 9600 baud)", with
+/// `adapter` (what is known of it, see DescribeAdapter) on a second line when not empty.
+QString DescribeSerialTarget(const QString& target, const QString& adapter = QString());
 
 } // namespace pslink
