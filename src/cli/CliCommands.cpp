@@ -24,7 +24,7 @@ int OpenAndIdentify(const CCliPort& port, int nDevice, QString* pIdentity = null
 {
     QString strReason;
     if (OpenCOM(nDevice, port.nPort) == 0) {
-        strReason = OpenFailureReason(nDevice, port.nPort);
+        strReason = pslink::LastOpenError(nDevice);
         if (strReason.isEmpty())
             strReason = QStringLiteral("the port could not be opened");
     } else {
@@ -70,7 +70,7 @@ int RunPorts(const CCliOptions& options)
             probes[static_cast<size_t>(i)].reset(QThread::create([i, pAnswer] {
                 const int nDevice = i + 1;
                 if (OpenCOM(nDevice, i) == 0) {
-                    const QString strReason = OpenFailureReason(nDevice, i);
+                    const QString strReason = pslink::LastOpenError(nDevice);
                     *pAnswer = strReason.isEmpty() ? QStringLiteral("cannot be opened")
                                                    : QStringLiteral("cannot be opened: %1").arg(strReason);
                 } else {

@@ -20,9 +20,5 @@ struct CCliPort
 /// the call, running the event loop meanwhile. False when the link is gone or the time ran out.
 bool WaitForFreshReadings(int nDevice, int nTimeoutMs);
 
-/// Why OpenCOM(`nDevice`, `nPort`) failed, in the system's words (permission, busy, missing);
-/// empty when it did not fail for want of a port (it opened, or the cause is not known).
-QString OpenFailureReason(int nDevice, int nPort);
-
 /// The identity of the supply on `nDevice` as one printable line; empty when it did not answer.
 QString IdentityLine(int nDevice);

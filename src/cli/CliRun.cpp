@@ -76,7 +76,7 @@ int CCliRun::Start()
         nConnected = m_supply.Connect();
     }
     if (nConnected == 0) {
-        const QString strReason = OpenFailureReason(nDevice, m_port.nPort);
+        const QString strReason = pslink::LastOpenError(nDevice);
         CloseCOM(nDevice);
         console.Error(QStringLiteral("no supply answered on %1: %2")
                           .arg(m_port.Describe(), strReason.isEmpty()

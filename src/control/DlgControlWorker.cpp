@@ -6,6 +6,7 @@
 #include "app/Captions.h"
 #include "device/NumberText.h"
 #include "device/pslink.h"
+#include "platform/Dialogs.h"
 #include "record/StaticWave.h"
 
 #include <QCheckBox>
@@ -73,8 +74,15 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
                 m_bConnecting = 0;
             }
             if (nConnected == 0) {
+                // A port that could not be opened is said, with what to do about it; a supply
+                // that is there but silent only shows the disconnected state.
+                const QString strWhy = pslink::LastOpenError(device);
                 CloseCOM(device);
-                OnUi([this] { ShowDisconnectedState(); });
+                OnUi([this, strWhy] {
+                    ShowDisconnectedState();
+                    if (!strWhy.isEmpty())
+                        platform::MessageBox(strWhy);
+                });
             } else {
                 m_bVoltageSelected = 1;
                 OnUi([this] { ShowConnectedState(); });

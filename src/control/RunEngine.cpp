@@ -13,15 +13,6 @@
 #include <QThread>
 
 
-namespace {
-
-// Calls `done` once the readings reflect every command sent before the call.
-void WhenReadingsAreFresh(int nDevice, const std::function<void(bool)>& done)
-{
-    done(dsoLinkAlive(nDevice) != 0);
-}
-
-} // namespace
 
 CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent)
     : QObject(parent), m_pSupply(&supply), m_pPresence(std::make_shared<Presence>())
@@ -244,7 +235,7 @@ void CRunEngine::AwaitReadings(int nTimer)
     m_bSampling = true;
     const std::shared_ptr<Presence> presence = m_pPresence;
     // A serial link answers on its own thread, later; the built-in supply at once, on this one.
-    WhenReadingsAreFresh(m_pSupply->m_nDevice, [this, presence, nSample, nTimer](bool bFresh) {
+    pslink::AfterFreshReadings(m_pSupply->m_nDevice, [this, presence, nSample, nTimer](bool bFresh) {
         std::unique_lock<std::mutex> guard(presence->lock);
         if (!presence->bAlive)
             return;

@@ -3,10 +3,9 @@
 #include "device/NumberText.h"
 #include "device/link/Link.h"
 #include "device/link/SerialLink.h"
+#include "device/link/SerialPorts.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
-
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <array>
@@ -29,6 +28,7 @@ struct Device
     std::shared_ptr<pslink::Link> link;
     bool concurrent = false; // link is safe to call from several threads at once
     std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
+    QString openError; // why the last OpenCOM could not open its port
 };
 
 std::array<Device, kDevices> g_devices;
@@ -47,6 +47,7 @@ struct PortTarget
 {
     enum Kind { None, Sim, Serial } kind = None;
     QString target;
+    QString adapter; // what the system knows of the port, when it came from its list
 };
 
 PortTarget resolvePort(int port)
@@ -57,17 +58,16 @@ PortTarget resolvePort(int port)
     if (!env.trimmed().isEmpty()) {
         const QString value = QString::fromLocal8Bit(env.trimmed());
         if (value.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0)
-            return {PortTarget::Sim, QString()};
-        return {PortTarget::Serial, value};
+            return {PortTarget::Sim, QString(), QString()};
+        return {PortTarget::Serial, value, QString()};
     }
     if (g_simulateAll.load())
-        return {PortTarget::Sim, QString()};
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return a.systemLocation() < b.systemLocation();
-    });
-    if (port < ports.size())
-        return {PortTarget::Serial, ports.at(port).systemLocation()};
+        return {PortTarget::Sim, QString(), QString()};
+    const std::vector<pslink::SerialPortEntry> ports = pslink::SystemSerialPorts();
+    if (static_cast<size_t>(port) < ports.size()) {
+        const pslink::SerialPortEntry& entry = ports[static_cast<size_t>(port)];
+        return {PortTarget::Serial, entry.path, pslink::DescribeAdapter(entry)};
+    }
     return {};
 }
 
@@ -110,13 +110,14 @@ int OpenCOM(int device, int port)
     const PortTarget target = resolvePort(port);
     std::shared_ptr<pslink::Link> link;
     std::shared_ptr<pslink::SimulatedSupply> sim;
+    QString openError;
     switch (target.kind) {
     case PortTarget::Sim:
         sim = simulatorForPort(port);
         link = std::make_shared<pslink::SimLink>(sim);
         break;
     case PortTarget::Serial:
-        link = pslink::OpenSerialLink(target.target);
+        link = pslink::OpenSerialLink(target.target, &openError);
         break;
     case PortTarget::None:
         break;
@@ -131,6 +132,7 @@ int OpenCOM(int device, int port)
         d->link = link;
         d->concurrent = target.kind == PortTarget::Serial;
         d->sim = sim;
+        d->openError = link ? QString() : openError;
         if (d->link)
             d->link->noteCall("OpenCOM " + std::to_string(port));
         if (overtaken && !concurrentOvertaken)
@@ -296,6 +298,45 @@ int dsoLinkAlive(int device)
 
 namespace pslink {
 
+namespace {
+
+void afterCommands(int device, bool freshReadings, std::function<void(bool ok)> done)
+{
+    if (!done)
+        return;
+    std::shared_ptr<Link> link;
+    if (Device* d = deviceAt(device)) {
+        std::lock_guard<std::mutex> guard(d->lock);
+        link = d->link;
+    }
+    // Outside the device lock: `done` may well call back into the library.
+    if (link)
+        link->afterCommands(freshReadings, std::move(done));
+    else
+        done(false);
+}
+
+} // namespace
+
+void AfterFreshReadings(int device, std::function<void(bool ok)> done)
+{
+    afterCommands(device, true, std::move(done));
+}
+
+void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done)
+{
+    afterCommands(device, false, std::move(done));
+}
+
+QString LastOpenError(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return {};
+    std::lock_guard<std::mutex> guard(d->lock);
+    return d->openError;
+}
+
 void SetSimulateAll(bool on)
 {
     g_simulateAll.store(on);
@@ -312,8 +353,14 @@ QString DescribePort(int port)
     switch (target.kind) {
     case PortTarget::Sim:
         return QStringLiteral("Simulated supply (built in)");
-    case PortTarget::Serial:
-        return pslink::DescribeSerialTarget(target.target);
+    case PortTarget::Serial: {
+        QString adapter = target.adapter;
+        const auto parsed = pslink::ParseSerialTarget(target.target);
+        if (adapter.isEmpty() && parsed) // named by TARNWELL_COM<n>: it may still be a known adapter
+            if (const auto entry = pslink::FindSerialPort(parsed->path))
+                adapter = pslink::DescribeAdapter(*entry);
+        return pslink::DescribeSerialTarget(target.target, adapter);
+    }
     case PortTarget::None:
         break;
     }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class QPainter;
@@ -43,7 +44,9 @@ void dsoReadCurrent(int device, unsigned char* digits);
 void dsoReadState(int device, int* out, int* cv, int* cc);
 /// Ends the link of `device`; harmless when nothing is open.
 void CloseCOM(int device);
-/// 1 while the link of `device` works, 0 when the supply stopped answering or nothing is open.
+/// 1 while the link of `device` works; 0 when nothing is open, the port failed, the supply has
+/// not answered for 3 s, or a change it was sent did not hold after three tries (for good, until
+/// the next OpenCOM).
 int dsoLinkAlive(int device);
 
 // ---- Drawing (the device context is a QPainter) ----
@@ -88,5 +91,27 @@ SimulatedSupply* SimulatorFor(int device);
 
 /// Forgets every simulated supply, so the next OpenCOM starts a fresh one (tests).
 void ResetSimulators();
+
+/// Runs `done(true)` once every command given to `device` before this call (setpoints, output
+/// switching) has been sent and confirmed by the supply, or replaced by a newer one, and a whole
+/// poll (state, voltage, current) taken after them has completed: dsoReadState, dsoReadVoltage
+/// and dsoReadCurrent called from then on reflect those commands. Runs `done(false)` instead when
+/// nothing is open or the link is already lost (at once, before this returns), or when the link
+/// fails, is lost or is closed first. Exactly one of the two, exactly once; never after CloseCOM
+/// returned: CloseCOM runs `done(false)` for every request still outstanding before it returns,
+/// within its usual second. Never blocks the caller. The built-in simulated supply runs `done`
+/// before this returns, on the caller's thread; a serial link runs it later on its own thread,
+/// so `done` must return quickly and must not call CloseCOM: post the work to the UI thread.
+void AfterFreshReadings(int device, std::function<void(bool ok)> done);
+
+/// As AfterFreshReadings without waiting for the poll: `done(true)` once every command given
+/// before has been confirmed by the supply or replaced by a newer one.
+void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done);
+
+/// After an OpenCOM that returned 0 because its serial port could not be opened: the whole
+/// sentence for a message box, saying why (permission denied, busy, no such device, ...) and
+/// what to do about it. Empty when the last OpenCOM of `device` succeeded, reached no port at
+/// all, or opened its port and only the supply did not answer.
+QString LastOpenError(int device);
 
 } // namespace pslink

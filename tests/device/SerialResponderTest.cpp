@@ -2,6 +2,7 @@
 
 #include "device/link/SimulatedSupply.h"
 #include "device/link/scpi/ScpiResponder.h"
+#include "device/link/text/TextProtocol.h"
 #include "device/link/text/TextResponder.h"
 
 #include <gtest/gtest.h>
@@ -12,22 +13,27 @@
 using namespace pslink;
 using Commands = std::vector<std::string>;
 
-TEST(SerialResponder, PlainTextSplitsWithoutTerminators)
+TEST(SerialResponder, PlainTextSplitsWithoutTerminatorsOrAtLineFeeds)
 {
     const struct
     {
+        bool lineTerminated;
         std::vector<std::string> chunks;
         Commands commands;
     } rows[] = {
-        {{"VSET1:05.00OUT1"}, {"VSET1:05.00", "OUT1"}},
-        {{"VSE", "T1:0", "5.00"}, {"VSET1:05.00"}},        // split anywhere on the wire
-        {{"XYZVOUT1?"}, {"XYZ", "VOUT1?"}},                 // garbage comes out whole, for the log
-        {{"*IDN?\n"}, {"*IDN?"}},                           // a stray LF is no command
-        {{"OUT"}, {}},                                      // still waiting
+        {false, {"VSET1:05.00OUT1"}, {"VSET1:05.00", "OUT1"}},
+        {false, {"VSE", "T1:0", "5.00"}, {"VSET1:05.00"}},        // split anywhere on the wire
+        {false, {"XYZVOUT1?"}, {"XYZ", "VOUT1?"}},                 // garbage comes out whole, for the log
+        {false, {"*IDN?\n"}, {"*IDN?"}},                           // a stray LF is no command
+        {false, {"OUT"}, {}},                                      // still waiting
+        {true, {"*IDN?"}, {}},                                     // firmware that waits for the LF...
+        {true, {"*IDN?", "\n"}, {"*IDN?"}},                        // ...completes it when it comes
+        {true, {"VSET1:05.00\r\nOUT1\n\n"}, {"VSET1:05.00", "OUT1"}},
+        {true, {"*IDN?VOUT1?\n"}, {"*IDN?VOUT1?"}},                // two without the LF: one bad line
     };
     for (const auto& r : rows) {
         SimulatedSupply supply;
-        text::TextResponder responder(supply, {});
+        text::TextResponder responder(supply, {}, r.lineTerminated);
         Commands got;
         for (const auto& c : r.chunks)
             for (auto& command : responder.feed(c))
@@ -40,7 +46,7 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
 {
     SimulatedSupply supply;
     supply.setLoadOhms(10.0);
-    text::TextResponder text(supply, {});
+    text::TextResponder text(supply, {}, false);
     EXPECT_EQ(text.execute("VSET1:05.00"), "");
     EXPECT_EQ(text.execute("ISET1:1.000"), "");
     EXPECT_EQ(text.execute("OUT1"), "");
@@ -49,8 +55,11 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     EXPECT_EQ(text.execute("STATUS?"), std::string(1, '\x41'));
     EXPECT_EQ(text.execute("VSET1:1x.00"), ""); // a garbled value changes nothing
     EXPECT_EQ(supply.setCentivolts(), 500);
+    EXPECT_TRUE(text.leavesBusy("VSET1:05.00"));
+    EXPECT_TRUE(text.leavesBusy("STATUS?"));
+    EXPECT_FALSE(text.leavesBusy("VOUT1?"));
 
-    const SupplyResponder::Quirks crlf{false, true, std::string("\r\n")};
+    const SupplyResponder::Quirks crlf{false, true, std::string("\r\n"), {}, false, false};
     scpi::ScpiResponder scpi(supply, crlf);
     EXPECT_EQ(scpi.feed("volt 2.5\nMEAS:VOLT?\r\n\n*IDN"), (Commands{"volt 2.5", "MEAS:VOLT?\r"}));
     EXPECT_EQ(scpi.execute("volt 2.5"), "");
@@ -64,4 +73,40 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     EXPECT_EQ(scpi.execute("OUTP OFF"), "");
     EXPECT_TRUE(supply.outputOn()); // a dead supply carries nothing out
     EXPECT_EQ(text.execute("VOUT1?"), "");
+}
+
+// What old and odd firmware sends, and that the link's parsing takes only what it should.
+TEST(SerialResponder, FirmwareQuirksLeaveTheReadingsIntact)
+{
+    SimulatedSupply supply;
+    supply.setLoadOhms(10.0);
+    SupplyResponder::Quirks quirks;
+    quirks.identity = "ACMEPSU3005V2.0";
+    quirks.isetStray = true;
+    quirks.statusNoise = true;
+    text::TextResponder unit(supply, quirks, false);
+    EXPECT_EQ(unit.execute("*IDN?"), "ACMEPSU3005V2.0");
+    EXPECT_EQ(unit.execute("ISET1?"), "1.000S"); // the identity's sixth character tags along
+
+    text::ReplyFramer framer(text::kReadingLength);
+    framer.feed(unit.execute("ISET1?"));
+    ASSERT_TRUE(framer.complete());
+    EXPECT_EQ(text::parseCurrent(*framer.take()), 1000);
+    EXPECT_EQ(framer.stray(), "S");
+
+    // Whatever the other bits say, OUT and C.V come from bits 6 and 0 alone.
+    for (bool on : {false, true}) {
+        supply.setOutput(on);
+        int varied = 0;
+        for (int i = 0; i < 32; ++i) {
+            const std::string byte = unit.execute("STATUS?");
+            ASSERT_EQ(byte.size(), 1u);
+            varied |= static_cast<unsigned char>(byte[0]) & 0xBE;
+            const auto status = text::parseStatus(byte);
+            ASSERT_TRUE(status);
+            EXPECT_EQ(status->outputOn, on);
+            EXPECT_TRUE(status->constantVoltage);
+        }
+        EXPECT_NE(varied, 0) << "the undefined bits never varied";
+    }
 }

@@ -7,6 +7,7 @@
 #include "device/link/SupplyResponder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -41,6 +42,7 @@ struct Options
     int latencyMs = 0;
     int baud = 0;          // 0: no wire time
     int minGapMs = -1;     // -1: what strict units of the dialect need
+    int slowMs = 0;        // 0: ready for the next command at once after a change
     std::string logPath;
     pslink::SupplyResponder::Quirks quirks;
 };
@@ -57,8 +59,9 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: tarnwell-sim [--dialect %s] [--load OHMS] [--latency MS] [--baud N]\n"
-                 "                    [--log FILE] [--min-gap MS] [--noisy] [--eol lf|crlf|lfcr] [--no-mode-query]\n"
-                 "control lines on standard input: hang, resume, load OHMS\n",
+                 "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
+                 "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
+                 "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
                  dialectNames().c_str());
 }
 
@@ -73,6 +76,27 @@ bool parseNumber(const char* text, double& out)
     return true;
 }
 
+// "ACME PSU3005 V5.5\x01\xbc": \xHH is one byte, \\ a backslash.
+bool parseEscapes(const std::string& text, std::string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out.push_back(text[i]);
+        } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+            out.push_back('\\');
+            ++i;
+        } else if (i + 3 < text.size() && text[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(text[i + 2]))
+                   && std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return !out.empty();
+}
+
 bool parseArgs(int argc, char** argv, Options& o)
 {
     for (int i = 1; i < argc; ++i) {
@@ -83,6 +107,10 @@ bool parseArgs(int argc, char** argv, Options& o)
             o.quirks.noisyReplies = true;
         } else if (a == "--no-mode-query") {
             o.quirks.modeQuery = false;
+        } else if (a == "--iset-stray") {
+            o.quirks.isetStray = true;
+        } else if (a == "--status-noise") {
+            o.quirks.statusNoise = true;
         } else if (!value) {
             return false;
         } else if (a == "--dialect") {
@@ -91,6 +119,9 @@ bool parseArgs(int argc, char** argv, Options& o)
                 return false;
         } else if (a == "--log") {
             o.logPath = argv[++i];
+        } else if (a == "--identity") {
+            if (!parseEscapes(argv[++i], o.quirks.identity))
+                return false;
         } else if (a == "--eol") {
             const std::string e = argv[++i];
             if (e == "lf")
@@ -111,6 +142,8 @@ bool parseArgs(int argc, char** argv, Options& o)
                 o.baud = static_cast<int>(n);
             else if (a == "--min-gap" && n >= 0.0 && n <= 60000.0)
                 o.minGapMs = static_cast<int>(n);
+            else if (a == "--slow" && n >= 0.0 && n <= 60000.0)
+                o.slowMs = static_cast<int>(n);
             else
                 return false;
         } else {
@@ -248,15 +281,30 @@ private:
             m_startEarliest = earliest;
         for (const std::string& command : m_responder->feed(std::string(buf, static_cast<size_t>(n)))) {
             log(command);
+            const Clock::time_point start = m_startEarliest; // this command began no earlier
             const bool tooSoon = m_options.minGapMs > 0 && m_haveCommand
                                  && now - m_lastCommandEarliest < milliseconds(m_options.minGapMs);
-            m_lastCommandEarliest = m_startEarliest;
+            const bool busy = m_options.slowMs > 0 && m_haveBusy && now - m_busyEarliest < milliseconds(m_options.slowMs);
+            m_lastCommandEarliest = start;
             m_startEarliest = earliest; // a further command in these bytes began in them
             m_haveCommand = true;
             if (tooSoon) {
                 // What a strict unit does: the command is lost without a word.
                 std::fprintf(stderr, "tarnwell-sim: dropped (too soon): %s\n", command.c_str());
                 continue;
+            }
+            if (busy) {
+                // Slow firmware, still busy with the last change or status query.
+                std::fprintf(stderr, "tarnwell-sim: dropped (slow): %s\n", command.c_str());
+                continue;
+            }
+            if (m_refusing && m_responder->changesSupply(command)) {
+                std::fprintf(stderr, "tarnwell-sim: refused: %s\n", command.c_str());
+                continue;
+            }
+            if (m_responder->leavesBusy(command)) {
+                m_busyEarliest = start;
+                m_haveBusy = true;
             }
             const std::string reply = m_responder->execute(command);
             if (reply.empty())
@@ -285,6 +333,8 @@ private:
             m_replies.clear(); // nothing more leaves a dead supply
         } else if (line == "resume") {
             m_supply.setAnswering(true);
+        } else if (line == "refuse" || line == "accept") {
+            m_refusing = line == "refuse"; // answers as ever, takes no change
         } else if (line.rfind("load ", 0) == 0) {
             double ohms = 0.0;
             if (parseNumber(line.substr(5).c_str(), ohms) && ohms > 0.0)
@@ -318,6 +368,9 @@ private:
     Clock::time_point m_startEarliest{};                 // earliest start of the command being received
     Clock::time_point m_lastCommandEarliest{};           // earliest start of the previous command
     bool m_haveCommand = false;
+    Clock::time_point m_busyEarliest{};                  // earliest start of the last change or status query taken
+    bool m_haveBusy = false;
+    bool m_refusing = false;
 };
 
 } // namespace

@@ -38,6 +38,15 @@ struct ReplyTiming
     std::chrono::milliseconds between;
 };
 
+/// What a command leaves the unit doing. Some firmware ignores whatever arrives within a few
+/// hundred milliseconds after a change or a status query; the session learns how long to wait
+/// after those.
+enum class Pace
+{
+    Quick, ///< a plain reading: the unit is ready again at once
+    Busy,  ///< a change or a status query: slow firmware needs time after it
+};
+
 /// What the session offers a dialect: commands out with the spacing kept, replies in.
 class Channel
 {
@@ -46,7 +55,7 @@ public:
     /// Waits out the spacing after the previous command, throws away stray bytes still waiting
     /// (a byte some units add after a reply must not be taken for the next one) and writes
     /// `bytes`. False when the port failed or the link is stopping.
-    virtual bool send(const std::string& bytes) = 0;
+    virtual bool send(const std::string& bytes, Pace pace) = 0;
     /// As send(), but keeps what is waiting: for bytes that complete a request the unit may
     /// have buffered.
     virtual bool append(const std::string& bytes) = 0;
@@ -57,9 +66,10 @@ public:
     virtual bool stopping() const = 0;
 
     /// send() then receive().
-    std::optional<std::string> exchange(const std::string& bytes, Framer& framer, ReplyTiming timing)
+    std::optional<std::string> exchange(const std::string& bytes, Framer& framer, ReplyTiming timing,
+                                        Pace pace = Pace::Quick)
     {
-        if (!send(bytes))
+        if (!send(bytes, pace))
             return std::nullopt;
         return receive(framer, timing);
     }
@@ -100,6 +110,11 @@ public:
     virtual std::optional<int> queryVoltage(Channel& channel) = 0;
     virtual std::optional<int> queryCurrent(Channel& channel) = 0;
     virtual std::optional<SupplyState> queryState(Channel& channel) = 0;
+
+    // What the supply holds, read back to confirm a change.
+    virtual std::optional<int> querySetVoltage(Channel& channel) = 0;
+    virtual std::optional<int> querySetCurrent(Channel& channel) = 0;
+    virtual std::optional<bool> queryOutput(Channel& channel) = 0;
 };
 
 /// A dialect as the registry lists it.
@@ -112,6 +127,8 @@ struct DialectInfo
     std::chrono::milliseconds unitGap;
     /// Start-to-start spacing the link keeps.
     std::chrono::milliseconds commandGap;
+    /// The longest spacing the link grows to after a Busy command when changes do not hold.
+    std::chrono::milliseconds slowestGap;
     /// A fresh link side for one connection.
     std::unique_ptr<Dialect> (*open)();
     /// The supply's side of the wire, for tarnwell-sim.

@@ -12,11 +12,14 @@ namespace pslink {
 // themselves: the library is a static archive, and the linker leaves out any object nothing
 // refers to, so a self-registering dialect could silently be missing from one program but not
 // another. The order is also a decision across dialects: plain text goes first because its
-// unterminated identity request is harmless to the others and a terminated one completes it.
+// unterminated identity request is harmless to the others and a terminated one completes it;
+// plain text with LF before SCPI because SCPI units answer the same terminated request and only
+// the plain-text probe can tell the two apart.
 const std::vector<const DialectInfo*>& Dialects()
 {
     static const std::vector<const DialectInfo*> list{
         &text::kDialect,
+        &text::kDialectLf,
         &scpi::kDialect,
     };
     return list;

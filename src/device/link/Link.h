@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace pslink {
@@ -21,6 +22,11 @@ public:
     virtual int readCurrent() = 0;
     virtual void readState(int& out, int& cv, int& cc) = 0;
     virtual bool alive() = 0;
+    /// Runs `done(true)` once every command given before has been carried out (sent and
+    /// confirmed, or replaced by a newer one) and, with `freshReadings`, a whole poll taken after
+    /// them has completed; `done(false)` when the link fails, is lost or closes first. Exactly
+    /// once; never after close() returned. Safe to call without the library's device lock.
+    virtual void afterCommands(bool freshReadings, std::function<void(bool ok)> done) = 0;
     /// Ends the connection; must return promptly whatever the supply does.
     virtual void close() = 0;
 

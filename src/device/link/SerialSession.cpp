@@ -3,6 +3,7 @@
 #include "device/link/Dialects.h"
 
 #include <algorithm>
+#include <map>
 
 namespace pslink {
 
@@ -24,18 +25,22 @@ public:
 
     std::optional<std::string> ask(const std::string& request, Framer& framer, ReplyTiming timing) override
     {
+        // Dialects that ask alike share the answer (or the silence) instead of asking twice.
+        if (const auto known = m_asked.find(request); known != m_asked.end())
+            return known->second;
         std::optional<std::string> reply;
-        const std::string previous = std::move(m_last);
-        m_last = request;
-        const bool extends = !previous.empty() && request.size() > previous.size()
-                             && request.compare(0, previous.size(), previous) == 0;
-        if (extends && m_session.append(request.substr(previous.size())))
+        const bool extends = m_session.m_writes == m_writesAtLast && !m_last.empty() && request.size() > m_last.size()
+                             && request.compare(0, m_last.size(), m_last) == 0;
+        if (extends && m_session.append(request.substr(m_last.size())))
             reply = m_session.receive(framer, {kBufferedProbe, timing.between});
         if (!reply) {
             framer.reset();
-            if (m_session.send(request))
+            if (m_session.send(request, Pace::Quick))
                 reply = m_session.receive(framer, timing);
         }
+        m_last = request;
+        m_writesAtLast = m_session.m_writes;
+        m_asked[request] = reply;
         return reply;
     }
 
@@ -43,13 +48,15 @@ public:
 
 private:
     SerialSession& m_session;
+    std::map<std::string, std::optional<std::string>> m_asked;
     std::string m_last;
+    unsigned m_writesAtLast = 0;
 };
 
 SerialSession::SerialSession(SerialTransport& transport, const DialectInfo* dialect)
     : m_transport(transport), m_info(dialect), m_dialect(dialect ? dialect->open() : nullptr),
-      m_gap(dialect ? dialect->commandGap : Dialects().front()->commandGap), m_lastCommand(Clock::now()),
-      m_lastAnswer(Clock::now())
+      m_gap(dialect ? dialect->commandGap : Dialects().front()->commandGap), m_busyGap(m_gap),
+      m_lastCommand(Clock::now()), m_lastAnswer(Clock::now())
 {
     // Counting the open as a command keeps the gap to whatever the last session sent just
     // before a quick reconnect.
@@ -57,50 +64,75 @@ SerialSession::SerialSession(SerialTransport& transport, const DialectInfo* dial
 
 SerialSession::~SerialSession() = default;
 
+void SerialSession::answered()
+{
+    m_lastAnswer = Clock::now();
+    if (m_onAnswer)
+        m_onAnswer();
+}
+
 template <typename T>
 T SerialSession::answeredIf(T value)
 {
     if (value)
-        m_lastAnswer = Clock::now();
+        answered();
     return value;
-}
-
-bool SerialSession::stamped(bool written)
-{
-    // The gap counts from when the command has reached the driver, not from before the write:
-    // a write held up (thread preempted, slow bridge) must not eat into the next gap.
-    m_lastCommand = Clock::now();
-    return written;
 }
 
 void SerialSession::keepGap()
 {
-    const auto next = m_lastCommand + m_gap;
+    const milliseconds gap = m_lastPace == Pace::Busy ? std::max(m_gap, m_busyGap) : m_gap;
+    const auto next = m_lastCommand + gap;
     const auto now = Clock::now();
     if (now < next)
         m_transport.pause(std::chrono::duration_cast<milliseconds>(next - now) + milliseconds(1));
 }
 
-bool SerialSession::send(const std::string& bytes)
+void SerialSession::growBusyGap()
+{
+    if (!m_info)
+        return;
+    // Quickly: a change gets three tries, and the third must already be spaced enough.
+    m_busyGap = std::min(std::max(m_busyGap * 5 / 2, m_busyGap + milliseconds(100)), m_info->slowestGap);
+}
+
+bool SerialSession::write(const std::string& bytes, Pace pace)
+{
+    const bool written = m_transport.write(bytes);
+    // The gap counts from when the command has reached the driver, not from before the write:
+    // a write held up (thread preempted, slow bridge) must not eat into the next gap.
+    m_lastCommand = Clock::now();
+    m_sentAfterBusy = m_lastPace == Pace::Busy;
+    m_lastPace = pace;
+    ++m_writes;
+    return written;
+}
+
+bool SerialSession::send(const std::string& bytes, Pace pace)
 {
     keepGap();
     if (m_transport.stopping())
         return false;
     m_transport.drain();
-    return stamped(m_transport.write(bytes));
+    return write(bytes, pace);
 }
 
 bool SerialSession::append(const std::string& bytes)
 {
     keepGap();
-    return stamped(m_transport.write(bytes));
+    return write(bytes, Pace::Quick);
 }
 
 std::optional<std::string> SerialSession::receive(Framer& framer, ReplyTiming timing)
 {
     const std::string first = m_transport.readSome(timing.firstByte);
-    if (first.empty())
+    if (first.empty()) {
+        // Not a word right after a busy command: most likely the unit was still busy and never
+        // heard the query.
+        if (m_sentAfterBusy && !m_transport.stopping())
+            growBusyGap();
         return std::nullopt;
+    }
     framer.feed(first);
     while (!framer.complete() && !m_transport.stopping()) {
         const std::string more = m_transport.readSome(timing.between);
@@ -124,7 +156,7 @@ std::string SerialSession::identify()
     if (m_dialect) {
         const std::string identity = m_dialect->identify(probe);
         if (!identity.empty())
-            m_lastAnswer = Clock::now();
+            answered();
         return identity;
     }
     for (const DialectInfo* info : Dialects()) {
@@ -136,7 +168,8 @@ std::string SerialSession::identify()
         if (!identity.empty()) {
             m_info = info;
             m_dialect = std::move(dialect);
-            m_lastAnswer = Clock::now();
+            m_busyGap = m_gap;
+            answered();
             return identity;
         }
     }
@@ -157,6 +190,56 @@ bool SerialSession::setCurrent(int milliamps)
 bool SerialSession::setOutput(bool on)
 {
     return m_dialect && m_dialect->setOutput(*this, on);
+}
+
+std::optional<int> SerialSession::readBack(Change::Kind kind)
+{
+    switch (kind) {
+    case Change::Voltage:
+        return answeredIf(m_dialect->querySetVoltage(*this));
+    case Change::Current:
+        return answeredIf(m_dialect->querySetCurrent(*this));
+    case Change::Output:
+        if (const auto on = answeredIf(m_dialect->queryOutput(*this)))
+            return *on ? 1 : 0;
+        break;
+    }
+    return std::nullopt;
+}
+
+SerialSession::Applied SerialSession::apply(const Change& change)
+{
+    if (!m_dialect)
+        return Applied::Unanswered;
+    int wanted = std::clamp(change.value, 0, 9999); // what the dialects put on the wire
+    bool sent = false;
+    switch (change.kind) {
+    case Change::Voltage:
+        sent = setVoltage(change.value);
+        break;
+    case Change::Current:
+        sent = setCurrent(change.value);
+        break;
+    case Change::Output:
+        wanted = change.value != 0 ? 1 : 0;
+        sent = setOutput(wanted != 0);
+        break;
+    }
+    if (!sent)
+        return stopping() ? Applied::Stopped : Applied::Unanswered;
+    for (;;) {
+        // A cut or garbled read-back is no answer: ask again until the supply counts as lost.
+        if (const auto held = readBack(change.kind)) {
+            if (*held == wanted)
+                return Applied::Held;
+            growBusyGap();
+            return Applied::NotHeld;
+        }
+        if (stopping())
+            return Applied::Stopped;
+        if (m_transport.failed() || Clock::now() - m_lastAnswer >= kAnswerLost)
+            return Applied::Unanswered;
+    }
 }
 
 std::optional<int> SerialSession::queryVoltage()

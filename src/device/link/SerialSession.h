@@ -4,11 +4,15 @@
 #include "device/link/SerialTransport.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace pslink {
+
+/// Silence after which a supply counts as lost.
+constexpr std::chrono::milliseconds kAnswerLost{3000};
 
 /// One supply on an open transport, spoken to synchronously in its dialect: each call sends
 /// and, for queries, waits for the reply within the dialect's timing rules. Used by the link
@@ -17,6 +21,20 @@ class SerialSession : private Channel
 {
 public:
     using State = SupplyState;
+
+    struct Change
+    {
+        enum Kind { Voltage, Current, Output } kind;
+        int value; ///< counts, or 1/0 for the output
+    };
+
+    enum class Applied
+    {
+        Held,       ///< the supply reads back what was sent
+        NotHeld,    ///< it reads back something else: the change was lost on the way
+        Unanswered, ///< no read-back answer for kAnswerLost
+        Stopped,    ///< the link is closing
+    };
 
     /// `dialect` nullptr: found by identify().
     SerialSession(SerialTransport& transport, const DialectInfo* dialect);
@@ -28,9 +46,14 @@ public:
     /// first that answers. Empty when the supply did not answer.
     std::string identify();
 
+    // Sent once, unconfirmed.
     bool setVoltage(int centivolts);
     bool setCurrent(int milliamps);
     bool setOutput(bool on);
+
+    /// Sends `change` once and reads it back. A change that did not hold means the unit was
+    /// still busy with the previous command: the spacing after busy commands grows.
+    Applied apply(const Change& change);
 
     std::optional<int> queryVoltage();
     std::optional<int> queryCurrent();
@@ -38,29 +61,41 @@ public:
 
     /// When the supply last gave a well-formed reply (construction time before that).
     std::chrono::steady_clock::time_point lastAnswer() const { return m_lastAnswer; }
+    /// Called on the session's thread at every well-formed reply.
+    void setAnswerListener(std::function<void()> listener) { m_onAnswer = std::move(listener); }
+    /// The spacing kept after a change or a status query, as learned so far.
+    std::chrono::milliseconds busyGap() const { return m_busyGap; }
 
 private:
     class DetectionProbe;
 
     // Channel
-    bool send(const std::string& bytes) override;
+    bool send(const std::string& bytes, Pace pace) override;
     bool append(const std::string& bytes) override;
     std::optional<std::string> receive(Framer& framer, ReplyTiming timing) override;
     void settle(std::chrono::milliseconds quiet) override;
     bool stopping() const override { return m_transport.stopping(); }
 
+    bool write(const std::string& bytes, Pace pace);
     void keepGap();
-    bool stamped(bool written);
+    void growBusyGap();
+    void answered();
     template <typename T>
     T answeredIf(T value);
+    std::optional<int> readBack(Change::Kind kind);
 
     SerialTransport& m_transport;
     const DialectInfo* m_info;
     std::unique_ptr<Dialect> m_dialect;
-    // The spacing of the dialect being spoken or tried.
+    // The spacing of the dialect being spoken or tried, and the one learned for slow firmware.
     std::chrono::milliseconds m_gap;
+    std::chrono::milliseconds m_busyGap;
     std::chrono::steady_clock::time_point m_lastCommand{};
+    Pace m_lastPace = Pace::Quick;
+    bool m_sentAfterBusy = false; // the latest command followed a Busy one
+    unsigned m_writes = 0;
     std::chrono::steady_clock::time_point m_lastAnswer;
+    std::function<void()> m_onAnswer;
 };
 
 } // namespace pslink

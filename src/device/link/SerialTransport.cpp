@@ -1,5 +1,7 @@
 #include "device/link/SerialTransport.h"
 
+#include "device/link/SerialPorts.h"
+
 #include <QSerialPort>
 
 #include <thread>
@@ -25,8 +27,12 @@ bool SerialTransport::open(const QString& path, int baud, QString* error)
     m_port = std::make_unique<QSerialPort>();
     m_port->setPortName(path);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        if (error)
-            *error = m_port->errorString();
+        if (error) {
+            const QSerialPort::SerialPortError code = m_port->error();
+            const OpenFailure why = DiagnoseOpenFailure(path, code == QSerialPort::PermissionError,
+                                                        code == QSerialPort::DeviceNotFoundError);
+            *error = OpenFailureMessage(path, why, m_port->errorString());
+        }
         m_port.reset();
         return false;
     }
@@ -36,7 +42,7 @@ bool SerialTransport::open(const QString& path, int baud, QString* error)
                             && m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         if (error)
-            *error = m_port->errorString();
+            *error = OpenFailureMessage(path, OpenFailure::Other, m_port->errorString());
         m_port->close();
         m_port.reset();
         return false;

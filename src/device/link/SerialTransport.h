@@ -21,7 +21,8 @@ public:
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
 
-    /// Opens `path` at `baud`, 8N1, no flow control. False with `error` filled when it cannot.
+    /// Opens `path` at `baud`, 8N1, no flow control. False when it cannot, with `error` filled
+    /// with a sentence for the user: why, and what to do about it.
     bool open(const QString& path, int baud, QString* error = nullptr);
     void close();
     bool isOpen() const;

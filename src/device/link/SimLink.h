@@ -22,6 +22,7 @@ public:
     int readCurrent() override;
     void readState(int& out, int& cv, int& cc) override;
     bool alive() override;
+    void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override;
     void close() override;
     void noteCall(const std::string& call) override;
 

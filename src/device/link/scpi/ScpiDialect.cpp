@@ -33,7 +33,8 @@ std::string line(const char* command)
 } // namespace
 
 // SCPI needs no spacing; a short one keeps the polling from flooding a slow USB bridge.
-constinit const DialectInfo kDialect{"scpi", "SCPI", milliseconds(0), milliseconds(10), &openScpi, &respondScpi};
+constinit const DialectInfo kDialect{"scpi",           "SCPI",     milliseconds(0), milliseconds(10),
+                                     milliseconds(600), &openScpi, &respondScpi};
 
 std::optional<std::string> ScpiDialect::query(Channel& channel, const char* command)
 {
@@ -56,18 +57,18 @@ std::string ScpiDialect::identify(Probe& probe)
 bool ScpiDialect::setVoltage(Channel& channel, int centivolts)
 {
     m_setCentivolts = std::clamp(centivolts, 0, 9999);
-    return channel.send(line(setVoltageCommand(centivolts).c_str()));
+    return channel.send(line(setVoltageCommand(centivolts).c_str()), Pace::Busy);
 }
 
 bool ScpiDialect::setCurrent(Channel& channel, int milliamps)
 {
     m_setMilliamps = std::clamp(milliamps, 0, 9999);
-    return channel.send(line(setCurrentCommand(milliamps).c_str()));
+    return channel.send(line(setCurrentCommand(milliamps).c_str()), Pace::Busy);
 }
 
 bool ScpiDialect::setOutput(Channel& channel, bool on)
 {
-    return channel.send(line(outputCommand(on).c_str()));
+    return channel.send(line(outputCommand(on).c_str()), Pace::Busy);
 }
 
 std::optional<int> ScpiDialect::queryVoltage(Channel& channel)
@@ -122,6 +123,30 @@ std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
     state.constantVoltage = *mode == Mode::ConstantVoltage;
     state.constantCurrent = *mode == Mode::ConstantCurrent;
     return state;
+}
+
+std::optional<int> ScpiDialect::querySetVoltage(Channel& channel)
+{
+    const auto reply = query(channel, kQuerySetVoltage);
+    const auto value = reply ? parseCounts(*reply, 2) : std::nullopt;
+    if (value)
+        m_setCentivolts = *value;
+    return value;
+}
+
+std::optional<int> ScpiDialect::querySetCurrent(Channel& channel)
+{
+    const auto reply = query(channel, kQuerySetCurrent);
+    const auto value = reply ? parseCounts(*reply, 3) : std::nullopt;
+    if (value)
+        m_setMilliamps = *value;
+    return value;
+}
+
+std::optional<bool> ScpiDialect::queryOutput(Channel& channel)
+{
+    const auto reply = query(channel, kQueryOutput);
+    return reply ? parseOnOff(*reply) : std::nullopt;
 }
 
 } // namespace pslink::scpi

@@ -19,6 +19,9 @@ public:
     std::optional<int> queryVoltage(Channel& channel) override;
     std::optional<int> queryCurrent(Channel& channel) override;
     std::optional<SupplyState> queryState(Channel& channel) override;
+    std::optional<int> querySetVoltage(Channel& channel) override;
+    std::optional<int> querySetCurrent(Channel& channel) override;
+    std::optional<bool> queryOutput(Channel& channel) override;
 
 private:
     std::optional<std::string> query(Channel& channel, const char* command);

@@ -53,7 +53,7 @@ std::string ScpiResponder::execute(const std::string& command)
     const std::string argument = space == std::string::npos ? std::string() : trimmed(line.substr(space + 1));
     std::string reply;
     if (header == "*IDN?") {
-        reply = m_supply.version();
+        reply = m_quirks.identity.empty() ? m_supply.version() : m_quirks.identity;
     } else if (header == "VOLT" || header == "CURR") {
         if (const auto n = pslink::parseCounts(argument, header == "VOLT" ? 2 : 3))
             header == "VOLT" ? m_supply.setVoltage(*n) : m_supply.setCurrent(*n);
@@ -74,6 +74,18 @@ std::string ScpiResponder::execute(const std::string& command)
         reply = std::string(m_supply.constantCurrent() ? "CC" : "CV", 2);
     }
     return reply.empty() ? reply : reply + m_quirks.lineEnd;
+}
+
+bool ScpiResponder::changesSupply(const std::string& command) const
+{
+    const std::string line = upper(trimmed(command));
+    const std::string header = line.substr(0, line.find(' '));
+    return header == "VOLT" || header == "CURR" || header == "OUTP";
+}
+
+bool ScpiResponder::leavesBusy(const std::string& command) const
+{
+    return changesSupply(command);
 }
 
 } // namespace pslink::scpi

@@ -18,6 +18,8 @@ public:
     void discardPartial() override {} // a line waits for its end however long it takes
     bool hasPartial() const override { return !m_buffer.empty(); }
     std::string execute(const std::string& command) override;
+    bool changesSupply(const std::string& command) const override;
+    bool leavesBusy(const std::string& command) const override;
 
 private:
     SimulatedSupply& m_supply;

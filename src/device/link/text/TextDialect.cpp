@@ -8,66 +8,108 @@ namespace pslink::text {
 
 namespace {
 
+using std::chrono::milliseconds;
+
+// An identity has no fixed length and no end mark: it ends when the unit falls silent. A USB
+// bridge passes bytes on in bursts up to 16 ms apart, so silence must be longer than that.
+constexpr ReplyTiming kIdentityTiming{kFirstByteTimeout, milliseconds(50)};
+// A unit of this dialect answers a reading at once; waiting longer only delays the next probe.
+constexpr ReplyTiming kConfirmTiming{milliseconds(500), kReplySilence};
+constexpr milliseconds kSettle{150};
+// A unit that ignores commands arriving soon after a change has been seen to need 450 ms.
+constexpr milliseconds kSlowestGap{600};
+
 std::unique_ptr<Dialect> openText()
 {
-    return std::make_unique<TextDialect>();
+    return std::make_unique<TextDialect>("");
+}
+
+std::unique_ptr<Dialect> openTextLf()
+{
+    return std::make_unique<TextDialect>("\n");
 }
 
 std::unique_ptr<SupplyResponder> respondText(SimulatedSupply& supply, const ResponderQuirks& quirks)
 {
-    return std::make_unique<TextResponder>(supply, quirks);
+    return std::make_unique<TextResponder>(supply, quirks, false);
+}
+
+std::unique_ptr<SupplyResponder> respondTextLf(SimulatedSupply& supply, const ResponderQuirks& quirks)
+{
+    return std::make_unique<TextResponder>(supply, quirks, true);
 }
 
 } // namespace
 
 // The link keeps a margin over the units' minimum: a unit that drops a command costs a whole
 // tick, and a USB bridge may hold one command back a little and pass the next on at once.
-constinit const DialectInfo kDialect{"text", "plain text", kMinCommandGap,
-                                     kMinCommandGap + std::chrono::milliseconds(15), &openText, &respondText};
+constinit const DialectInfo kDialect{"text",      "plain text", kMinCommandGap, kMinCommandGap + milliseconds(15),
+                                     kSlowestGap, &openText,    &respondText};
+constinit const DialectInfo kDialectLf{"text-lf",   "plain text, LF after each command",
+                                       kMinCommandGap, kMinCommandGap + milliseconds(15),
+                                       kSlowestGap,    &openTextLf,
+                                       &respondTextLf};
 
-std::optional<std::string> TextDialect::query(Channel& channel, const char* command, int replyLength)
+TextDialect::TextDialect(std::string lineEnd) : m_lineEnd(std::move(lineEnd)) {}
+
+bool TextDialect::command(Channel& channel, const std::string& text)
+{
+    return channel.send(text + m_lineEnd, Pace::Busy);
+}
+
+std::optional<std::string> TextDialect::query(Channel& channel, const char* command, int replyLength, Pace pace)
 {
     ReplyFramer framer(replyLength);
-    return channel.exchange(command, framer, kReplyTiming);
+    return channel.exchange(command + m_lineEnd, framer, kReplyTiming, pace);
 }
 
 std::string TextDialect::identify(Probe& probe)
 {
     ReplyFramer framer(0);
-    const auto reply = probe.ask(kQueryIdentity, framer, kReplyTiming);
-    return reply ? cleanIdentity(*reply) : std::string();
+    const auto reply = probe.ask(kQueryIdentity + m_lineEnd, framer, kIdentityTiming);
+    const std::string identity = reply ? cleanIdentity(*reply) : std::string();
+    if (identity.empty() || m_lineEnd.empty())
+        return identity;
+    // A SCPI unit answers a terminated identity request too: only a reading in this dialect's
+    // form tells the two apart.
+    ReplyFramer reading(kReadingLength);
+    const auto value = probe.channel().exchange(kQueryVoltage + m_lineEnd, reading, kConfirmTiming);
+    if (value && parseVoltage(*value))
+        return identity;
+    probe.channel().settle(kSettle); // whatever a unit of another dialect made of it
+    return {};
 }
 
 bool TextDialect::setVoltage(Channel& channel, int centivolts)
 {
-    return channel.send(setVoltageCommand(centivolts));
+    return command(channel, setVoltageCommand(centivolts));
 }
 
 bool TextDialect::setCurrent(Channel& channel, int milliamps)
 {
-    return channel.send(setCurrentCommand(milliamps));
+    return command(channel, setCurrentCommand(milliamps));
 }
 
 bool TextDialect::setOutput(Channel& channel, bool on)
 {
-    return channel.send(outputCommand(on));
+    return command(channel, outputCommand(on));
 }
 
 std::optional<int> TextDialect::queryVoltage(Channel& channel)
 {
-    const auto reply = query(channel, kQueryVoltage, kReadingLength);
+    const auto reply = query(channel, kQueryVoltage, kReadingLength, Pace::Quick);
     return reply ? parseVoltage(*reply) : std::nullopt;
 }
 
 std::optional<int> TextDialect::queryCurrent(Channel& channel)
 {
-    const auto reply = query(channel, kQueryCurrent, kReadingLength);
+    const auto reply = query(channel, kQueryCurrent, kReadingLength, Pace::Quick);
     return reply ? parseCurrent(*reply) : std::nullopt;
 }
 
 std::optional<SupplyState> TextDialect::queryState(Channel& channel)
 {
-    const auto reply = query(channel, kQueryStatus, kStatusLength);
+    const auto reply = query(channel, kQueryStatus, kStatusLength, Pace::Busy);
     const auto status = reply ? parseStatus(*reply) : std::nullopt;
     if (!status)
         return std::nullopt;
@@ -76,6 +118,24 @@ std::optional<SupplyState> TextDialect::queryState(Channel& channel)
     state.constantVoltage = status->outputOn && status->constantVoltage;
     state.constantCurrent = status->outputOn && !status->constantVoltage;
     return state;
+}
+
+std::optional<int> TextDialect::querySetVoltage(Channel& channel)
+{
+    const auto reply = query(channel, kQuerySetVoltage, kReadingLength, Pace::Quick);
+    return reply ? parseVoltage(*reply) : std::nullopt;
+}
+
+std::optional<int> TextDialect::querySetCurrent(Channel& channel)
+{
+    const auto reply = query(channel, kQuerySetCurrent, kReadingLength, Pace::Quick);
+    return reply ? parseCurrent(*reply) : std::nullopt;
+}
+
+std::optional<bool> TextDialect::queryOutput(Channel& channel)
+{
+    const auto state = queryState(channel);
+    return state ? std::optional<bool>(state->outputOn) : std::nullopt;
 }
 
 } // namespace pslink::text

@@ -4,13 +4,18 @@
 
 namespace pslink::text {
 
-/// The plain-text dialect in the registry.
+/// The plain-text dialect in the registry, and its variant for firmware that needs a line
+/// feed after each command.
 extern const DialectInfo kDialect;
+extern const DialectInfo kDialectLf;
 
 /// The link side of the plain-text dialect: one query, one fixed-length reply.
 class TextDialect : public Dialect
 {
 public:
+    /// `lineEnd` follows every command ("" or "\n").
+    explicit TextDialect(std::string lineEnd);
+
     std::string identify(Probe& probe) override;
     bool setVoltage(Channel& channel, int centivolts) override;
     bool setCurrent(Channel& channel, int milliamps) override;
@@ -18,9 +23,15 @@ public:
     std::optional<int> queryVoltage(Channel& channel) override;
     std::optional<int> queryCurrent(Channel& channel) override;
     std::optional<SupplyState> queryState(Channel& channel) override;
+    std::optional<int> querySetVoltage(Channel& channel) override;
+    std::optional<int> querySetCurrent(Channel& channel) override;
+    std::optional<bool> queryOutput(Channel& channel) override;
 
 private:
-    std::optional<std::string> query(Channel& channel, const char* command, int replyLength);
+    bool command(Channel& channel, const std::string& text);
+    std::optional<std::string> query(Channel& channel, const char* command, int replyLength, Pace pace);
+
+    std::string m_lineEnd;
 };
 
 } // namespace pslink::text

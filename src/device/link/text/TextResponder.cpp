@@ -29,13 +29,33 @@ constexpr std::array<Pattern, 10> kPatterns{{
     {"OUT0", 0},
 }};
 
+bool startsWith(const std::string& s, const char* head)
+{
+    return s.rfind(head, 0) == 0;
+}
+
 } // namespace
 
-TextResponder::TextResponder(SimulatedSupply& supply, Quirks quirks) : m_supply(supply), m_quirks(std::move(quirks)) {}
+TextResponder::TextResponder(SimulatedSupply& supply, Quirks quirks, bool lineTerminated)
+    : m_supply(supply), m_quirks(std::move(quirks)), m_lineTerminated(lineTerminated)
+{
+}
 
 std::vector<std::string> TextResponder::feed(const std::string& bytes)
 {
     m_buffer += bytes;
+    return m_lineTerminated ? feedLines() : feedUnterminated();
+}
+
+void TextResponder::discardPartial()
+{
+    // Firmware that waits for the line feed keeps what it has until the line ends.
+    if (!m_lineTerminated)
+        m_buffer.clear();
+}
+
+std::vector<std::string> TextResponder::feedUnterminated()
+{
     std::vector<std::string> commands;
     std::string garbage;
     auto flushGarbage = [&] {
@@ -77,17 +97,37 @@ std::vector<std::string> TextResponder::feed(const std::string& bytes)
     return commands;
 }
 
+std::vector<std::string> TextResponder::feedLines()
+{
+    std::vector<std::string> commands;
+    size_t end;
+    while ((end = m_buffer.find('\n')) != std::string::npos) {
+        std::string line = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            commands.push_back(std::move(line)); // anything else than one whole command is ignored
+    }
+    return commands;
+}
+
+std::string TextResponder::identity() const
+{
+    return m_quirks.identity.empty() ? m_supply.version() : m_quirks.identity;
+}
+
 std::string TextResponder::execute(const std::string& command)
 {
     if (!m_supply.answering())
         return {}; // powered off / cable pulled: nothing is carried out, nothing comes back
     const std::string stray = m_quirks.noisyReplies ? std::string("\n") : std::string();
-    if (command.rfind("VSET1:", 0) == 0) {
+    if (startsWith(command, "VSET1:") && command.size() == 11) {
         if (const auto v = parseCounts(command.substr(6), 2))
             m_supply.setVoltage(*v);
         return {};
     }
-    if (command.rfind("ISET1:", 0) == 0) {
+    if (startsWith(command, "ISET1:") && command.size() == 11) {
         if (const auto i = parseCounts(command.substr(6), 3))
             m_supply.setCurrent(*i);
         return {};
@@ -102,17 +142,38 @@ std::string TextResponder::execute(const std::string& command)
         return formatCounts(m_supply.measuredMilliamps(), 3, 5) + stray;
     if (command == "VSET1?")
         return formatCounts(m_supply.setCentivolts(), 2, 5);
-    if (command == "ISET1?")
-        return formatCounts(m_supply.setMilliamps(), 3, 5);
+    if (command == "ISET1?") {
+        // Old firmware sends one byte too many here: the sixth of its identity.
+        const std::string id = identity();
+        const std::string extra = m_quirks.isetStray && id.size() > 5 ? id.substr(5, 1) : std::string();
+        return formatCounts(m_supply.setMilliamps(), 3, 5) + extra;
+    }
     if (command == "STATUS?") {
         unsigned char status = m_supply.constantCurrent() ? 0x00 : 0x01;
         if (m_supply.outputOn())
             status |= 0x40;
+        if (m_quirks.statusNoise) {
+            // Beep, lock, protection and whatever a model puts there: not ours to read.
+            m_noise ^= m_noise << 13;
+            m_noise ^= m_noise >> 17;
+            m_noise ^= m_noise << 5;
+            status |= static_cast<unsigned char>(m_noise & 0xBE);
+        }
         return std::string(1, static_cast<char>(status));
     }
     if (command == "*IDN?")
-        return m_supply.version() + (m_quirks.noisyReplies ? std::string("\r\n\0\xff", 4) : std::string());
+        return identity() + (m_quirks.noisyReplies ? std::string("\r\n\0\xff", 4) : std::string());
     return {};
+}
+
+bool TextResponder::changesSupply(const std::string& command) const
+{
+    return startsWith(command, "VSET1:") || startsWith(command, "ISET1:") || command == "OUT1" || command == "OUT0";
+}
+
+bool TextResponder::leavesBusy(const std::string& command) const
+{
+    return changesSupply(command) || command == "STATUS?";
 }
 
 } // namespace pslink::text

@@ -8,21 +8,30 @@ class SimulatedSupply;
 
 namespace pslink::text {
 
-/// A plain-text unit for tarnwell-sim: commands recognised by their heads and lengths.
+/// A plain-text unit for tarnwell-sim: commands recognised by their heads and lengths, or, on
+/// firmware that needs them, by the line feed after each.
 class TextResponder : public SupplyResponder
 {
 public:
-    TextResponder(SimulatedSupply& supply, Quirks quirks);
+    TextResponder(SimulatedSupply& supply, Quirks quirks, bool lineTerminated);
 
     std::vector<std::string> feed(const std::string& bytes) override;
-    void discardPartial() override { m_buffer.clear(); }
+    void discardPartial() override;
     bool hasPartial() const override { return !m_buffer.empty(); }
     std::string execute(const std::string& command) override;
+    bool changesSupply(const std::string& command) const override;
+    bool leavesBusy(const std::string& command) const override;
 
 private:
+    std::vector<std::string> feedUnterminated();
+    std::vector<std::string> feedLines();
+    std::string identity() const;
+
     SimulatedSupply& m_supply;
     Quirks m_quirks;
+    bool m_lineTerminated;
     std::string m_buffer;
+    unsigned m_noise = 0x2545F491u;
 };
 
 } // namespace pslink::text

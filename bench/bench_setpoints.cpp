@@ -1,0 +1,232 @@
+// How setpoint changes fare on a serial supply: tarnwell-sim at 9600 baud with 50 ms latency.
+//   setpoint_confirm_ms_median: from dsoSetVoltage until the supply has read the value back.
+//   fresh_sample_ms_median/_max: a program tick (voltage and current sent) until its sample's
+//     readings were all taken after them (AfterFreshReadings).
+//   slow_firmware_changes_lost: 20 voltage changes 300 ms apart to a unit that ignores what
+//     arrives within 450 ms after a change or status query (--slow 450). A change counts as lost
+//     when it reached the unit and the unit never took it, or when the unit does not end up
+//     holding the last one. A change replaced by a newer one before it went out is not lost:
+//     the supply was never meant to pass through it.
+// Usage: bench_setpoints [--changes N]   (default 20)
+
+#include "device/pslink.h"
+
+#include "BenchSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t mid = v.size() / 2;
+    return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
+}
+
+void digits(int n, unsigned char* d)
+{
+    d[0] = static_cast<unsigned char>(n / 1000);
+    d[1] = static_cast<unsigned char>(n / 100 % 10);
+    d[2] = static_cast<unsigned char>(n / 10 % 10);
+    d[3] = static_cast<unsigned char>(n % 10);
+    d[4] = 0;
+}
+
+void setVoltage(int centivolts)
+{
+    unsigned char d[5];
+    digits(centivolts, d);
+    dsoSetVoltage(0, d);
+}
+
+void setCurrent(int milliamps)
+{
+    unsigned char d[5];
+    digits(milliamps, d);
+    dsoSetCurrent(0, d);
+}
+
+// Milliseconds until the link reports the request done, or -1 when it failed or took over 20 s.
+double waitFor(void (*request)(int, std::function<void(bool)>), Clock::time_point since)
+{
+    auto state = std::make_shared<std::atomic<int>>(-1);
+    request(0, [state](bool ok) { state->store(ok ? 1 : 0); });
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (state->load() < 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (state->load() != 1)
+        return -1.0;
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+class Sim
+{
+public:
+    explicit Sim(QStringList args)
+    {
+        args << "--latency" << "50" << "--baud" << "9600" << "--load" << "10" << "--log" << logPath();
+        m_process.start(QStringLiteral(TARNWELL_SIM_PATH), args);
+        if (m_process.waitForStarted(5000) && m_process.waitForReadyRead(5000))
+            m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    }
+    ~Sim() { finish(); }
+
+    QString path() const { return m_path; }
+    QString logPath() const { return m_dir.filePath("commands.log"); }
+
+    /// Ends the simulator; its standard error.
+    QString finish()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.closeWriteChannel();
+            if (!m_process.waitForFinished(3000))
+                m_process.kill();
+            m_process.waitForFinished(3000);
+            m_errors = QString::fromLocal8Bit(m_process.readAllStandardError());
+        }
+        return m_errors;
+    }
+
+    QStringList log() const
+    {
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_path;
+    QString m_errors;
+};
+
+bool connectTo(const Sim& sim)
+{
+    qputenv("TARNWELL_COM1", sim.path().toLocal8Bit());
+    unsigned char version[10] = {};
+    if (!OpenCOM(0, 0) || !dsoReadVersion(0, version))
+        return false;
+    dsoCloseOutput(0);
+    setVoltage(500);
+    setCurrent(1000);
+    dsoOpenPower(0);
+    return waitFor(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    bench::UseCLocaleNumbers();
+    int changes = 20;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--changes") == 0)
+            changes = std::max(1, std::atoi(argv[i + 1]));
+
+    // A normal unit: how long until a change is confirmed, and until a tick's sample is fresh.
+    std::vector<double> confirm, fresh;
+    {
+        Sim sim({"--dialect", "text"});
+        if (!connectTo(sim)) {
+            std::fprintf(stderr, "bench_setpoints: no answer from %s\n", qPrintable(sim.path()));
+            return 1;
+        }
+        dsoOpenOutput(0);
+        unsigned phase = 12345u;
+        for (int n = 0; n < changes; ++n) {
+            // Somewhere in the poll cycle: the wait depends on what the link is doing.
+            phase = phase * 1103515245u + 12345u;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150 + (phase >> 16) % 300));
+            const auto start = Clock::now();
+            setVoltage(100 + 10 * n);
+            confirm.push_back(waitFor(pslink::AfterCommandsConfirmed, start));
+        }
+        for (int n = 0; n < changes; ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            const auto start = Clock::now();
+            setVoltage(300 + 10 * n);
+            setCurrent(500 + 10 * n);
+            fresh.push_back(waitFor(pslink::AfterFreshReadings, start));
+        }
+        CloseCOM(0);
+    }
+    if (std::count(confirm.begin(), confirm.end(), -1.0) || std::count(fresh.begin(), fresh.end(), -1.0)) {
+        std::fprintf(stderr, "bench_setpoints: a change was not confirmed\n");
+        return 1;
+    }
+
+    // A slow unit: changes faster than it takes them.
+    int lost = 0;
+    {
+        Sim sim({"--dialect", "text", "--slow", "450"});
+        if (!connectTo(sim)) {
+            std::fprintf(stderr, "bench_setpoints: no answer from the slow unit\n");
+            return 1;
+        }
+        std::vector<QString> wanted;
+        for (int n = 0; n < changes; ++n) {
+            setVoltage(100 + 10 * n);
+            wanted.push_back(QStringLiteral("VSET1:%1.%2").arg((100 + 10 * n) / 100, 2, 10, QLatin1Char('0'))
+                                 .arg((100 + 10 * n) % 100, 2, 10, QLatin1Char('0')));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        const bool settled = waitFor(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
+        CloseCOM(0);
+        const QStringList log = sim.log();
+        const QString errors = sim.finish();
+
+        // What the unit took: the log in order, less the drops it reported in the same order.
+        std::deque<QString> dropped;
+        const QString mark = "tarnwell-sim: dropped (slow): ";
+        for (const QString& line : errors.split('\n'))
+            if (line.startsWith(mark))
+                dropped.push_back(line.mid(mark.size()));
+        std::set<QString> sent, taken;
+        QString last;
+        for (const QString& command : log) {
+            const bool drop = !dropped.empty() && dropped.front() == command;
+            if (drop)
+                dropped.pop_front();
+            if (!command.startsWith("VSET1:"))
+                continue;
+            sent.insert(command);
+            if (!drop) {
+                taken.insert(command);
+                last = command;
+            }
+        }
+        for (const QString& w : wanted)
+            if (sent.count(w) && !taken.count(w))
+                ++lost;
+        if (!settled || last != wanted.back())
+            ++lost;
+    }
+
+    bench::Print("setpoint_confirm_ms_median", median(confirm), "ms");
+    bench::Print("fresh_sample_ms_median", median(fresh), "ms");
+    bench::Print("fresh_sample_ms_max", *std::max_element(fresh.begin(), fresh.end()), "ms");
+    bench::Print("slow_firmware_changes_lost", lost, "changes");
+    return 0;
+}
