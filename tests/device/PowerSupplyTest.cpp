@@ -243,3 +243,16 @@ TEST_F(PowerSupplyDevice, DisplayModeExpandsIntoTheSampleLog)
     ps.ExpandProgram();
     EXPECT_TRUE(ps.m_logVoltage.empty());
 }
+
+TEST_F(PowerSupplyDevice, TheSimulatorsCallLogKeepsTheNewestEntries)
+{
+    ASSERT_EQ(OpenCOM(0, 0), 1);
+    sim().clearLog();
+    const size_t max = pslink::SimulatedSupply::kMaxLogEntries;
+    for (size_t i = 0; i < max + 5; ++i)
+        sim().appendLog(std::to_string(i));
+    const auto log = sim().Log();
+    ASSERT_EQ(log.size(), max);
+    EXPECT_EQ(log.front(), "5");
+    EXPECT_EQ(log.back(), std::to_string(max + 4));
+}
