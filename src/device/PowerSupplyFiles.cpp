@@ -47,7 +47,8 @@ int CPowerSupply::LoadFile(QString strPath)
     }
     // Read in chunks, so that a closing window cuts a long read short.
     QByteArray data;
-    data.reserve(static_cast<qsizetype>(std::max<qint64>(file.size(), 0)));
+    // Room for the whole file and the last (short) chunk, so the buffer is never moved.
+    data.reserve(static_cast<qsizetype>(std::max<qint64>(file.size(), 0) + kReadChunk));
     for (;;) {
         if (m_bAbortLoad.load() != 0)
             return 0;
