@@ -18,7 +18,6 @@
 namespace {
 
 constexpr qint64 kReadChunk = 1 << 20;
-constexpr int kLinesPerAbortCheck = 4096;
 
 // Everything a loaded file leaves in the object, built aside and put in place at once.
 struct LoadedFile
@@ -45,26 +44,6 @@ int CPowerSupply::LoadFile(QString strPath)
         platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
         return 0;
     }
-    // Read in chunks, so that a closing window cuts a long read short.
-    QByteArray data;
-    // Room for the whole file and the last (short) chunk, so the buffer is never moved.
-    data.reserve(static_cast<qsizetype>(std::max<qint64>(file.size(), 0) + kReadChunk));
-    for (;;) {
-        if (m_bAbortLoad.load() != 0)
-            return 0;
-        const qsizetype before = data.size();
-        data.resize(before + kReadChunk);
-        const qint64 n = file.read(data.data() + before, kReadChunk);
-        data.resize(before + std::max<qint64>(n, 0));
-        if (n < 0) {
-            platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
-            return 0;
-        }
-        if (n == 0)
-            break;
-    }
-    file.close();
-
     // A display-mode object only draws its record: it keeps neither the lines nor the texts of
     // the rows, which would cost heap strings per row and most of the load time of a long record.
     const bool keepText = m_bDisplayMode.load() == 0;
@@ -75,45 +54,67 @@ int CPowerSupply::LoadFile(QString strPath)
     LoadedFile loaded;
     bool passOpen = true; // a break in the times ends the pass
     long previous = 0;
-    bool aborted = false;
-    recordfile::ForEachLine(std::string_view(data.constData(), static_cast<size_t>(data.size())),
-                            [&](std::string_view line) {
-                                if (++loaded.lineCount % kLinesPerAbortCheck == 0 && m_bAbortLoad.load() != 0) {
-                                    aborted = true;
-                                    return false;
-                                }
-                                if (keepText) {
-                                    std::string& copy = loaded.lines.emplace_back();
-                                    copy.reserve(line.size() + 1);
-                                    copy.append(line);
-                                    copy += '\n';
-                                }
-                                // Line 1 is the header, whatever it holds.
-                                if (!takeRows || !passOpen || loaded.lineCount == 1)
-                                    return true;
-                                const recordfile::RowTexts texts = recordfile::SplitRow(line);
-                                const long time = numtext::ParseInt(texts.time);
-                                // One point per second: the first row is taken whatever its time.
-                                if (loaded.rows > 0 && static_cast<long long>(time) != previous + 1LL) {
-                                    passOpen = false;
-                                    return keepText; // the lines are still wanted
-                                }
-                                previous = time;
-                                loaded.times.push_back(static_cast<int>(time));
-                                loaded.volts.push_back(static_cast<float>(numtext::ParseFloat(texts.voltage)));
-                                loaded.amps.push_back(static_cast<float>(numtext::ParseFloat(texts.current)));
-                                if (keepText) {
-                                    std::string& text = loaded.texts.emplace_back();
-                                    text.reserve(texts.voltage.size() + texts.current.size() + 1);
-                                    text.append(texts.voltage);
-                                    text += ',';
-                                    text.append(texts.current);
-                                }
-                                ++loaded.rows;
-                                return true;
-                            });
-    if (aborted)
-        return 0; // nothing has changed
+    // False once nothing more is wanted from the file.
+    auto onLine = [&](std::string_view line) {
+        ++loaded.lineCount;
+        if (keepText) {
+            std::string& copy = loaded.lines.emplace_back();
+            copy.reserve(line.size() + 1);
+            copy.append(line);
+            copy += '\n';
+        }
+        // Line 1 is the header, whatever it holds.
+        if (!takeRows || !passOpen || loaded.lineCount == 1)
+            return true;
+        const recordfile::RowTexts texts = recordfile::SplitRow(line);
+        const long time = numtext::ParseInt(texts.time);
+        // One point per second: the first row is taken whatever its time.
+        if (loaded.rows > 0 && static_cast<long long>(time) != previous + 1LL) {
+            passOpen = false;
+            return keepText; // the lines are still wanted
+        }
+        previous = time;
+        loaded.times.push_back(static_cast<int>(time));
+        loaded.volts.push_back(static_cast<float>(numtext::ParseFloat(texts.voltage)));
+        loaded.amps.push_back(static_cast<float>(numtext::ParseFloat(texts.current)));
+        if (keepText) {
+            std::string& text = loaded.texts.emplace_back();
+            text.reserve(texts.voltage.size() + texts.current.size() + 1);
+            text.append(texts.voltage);
+            text += ',';
+            text.append(texts.current);
+        }
+        ++loaded.rows;
+        return true;
+    };
+
+    // Read and taken apart a chunk at a time: a closing window cuts a long load short between
+    // chunks, and the file is never held whole. A read error changes nothing either.
+    std::string pending; // what was read and not yet taken: the start of an unfinished line
+    bool wanted = true;
+    while (wanted) {
+        if (m_bAbortLoad.load() != 0)
+            return 0;
+        const size_t kept = pending.size();
+        pending.resize(kept + kReadChunk);
+        const qint64 n = file.read(pending.data() + kept, kReadChunk);
+        pending.resize(kept + static_cast<size_t>(std::max<qint64>(n, 0)));
+        if (n < 0) {
+            platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
+            return 0;
+        }
+        if (n == 0) {
+            recordfile::ForEachLine(pending, [&](std::string_view line) { wanted = onLine(line); });
+            break;
+        }
+        const size_t end = pending.rfind('\n');
+        if (end == std::string::npos)
+            continue; // one line longer than what has been read so far
+        recordfile::ForEachLine(std::string_view(pending.data(), end + 1),
+                                [&](std::string_view line) { return wanted = onLine(line); });
+        pending.erase(0, end + 1);
+    }
+    file.close();
 
     // The old contents are freed after the lock is released.
     LoadedFile old;

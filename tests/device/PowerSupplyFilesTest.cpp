@@ -227,6 +227,18 @@ TEST_F(PowerSupplyFiles, SavedRecordHasTheHeaderAndCrLf)
     EXPECT_EQ(viewer.m_logCurrent, (std::deque<float>{0.25f, 0.251f}));
 }
 
+TEST_F(PowerSupplyFiles, AFileOfManyChunksSavesBackByteForByte)
+{
+    // Lines and CR LF pairs fall across the reader's chunks somewhere in 3 MB.
+    QByteArray file = "Time(S),Voltage(V),Current(A)\r\n";
+    for (int t = 1; t <= 120000; ++t)
+        file.append(QByteArray::number(t)).append(t % 7 ? ",12.25,0.500\r\n" : ",7,0.0625   \r\n");
+    CPowerSupply ps;
+    ASSERT_EQ(ps.LoadFile(write("big.csv", file)), 1);
+    EXPECT_EQ(ps.m_nPointsPerCycle.load(), 120000);
+    EXPECT_EQ(saved(ps), file);
+}
+
 TEST_F(PowerSupplyFiles, SaveRecordAsFollowsTheDialog)
 {
     CPowerSupply ps;
