@@ -100,7 +100,9 @@ CDlgControl::~CDlgControl()
         std::lock_guard<std::mutex> guard(m_hSleepLock);
         m_bStop = 1;
     }
-    // Release a worker that waits on us before waiting on it.
+    // Release a worker that waits on us before waiting on it; a program it is loading stops
+    // between two chunks of the file.
+    m_supply.m_bAbortLoad = 1;
     m_hUi.Close();
     m_cvWake.notify_all();
     // A connect waiting on a silent supply ends at once when its link closes, so closing the

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 
 namespace numtext {
 namespace {
@@ -92,18 +93,25 @@ double ParseFloat(std::string_view text)
     while (i < text.size() && IsSpace(text[i]))
         ++i;
     const size_t start = i;
+    bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i]))
-        ++i, ++digits;
+        negative = text[i++] == '-';
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i, ++digits) {
+        if (digits < 19)
+            mantissa = mantissa * 10 + static_cast<unsigned>(text[i] - '0');
+    }
     if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i]))
-            ++i, ++digits;
+        for (++i; i < text.size() && IsDigit(text[i]); ++i, ++digits, ++fraction) {
+            if (digits < 19)
+                mantissa = mantissa * 10 + static_cast<unsigned>(text[i] - '0');
+        }
     }
     if (digits == 0)
         return 0.0;
+    bool exponent = false;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-'))
@@ -112,8 +120,18 @@ double ParseFloat(std::string_view text)
             while (j < text.size() && IsDigit(text[j]))
                 ++j;
             i = j;
+            exponent = true;
         }
     }
+    // Up to 15 digits and a power of ten up to 10^22 are exact in a double, so one division
+    // rounds correctly and gives what from_chars gives, much faster (a record has a million).
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (!exponent && digits <= 15) {
+        const double value = static_cast<double>(mantissa) / kPowers[fraction];
+        return negative ? -value : value;
+    }
+
     const char* first = text.data() + start;
     if (*first == '+')
         ++first;
@@ -125,7 +143,7 @@ double ParseFloat(std::string_view text)
         const size_t e = number.find_first_of("eE");
         if (e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-')
             return 0.0;
-        return *first == '-' ? -HUGE_VAL : HUGE_VAL;
+        return negative ? -HUGE_VAL : HUGE_VAL;
     }
     return value;
 }

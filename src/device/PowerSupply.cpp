@@ -55,15 +55,17 @@ int CPowerSupply::ApplyNextPoint()
     {
         std::lock_guard<std::mutex> guard(m_hLock);
         const int index = m_nPlayIndex.load();
-        // A run whose lists hold fewer points than announced (its file vanished between the count
-        // and the load) ends instead of reading past them.
-        if (index < 0 || index >= m_nPlayTotal.load() || static_cast<size_t>(index) >= m_playVoltage.size() ||
-            static_cast<size_t>(index) >= m_playCurrent.size()) {
+        // The lists hold one pass; point `index` is row index mod the pass. A run whose lists
+        // are empty although points were announced (its file vanished between the count and the
+        // load) ends at once.
+        const size_t rows = std::min(m_playVoltage.size(), m_playCurrent.size());
+        if (index < 0 || index >= m_nPlayTotal.load() || rows == 0) {
             m_bFinished = 1;
             return 1;
         }
-        const float fVolts = m_playVoltage[static_cast<size_t>(index)];
-        const float fAmps = m_playCurrent[static_cast<size_t>(index)];
+        const size_t row = static_cast<size_t>(index) % rows;
+        const float fVolts = m_playVoltage[row];
+        const float fAmps = m_playCurrent[row];
         m_nPlayIndex = index + 1;
         m_strSetVoltage = numtext::FixedText(fVolts, supply::kVoltsDecimals);
         m_strSetCurrent = numtext::FixedText(fAmps, supply::kAmpsDecimals);
@@ -178,7 +180,8 @@ int CPowerSupply::ExpandProgram()
 
     const int cycles = m_nCycles.load();
     if (m_bDisplayMode.load() != 0) {
-        for (int pass = 0; pass < cycles; ++pass) {
+        // A loaded record sets one cycle; nothing to repeat without rows.
+        for (int pass = 0; pass < cycles && !m_progTime.empty(); ++pass) {
             m_logTime.insert(m_logTime.end(), m_progTime.begin(), m_progTime.end());
             m_logVoltage.insert(m_logVoltage.end(), m_progVoltage.begin(), m_progVoltage.end());
             m_logCurrent.insert(m_logCurrent.end(), m_progCurrent.begin(), m_progCurrent.end());
@@ -189,18 +192,11 @@ int CPowerSupply::ExpandProgram()
     const long long total =
         cycles > 0 ? std::clamp<long long>(static_cast<long long>(m_nPointsPerCycle.load()) * cycles, 0, INT_MAX) : 0;
     m_nPlayTotal = static_cast<int>(total);
-    // The program lists already hold every pass; playback reads only the first m_nPlayTotal
-    // entries, so copying more would only cost memory (cycles squared).
-    const size_t want = static_cast<size_t>(total);
-    for (int pass = 0; pass < cycles && m_playTime.size() < want; ++pass) {
-        const size_t n = std::min(m_progTime.size(), want - m_playTime.size());
-        if (n == 0)
-            break;
-        m_playTime.insert(m_playTime.end(), m_progTime.begin(), m_progTime.begin() + static_cast<long>(n));
-        m_playVoltage.insert(m_playVoltage.end(), m_progVoltage.begin(),
-                             m_progVoltage.begin() + static_cast<long>(std::min(n, m_progVoltage.size())));
-        m_playCurrent.insert(m_playCurrent.end(), m_progCurrent.begin(),
-                             m_progCurrent.begin() + static_cast<long>(std::min(n, m_progCurrent.size())));
+    // One pass, however many cycles: ApplyNextPoint goes round it.
+    if (total > 0) {
+        m_playTime = m_progTime;
+        m_playVoltage = m_progVoltage;
+        m_playCurrent = m_progCurrent;
     }
     return 1;
 }

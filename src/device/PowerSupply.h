@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -44,8 +45,9 @@ public:
     /// The reading half: the state words, voltage and current, logged.
     int TakeProgramSample();
     int TakeRecordSample();
-    /// Copies the program lists over m_nCycles passes into the playback lists (or, in display
-    /// mode, into the sample log); returns 1.
+    /// Makes the program the playback (or, in display mode, copies it over m_nCycles passes into
+    /// the sample log); returns 1. Playback goes round the one pass held: m_nPlayTotal =
+    /// m_nPointsPerCycle * m_nCycles points.
     int ExpandProgram();
     void ResetPlayback();
     /// Copies series 1 (volts) or 2 (amperes) into `pData`, which must hold the whole series;
@@ -55,16 +57,23 @@ public:
     int CopySeries(std::vector<float>& data, std::int16_t nSeries);
 
     // ---- Files ----
-    /// Reads a record or program file; 1 when read, 0 on a refused name or failed open. Only
-    /// counts its lines when m_bCountOnly is set.
+    /// Reads a record or program file; 1 when read, 0 on a refused name or failed open (both
+    /// reported) or when m_bAbortLoad cut it short (nothing changed then). Keeps one pass of the
+    /// program, so neither memory nor time depends on m_nCycles. Only counts the file's lines
+    /// when m_bCountOnly is set.
     int LoadFile(QString strPath) { return LoadFile(std::move(strPath), m_bCountOnly.load()); }
     /// The same, with the count-only choice given by the caller instead of the shared flag, so
     /// two loads on different threads never take each other's choice.
     int LoadFile(QString strPath, int bCountOnly);
     /// Save dialog, then SaveRecord when the chosen path ends in ".csv"; 1 when a file was written.
     int SaveRecordAs();
-    /// Writes the header and every record row; 1 when written, 0 on failure (reported).
+    /// Writes the record file (WriteRecord) through an atomic writer; 1 when written, 0 on
+    /// failure (reported as "Cann't save file: ...").
     int SaveRecord(QString strPath);
+    /// The bytes of the record file, handed to `sink` in chunks: the header, the loaded program's
+    /// rows renumbered over its passes, then the rows of user-mode samples, every line ending in
+    /// CR LF. Stops and returns false as soon as `sink` returns false.
+    bool WriteRecord(const std::function<bool(std::string_view)>& sink);
     /// The open dialog for program and record files, shared by every page that opens them.
     static platform::FileDialogRequest OpenFileRequest();
 
@@ -87,7 +96,9 @@ public:
     float m_fCurrent = 0.0f;
     std::atomic<int> m_nSample{0};
     std::atomic<int> m_nCycles{1};
-    std::deque<std::string> m_rows;  ///< record rows, each ending in "\n" (not kept in display mode)
+    /// Record rows of user-mode samples, each ending in "\n"; they follow the loaded program's rows
+    /// (m_progTime, m_progTexts over m_nRecordPasses passes), which are made when written.
+    std::deque<std::string> m_rows;
     std::deque<std::string> m_lines; ///< lines of the last file read (not kept in display mode)
     std::deque<int> m_logTime;
     std::deque<float> m_logVoltage;
@@ -95,9 +106,11 @@ public:
     std::deque<int> m_playTime;
     std::deque<float> m_playVoltage;
     std::deque<float> m_playCurrent;
-    std::deque<int> m_progTime;
+    std::deque<int> m_progTime;      ///< the program as loaded: one pass
     std::deque<float> m_progVoltage;
     std::deque<float> m_progCurrent;
+    std::deque<std::string> m_progTexts; ///< "voltage,current" as written in the file (not kept in display mode)
+    std::atomic<int> m_nRecordPasses{0}; ///< passes of the program in the record rows (the cycles at load)
     std::atomic<int> m_nWindow{0};
     std::atomic<int> m_nViewOffset{0};
     std::atomic<int> m_nPointsPerCycle{0};
@@ -115,6 +128,8 @@ public:
     std::atomic<int> m_bDisplayMode{0};
     /// Counts the loads that emptied m_rows: rows taken under one epoch are all still there.
     std::atomic<unsigned> m_nRowsEpoch{0};
+    /// Set by a closing window: a load under way (and every later one) stops and changes nothing.
+    std::atomic<int> m_bAbortLoad{0};
     std::mutex m_hLock; ///< guards every sequence above against the other thread
 
 private:

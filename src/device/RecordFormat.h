@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace recordfile {
 
@@ -16,6 +17,7 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 
 /// Calls `onLine(std::string_view)` for every line of `data`, without its line end: CR LF or a
 /// lone LF ends a line, a last line without one is still a line, and an empty line is a line.
+/// A callback returning bool stops the walk by returning false.
 template <typename F>
 void ForEachLine(std::string_view data, F&& onLine)
 {
@@ -24,7 +26,12 @@ void ForEachLine(std::string_view data, F&& onLine)
         std::string_view line = data.substr(0, nl);
         if (nl != std::string_view::npos && !line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        onLine(line);
+        if constexpr (std::is_same_v<std::invoke_result_t<F&, std::string_view>, bool>) {
+            if (!onLine(line))
+                return;
+        } else {
+            onLine(line);
+        }
         data = nl == std::string_view::npos ? std::string_view() : data.substr(nl + 1);
     }
 }

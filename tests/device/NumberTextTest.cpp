@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -58,6 +59,18 @@ TEST(NumberText, ReadersTakeTheLeadingNumberLikeTheWideConversions)
     EXPECT_TRUE(std::isinf(numtext::ParseFloat("1e999")));
     EXPECT_DOUBLE_EQ(numtext::ParseFloat("1e-999"), 0.0);
     setlocale(LC_ALL, "C");
+
+    // The short form most files hold reads to the very double the general conversion gives.
+    for (long n = 0; n < 4000000; n += 997) {
+        for (int decimals : {1, 2, 3, 6}) {
+            const std::string text = numtext::Fixed(static_cast<double>(n) / 1000.0, decimals);
+            double expected = 0.0;
+            std::from_chars(text.data(), text.data() + text.size(), expected);
+            ASSERT_EQ(numtext::ParseFloat(text), expected) << text;
+        }
+    }
+    EXPECT_EQ(numtext::ParseFloat("0.1000000000000000055511151231257827"), 0.1); // beyond the short form
+    EXPECT_TRUE(std::signbit(numtext::ParseFloat("-0.0")));
 }
 
 TEST(NumberText, DigitBufferTruncatesAndHoldsToFourDigits)

@@ -1,5 +1,6 @@
 #include "device/PowerSupply.h"
 #include "support/DialogRecorder.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,18 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     static std::deque<int> times(const CPowerSupply& ps) { return ps.m_progTime; }
+    static unsigned modeOf(const QString& path)
+    {
+        struct stat st{};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    }
+    // The record file the object writes, with its header.
+    QByteArray saved(CPowerSupply& ps)
+    {
+        const QString path = dir.filePath("saved.csv");
+        EXPECT_EQ(ps.SaveRecord(path), 1);
+        return read(path);
+    }
 
     QTemporaryDir dir;
     DialogRecorder dialogs;
@@ -68,22 +81,74 @@ TEST_F(PowerSupplyFiles, ContinuityRuleCyclesAndRecordRows)
     // Times 5, 6, 7 (the first need not be 1); LF ends, last line without one, texts kept as written.
     ASSERT_EQ(ps.LoadFile(write("b.csv", "1,9,9\n5,5.5,0.50\n6,6,0.6\n7,7.25,0.7")), 1);
     EXPECT_EQ(times(ps), (std::deque<int>{5, 6, 7}));
-    EXPECT_EQ(ps.m_rows, (std::deque<std::string>{"5,5.5,0.50\n", "6,6,0.6\n", "7,7.25,0.7\n"}));
+    EXPECT_EQ(saved(ps), "Time(S),Voltage(V),Current(A)\r\n5,5.5,0.50\r\n6,6,0.6\r\n7,7.25,0.7\r\n");
     EXPECT_EQ(ps.m_lines.size(), 4u);
     EXPECT_EQ(ps.m_lines.front(), "1,9,9\n");
 
-    // Two cycles: the program lists hold both passes; rows are renumbered over all passes.
+    // Two cycles: one pass is held; the record rows are renumbered over both passes, and the
+    // rows of a user-mode run that follows come after them.
     ps.m_nCycles = 2;
     ASSERT_EQ(ps.LoadFile(write("c.csv", "h\n1,1,0.1\n2,2,0.2\n3,3,0.3\n")), 1);
-    EXPECT_EQ(times(ps), (std::deque<int>{1, 2, 3, 1, 2, 3}));
-    ASSERT_EQ(ps.m_rows.size(), 6u);
-    EXPECT_EQ(ps.m_rows[3], "4,1,0.1\n");
-    EXPECT_EQ(ps.m_rows[5], "6,3,0.3\n");
+    EXPECT_EQ(times(ps), (std::deque<int>{1, 2, 3}));
     EXPECT_EQ(ps.m_nPointsPerCycle.load(), 3);
+    ps.m_rows.push_back("1,4.00,0.400\n");
+    EXPECT_EQ(saved(ps), "Time(S),Voltage(V),Current(A)\r\n1,1,0.1\r\n2,2,0.2\r\n3,3,0.3\r\n"
+                         "4,1,0.1\r\n5,2,0.2\r\n6,3,0.3\r\n1,4.00,0.400\r\n");
 
     ps.m_nCycles = 0; // no passes: nothing taken
     ASSERT_EQ(ps.LoadFile(write("d.csv", "h\n1,1,0.1\n")), 1);
     EXPECT_TRUE(ps.m_progTime.empty());
+}
+
+TEST_F(PowerSupplyFiles, AHundredMillionCyclesCostNoMoreThanOnePass)
+{
+    CPowerSupply ps;
+    ps.m_nCycles = 100000000;
+    ASSERT_EQ(ps.LoadFile(write("many.csv", "h\n1,1,0.1\n2,2,0.2\n3,3,0.3\n")), 1);
+    EXPECT_EQ(times(ps), (std::deque<int>{1, 2, 3}));
+    ps.ResetPlayback();
+    ps.ExpandProgram();
+    EXPECT_EQ(ps.m_nPlayTotal.load(), 300000000);
+    EXPECT_EQ(ps.m_playVoltage.size(), 3u);
+
+    // Playback goes round the pass, up to the last point of the last one.
+    std::vector<float> played;
+    for (int i = 0; i < 4; ++i) {
+        ps.ApplyNextPoint();
+        played.push_back(ps.m_fVoltage);
+    }
+    EXPECT_EQ(played, (std::vector<float>{1, 2, 3, 1}));
+    ps.m_nPlayIndex = 300000000 - 2;
+    ps.ApplyNextPoint();
+    EXPECT_FLOAT_EQ(ps.m_fVoltage, 2.0f);
+    ps.ApplyNextPoint();
+    EXPECT_FLOAT_EQ(ps.m_fVoltage, 3.0f);
+    EXPECT_EQ(ps.m_bFinished.load(), 0);
+    ps.ApplyNextPoint();
+    EXPECT_EQ(ps.m_bFinished.load(), 1);
+
+    // The record rows are made as they are written, and writing stops when the sink says so.
+    std::string head;
+    int chunks = 0;
+    EXPECT_FALSE(ps.WriteRecord([&](std::string_view chunk) {
+        if (head.empty())
+            head = chunk.substr(0, 100);
+        return ++chunks < 3;
+    }));
+    EXPECT_EQ(chunks, 3);
+    EXPECT_EQ(head.substr(0, head.find("5,2,0.2")),
+              "Time(S),Voltage(V),Current(A)\r\n1,1,0.1\r\n2,2,0.2\r\n3,3,0.3\r\n4,1,0.1\r\n");
+}
+
+TEST_F(PowerSupplyFiles, AClosingWindowCutsALoadShortAndChangesNothing)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.LoadFile(write("first.csv", "h\n1,1,0.1\n")), 1);
+    ps.m_bAbortLoad = 1;
+    EXPECT_EQ(ps.LoadFile(write("second.csv", "h\n7,7,0.7\n8,8,0.8\n")), 0);
+    EXPECT_EQ(times(ps), (std::deque<int>{1}));
+    EXPECT_EQ(ps.m_nPointsPerCycle.load(), 1);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(PowerSupplyFiles, FieldSplittingOfOddRows)
@@ -97,7 +162,7 @@ TEST_F(PowerSupplyFiles, FieldSplittingOfOddRows)
     ASSERT_EQ(ps.LoadFile(write("f.csv", "h\n2,5.00\n")), 1); // two fields: 0 V and 5.0 A
     EXPECT_FLOAT_EQ(ps.m_progVoltage.front(), 0.0f);
     EXPECT_FLOAT_EQ(ps.m_progCurrent.front(), 5.0f);
-    EXPECT_EQ(ps.m_rows.front(), "2,,5.00\n");
+    EXPECT_EQ(saved(ps), "Time(S),Voltage(V),Current(A)\r\n2,,5.00\r\n");
 
     // Header only; a header that is itself a data row is skipped too; an empty file.
     ASSERT_EQ(ps.LoadFile(write("g.csv", "Time(S),Voltage(V),Current(A)\n")), 1);
@@ -152,7 +217,7 @@ TEST_F(PowerSupplyFiles, SavedRecordHasTheHeaderAndCrLf)
     // A saved record loads back with its rows as they stood; a viewer keeps only the numbers.
     CPowerSupply loader;
     ASSERT_EQ(loader.LoadFile(path), 1);
-    EXPECT_EQ(loader.m_rows, ps.m_rows);
+    EXPECT_EQ(saved(loader), read(path));
     CPowerSupply viewer;
     viewer.m_bDisplayMode = 1;
     ASSERT_EQ(viewer.LoadFile(path), 1);
@@ -160,6 +225,18 @@ TEST_F(PowerSupplyFiles, SavedRecordHasTheHeaderAndCrLf)
     EXPECT_TRUE(viewer.m_rows.empty());
     EXPECT_EQ(viewer.m_logTime, (std::deque<int>{1, 2}));
     EXPECT_EQ(viewer.m_logCurrent, (std::deque<float>{0.25f, 0.251f}));
+}
+
+TEST_F(PowerSupplyFiles, AFileOfManyChunksSavesBackByteForByte)
+{
+    // Lines and CR LF pairs fall across the reader's chunks somewhere in 3 MB.
+    QByteArray file = "Time(S),Voltage(V),Current(A)\r\n";
+    for (int t = 1; t <= 120000; ++t)
+        file.append(QByteArray::number(t)).append(t % 7 ? ",12.25,0.500\r\n" : ",7,0.0625   \r\n");
+    CPowerSupply ps;
+    ASSERT_EQ(ps.LoadFile(write("big.csv", file)), 1);
+    EXPECT_EQ(ps.m_nPointsPerCycle.load(), 120000);
+    EXPECT_EQ(saved(ps), file);
 }
 
 TEST_F(PowerSupplyFiles, SaveRecordAsFollowsTheDialog)
@@ -209,15 +286,81 @@ TEST_F(PowerSupplyFiles, FailedSaveIsReportedAndKeepsTheGoodFile)
         EXPECT_EQ(read(good), QByteArray("Time(S),Voltage(V),Current(A)\r\n9,9.00,0.900\r\n"));
     }
 
-    // The good file stays whole when a save into its folder fails part-way.
-    ::chmod(dir.path().toLocal8Bit().constData(), 0555);
-    if (::geteuid() != 0) {
-        EXPECT_EQ(ps.SaveRecord(good), 0);
-        EXPECT_EQ(read(good), QByteArray("Time(S),Voltage(V),Current(A)\r\n9,9.00,0.900\r\n"));
-    }
-    ::chmod(dir.path().toLocal8Bit().constData(), 0755);
     EXPECT_EQ(ps.SaveRecord(good), 1);
     EXPECT_EQ(read(good), QByteArray("Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n"));
     // No temporary files left beside the target.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"good.csv"});
+}
+
+TEST_F(PowerSupplyFiles, SaveKeepsPermissionsAndHonoursTheUmask)
+{
+    CPowerSupply ps;
+    ps.m_rows = {"1,1.00,0.100\n"};
+    const mode_t saved = ::umask(027);
+    EXPECT_EQ(ps.SaveRecord(dir.filePath("new.csv")), 1);
+    ::umask(saved);
+    EXPECT_EQ(modeOf(dir.filePath("new.csv")), 0640u);
+
+    const QString mine = write("mine.csv", "old\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(mine).constData(), 0600), 0);
+    EXPECT_EQ(ps.SaveRecord(mine), 1);
+    EXPECT_EQ(modeOf(mine), 0600u);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(PowerSupplyFiles, SaveFollowsThePermissionsAPlainOpenWould)
+{
+    // Root writes anything; the cases run as an unprivileged user.
+    const auto failures = RunUnprivileged([this](Failures& failed) {
+        auto check = [&failed](bool ok, const char* what) {
+            if (!ok)
+                failed.push_back(what);
+        };
+        char folderName[] = "/tmp/tarnwell-save-XXXXXX";
+        if (::mkdtemp(folderName) == nullptr) {
+            failed.push_back("no folder");
+            return;
+        }
+        const QString folder = QString::fromLocal8Bit(folderName);
+        auto put = [](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        const QByteArray old = "Time(S),Voltage(V),Current(A)\r\n9,9.00,0.900\r\n";
+        const QByteArray fresh = "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n";
+        CPowerSupply ps;
+        ps.m_rows = {"1,1.00,0.100\n"};
+
+        // A read-only file in a writable folder is refused and stays as it was.
+        const QString readOnly = folder + "/read-only.csv";
+        check(put(readOnly, old) && ::chmod(QFile::encodeName(readOnly).constData(), 0444) == 0, "set-up 1");
+        dialogs.messages.clear();
+        check(ps.SaveRecord(readOnly) == 0, "a read-only file was replaced");
+        check(dialogs.messages == QStringList{"Cann't save file: Permission denied"}, "read-only: wrong message");
+        check(read(readOnly) == old, "a read-only file changed");
+        check(QDir(folder).entryList(QDir::Files | QDir::Hidden) == QStringList{"read-only.csv"},
+              "read-only: a file was left behind");
+
+        // A folder without room for a new file: a writable file in it is written in place; a
+        // new file cannot be made.
+        const QString writable = folder + "/writable.csv";
+        check(put(writable, old) && ::chmod(QFile::encodeName(writable).constData(), 0640) == 0, "set-up 2");
+        check(::chmod(folderName, 0555) == 0, "set-up 3");
+        dialogs.messages.clear();
+        check(ps.SaveRecord(writable) == 1, "a writable file in a closed folder was not written");
+        check(read(writable) == fresh, "in place: wrong contents");
+        check(modeOf(writable) == 0640u, "in place: permissions changed");
+        check(ps.SaveRecord(folder + "/new.csv") == 0, "a new file appeared in a closed folder");
+        check(dialogs.messages == QStringList{"Cann't save file: Permission denied"}, "closed folder: wrong message");
+        check(QDir(folder).entryList(QDir::Files | QDir::Hidden) == QStringList({"read-only.csv", "writable.csv"}),
+              "closed folder: a file was left behind");
+
+        ::chmod(folderName, 0755);
+        QDir(folder).removeRecursively();
+    });
+    if (!failures)
+        GTEST_SKIP() << "running as root and cannot become \"nobody\": the permission cases need a user "
+                        "that file permissions apply to";
+    for (const std::string& failure : *failures)
+        ADD_FAILURE() << failure;
 }

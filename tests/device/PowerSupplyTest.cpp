@@ -35,17 +35,15 @@ protected:
     }
     pslink::SimulatedSupply& sim() { return *pslink::SimulatorFor(0); }
 
-    // A program already in the program lists, as LoadFile leaves it for `cycles` passes.
+    // A program already in the program lists (one pass), as LoadFile leaves it for `cycles`.
     void loadProgram(CPowerSupply& ps, const std::vector<std::pair<float, float>>& points, int cycles)
     {
         ps.m_nCycles = cycles;
-        for (int pass = 0; pass < cycles; ++pass) {
-            int t = 1;
-            for (auto [v, i] : points) {
-                ps.m_progTime.push_back(t++);
-                ps.m_progVoltage.push_back(v);
-                ps.m_progCurrent.push_back(i);
-            }
+        int t = 1;
+        for (auto [v, i] : points) {
+            ps.m_progTime.push_back(t++);
+            ps.m_progVoltage.push_back(v);
+            ps.m_progCurrent.push_back(i);
         }
         ps.m_nPointsPerCycle = static_cast<int>(points.size());
     }
@@ -112,7 +110,7 @@ TEST_F(PowerSupplyDevice, ProgramPlaysEveryPointOverTheCyclesThenFinishes)
     ps.ResetPlayback();
     ps.ExpandProgram();
     EXPECT_EQ(ps.m_nPlayTotal.load(), 6);
-    EXPECT_EQ(ps.m_playVoltage.size(), 6u); // only what playback reads, not cycles squared
+    EXPECT_EQ(ps.m_playVoltage.size(), 3u); // one pass, whatever the cycles
     sim().clearLog();
 
     std::vector<float> played;
@@ -165,7 +163,7 @@ TEST_F(PowerSupplyDevice, AProgramPointFromAFileIsShownAsPrintfRoundsIt)
     EXPECT_EQ(sim().Log(), (std::vector<std::string>{"dsoSetVoltage 0,2,1,2", "dsoSetCurrent 0,0,6,2"}));
 }
 
-TEST_F(PowerSupplyDevice, ApplyNextPointNeverReadsPastThePlaybackLists)
+TEST_F(PowerSupplyDevice, ARunWhoseProgramVanishedAfterTheCountEndsAtOnce)
 {
     CPowerSupply ps;
     ASSERT_EQ(ps.Connect(), 1);
@@ -174,16 +172,29 @@ TEST_F(PowerSupplyDevice, ApplyNextPointNeverReadsPastThePlaybackLists)
     EXPECT_EQ(ps.m_bFinished.load(), 1);
     EXPECT_TRUE(sim().Log().empty());
 
-    // A count-only load announced more points than the lists hold.
+    // Chosen (counted), then removed before ON loads it: points announced, none held.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("gone.csv"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("h\n1,1,0.1\n2,2,0.2\n");
+    file.close();
+    ps.m_bCountOnly = 1;
+    ASSERT_EQ(ps.LoadFile(path), 1);
+    ps.m_bCountOnly = 0;
+    ASSERT_TRUE(QFile::remove(path));
     ps.m_bFinished = 0;
-    ps.m_nPlayTotal = 5;
-    ps.m_playVoltage = {1.0f};
-    ps.m_playCurrent = {0.1f};
-    ps.ApplyNextPoint();
-    EXPECT_EQ(ps.m_bFinished.load(), 0);
+    ps.ResetPlayback();
+    ps.m_nCycles = 3;
+    testing::internal::CaptureStderr(); // the failed load's message
+    EXPECT_EQ(ps.LoadFile(path), 0);
+    testing::internal::GetCapturedStderr();
+    ps.ExpandProgram();
+    EXPECT_EQ(ps.m_nPlayTotal.load(), 6);
     ps.ApplyNextPoint();
     EXPECT_EQ(ps.m_bFinished.load(), 1);
-    EXPECT_EQ(ps.m_nPlayIndex.load(), 1);
+    EXPECT_EQ(ps.m_nPlayIndex.load(), 0);
+    EXPECT_TRUE(sim().Log().empty());
 }
 
 TEST_F(PowerSupplyDevice, UserModeKeepsTheNewest35SamplesAndEveryRow)
@@ -231,4 +242,17 @@ TEST_F(PowerSupplyDevice, DisplayModeExpandsIntoTheSampleLog)
     ps.m_nCycles = 0; // no passes at all
     ps.ExpandProgram();
     EXPECT_TRUE(ps.m_logVoltage.empty());
+}
+
+TEST_F(PowerSupplyDevice, TheSimulatorsCallLogKeepsTheNewestEntries)
+{
+    ASSERT_EQ(OpenCOM(0, 0), 1);
+    sim().clearLog();
+    const size_t max = pslink::SimulatedSupply::kMaxLogEntries;
+    for (size_t i = 0; i < max + 5; ++i)
+        sim().appendLog(std::to_string(i));
+    const auto log = sim().Log();
+    ASSERT_EQ(log.size(), max);
+    EXPECT_EQ(log.front(), "5");
+    EXPECT_EQ(log.back(), std::to_string(max + 4));
 }

@@ -148,12 +148,15 @@ void SimulatedSupply::setNoise(bool on)
 std::vector<std::string> SimulatedSupply::Log() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_log;
+    return std::vector<std::string>(m_log.begin(), m_log.end());
 }
 
 void SimulatedSupply::appendLog(const std::string& entry)
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    // A long run on the simulator makes several calls a second: keep the newest only.
+    if (m_log.size() >= kMaxLogEntries)
+        m_log.pop_front();
     m_log.push_back(entry);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@ public:
     static constexpr double kDefaultLoadOhms = 10.0;
     static constexpr int kMaxCentivolts = 9999;
     static constexpr int kMaxMilliamps = 9999;
+    /// Calls the log keeps, the newest (a 100-hour run makes about two million).
+    static constexpr size_t kMaxLogEntries = 20000;
 
     /// Load from TARNWELL_SIM_LOAD_OHMS when set and valid, else 10 ohms.
     SimulatedSupply();
@@ -44,7 +48,8 @@ public:
     /// ±1 digit of noise on readings; off by default so readings are exact.
     void setNoise(bool on);
 
-    /// One entry per library call received, in order, e.g. "dsoSetVoltage 0,5,0,0".
+    /// One entry per library call received, in order, e.g. "dsoSetVoltage 0,5,0,0"; the newest
+    /// kMaxLogEntries of them.
     std::vector<std::string> Log() const;
     void appendLog(const std::string& entry);
     void clearLog();
@@ -68,7 +73,7 @@ private:
     bool m_answering = true;
     bool m_noise = false;
     mutable unsigned m_noiseState = 12345u;
-    std::vector<std::string> m_log;
+    std::deque<std::string> m_log;
 };
 
 } // namespace pslink
