@@ -211,9 +211,13 @@ bool CCliRun::WriteFiles()
     CCliConsole& console = CCliConsole::Instance();
     bool bWritten = true;
     // The window's Save Data: the record rows of the run (a program run's are its points).
-    if (!m_options.strOut.isEmpty() && m_supply.SaveRecord(m_options.strOut) == 0) {
-        console.Error(QStringLiteral("%1 was not written").arg(m_options.strOut));
-        bWritten = false;
+    if (!m_options.strOut.isEmpty()) {
+        if (m_supply.SaveRecord(m_options.strOut) == 0) {
+            console.Error(QStringLiteral("%1 was not written").arg(m_options.strOut));
+            bWritten = false;
+        } else {
+            m_engine.OnRecordSaved(); // a log's journal holds nothing the record does not
+        }
     }
     if (!m_options.strMeasured.isEmpty()) {
         // The same writer over the measured rows.
