@@ -1,0 +1,103 @@
+// The run engine on a serial supply (tarnwell-sim on a pseudo-terminal), whose answers come
+// later and on the link's thread: each sample reads what its own tick sent.
+#include "control/RunEngine.h"
+#include "device/PowerSupply.h"
+#include "device/pslink.h"
+#include "tools/SimProcess.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+class RunEngineSerialTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        pslink::SetSimulateAll(false);
+        m_sim = std::make_unique<SimProcess>(QStringList{"--dialect", "text", "--load", "100"});
+        ASSERT_FALSE(m_sim->path().isEmpty());
+        m_com1 = std::make_unique<Com1>(m_sim->path());
+        ASSERT_EQ(m_supply.Connect(), 1);
+        m_engine = std::make_unique<CRunEngine>(m_supply);
+        QObject::connect(m_engine.get(), &CRunEngine::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
+        QObject::connect(m_engine.get(), &CRunEngine::PointApplied,
+                         [this](const QString&, const QString&, float fVolts, float) { m_applied.push_back(fVolts); });
+    }
+
+    void TearDown() override
+    {
+        m_engine.reset();
+        m_com1.reset();
+        m_sim.reset();
+    }
+
+    /// One tick, and its sample once the link has answered.
+    void Tick(int nTimer)
+    {
+        const size_t before = m_samples.size();
+        m_engine->OnTimer(nTimer);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m_samples.size() > before; }, 5000)) << "a sample";
+    }
+
+    std::unique_ptr<SimProcess> m_sim;
+    std::unique_ptr<Com1> m_com1;
+    CPowerSupply m_supply;
+    std::unique_ptr<CRunEngine> m_engine;
+    std::vector<CRunSample> m_samples;
+    std::vector<float> m_applied;
+};
+
+} // namespace
+
+TEST_F(RunEngineSerialTest, TheFirstSampleOfARunSeesTheOutputOn)
+{
+    m_engine->StartRun(false, QString(), 0);
+    Tick(CRunEngine::kUserTimer);
+    ASSERT_EQ(m_samples.size(), 1u);
+    EXPECT_EQ(m_samples[0].nSample, 1);
+    EXPECT_EQ(m_samples[0].strVoltage, "5.00");
+    EXPECT_EQ(m_samples[0].strCurrent, "0.05");
+    EXPECT_EQ(m_samples[0].nOutState, 1);
+    EXPECT_EQ(m_samples[0].nCvState, 1);
+
+    // OFF while a sample waits for the supply: it is dropped, and nothing arrives afterwards.
+    m_engine->OnTimer(CRunEngine::kUserTimer);
+    m_engine->EndRun();
+    QTest::qWait(1500);
+    EXPECT_EQ(m_samples.size(), 1u);
+
+    // Closing with a sample outstanding returns at once.
+    m_engine->StartRun(false, QString(), 0);
+    m_engine->OnTimer(CRunEngine::kUserTimer);
+    QElapsedTimer closing;
+    closing.start();
+    m_engine.reset();
+    CloseCOM(0);
+    EXPECT_LT(closing.elapsed(), 1000);
+}
+
+TEST_F(RunEngineSerialTest, EachProgramSampleReadsThePointItsTickApplied)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("steps.csv"));
+    QFile file(program);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Time(S),Voltage(V),Current(A)\r\n1,1.00,1.000\r\n2,2.00,1.000\r\n3,3.00,1.000\r\n");
+    file.close();
+
+    m_engine->StartRun(true, program, 2);
+    for (int i = 0; i < 6; ++i)
+        Tick(CRunEngine::kProgramTimer);
+    std::vector<float> measured;
+    for (const CRunSample& sample : m_samples)
+        measured.push_back(sample.fVoltage);
+    EXPECT_EQ(measured, m_applied) << "no sample trails its point";
+    EXPECT_EQ(m_applied, (std::vector<float>{1.0f, 2.0f, 3.0f, 1.0f, 2.0f, 3.0f}));
+}
