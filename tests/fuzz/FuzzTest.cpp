@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <regex>
@@ -152,6 +153,20 @@ TEST(FuzzHarness, ACrashNamesTheTargetSeedAndInput)
             fuzz::RunInput(overruns, "ab", 7);
         },
         "FUZZ CRASH in Probe.overruns, seed 0x7\n  input \\(2 bytes\\): \"ab\"");
+    // The sanitized build checks undefined behaviour too, in a runtime of its own.
+    const fuzz::Target overflows{"Probe.overflows",
+                                 [](std::string_view input) {
+                                     volatile int most = INT_MAX;
+                                     const int sum = most + static_cast<int>(input.size());
+                                     (void)sum;
+                                 },
+                                 {}, {}, 64, 0, 10};
+    EXPECT_DEATH(
+        {
+            fuzz::InstallCrashReport();
+            fuzz::RunInput(overflows, "abc", 9);
+        },
+        "FUZZ CRASH in Probe.overflows, seed 0x9\n  input \\(3 bytes\\): \"abc\"");
 #endif
 }
 

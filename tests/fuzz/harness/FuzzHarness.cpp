@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 // Sanitizers end the process without a signal; they call this hook first when it is there.
@@ -174,6 +176,21 @@ void OnCrashSignal(int sig, siginfo_t* info, void*)
     // or the default); a signal that was sent is sent again.
     if (info == nullptr || info->si_code <= 0 || sig == SIGABRT)
         ::raise(sig);
+}
+
+// Every sanitizer runtime loaded (GCC links address and undefined-behaviour checks as two
+// libraries) keeps a death callback of its own.
+int RegisterWithRuntime(dl_phdr_info* info, std::size_t, void*)
+{
+    if (!info->dlpi_name || !std::strstr(info->dlpi_name, "san.so"))
+        return 0;
+    if (void* handle = ::dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD)) {
+        using SetCallback = void (*)(void (*)(void));
+        if (const auto set = reinterpret_cast<SetCallback>(::dlsym(handle, "__sanitizer_set_death_callback")))
+            set(&ReportCrash);
+        ::dlclose(handle);
+    }
+    return 0;
 }
 
 // ---- Making inputs ----
@@ -512,6 +529,7 @@ void InstallCrashReport()
     installed = true;
     if (__sanitizer_set_death_callback)
         __sanitizer_set_death_callback(&ReportCrash);
+    ::dl_iterate_phdr(&RegisterWithRuntime, nullptr);
     for (std::size_t i = 0; i < kCrashSignals.size(); ++i) {
         struct sigaction action{};
         action.sa_sigaction = &OnCrashSignal;
