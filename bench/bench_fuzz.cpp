@@ -2,7 +2,7 @@
 // takes outside bytes. Prints the inputs run and the failures: broken invariants and exceptions
 // caught in the process; a crash ends the program with the target, seed and input on stderr.
 //
-//   bench_fuzz [--inputs N] [--seed S]     N inputs in all (default 1200000), shared by the targets
+//   bench_fuzz [--inputs N] [--seed S]     N inputs in all (default 2000000), shared by the targets
 //
 // A reported input is run again under the sanitizers by the fuzz test:
 //   TARNWELL_FUZZ_REPLAY=<target>:<seed> build/asan/tests/test_fuzz
@@ -24,7 +24,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     bench::UseCLocaleNumbers();
 
-    std::uint64_t total = 1200000;
+    std::uint64_t total = 2000000;
     fuzz::PassOptions options;
     options.seed = fuzz::SeedRequest().value_or(options.seed);
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -49,8 +49,13 @@ int main(int argc, char** argv)
     std::uint64_t failures = 0;
     QElapsedTimer clock;
     clock.start();
+    std::uint64_t handedOut = 0;
+    std::uint64_t sharesSoFar = 0;
     for (const fuzz::Target& target : set.targets()) {
-        options.inputs = std::max<std::uint64_t>(1, total * target.share / shares);
+        // Each target's share of the total, the rounding carried on so the total is exact.
+        sharesSoFar += target.share;
+        options.inputs = total * sharesSoFar / shares - handedOut;
+        handedOut += options.inputs;
         QElapsedTimer targetClock;
         targetClock.start();
         const fuzz::PassResult result = fuzz::RunPass(target, options);

@@ -94,6 +94,8 @@ TEST_F(Fuzz, InputsThatOnceFailedHold)
         // with where the wire split the bytes.
         {"text.commands", "*IDN?VSET1:12.34ISET1:2.500OUT1STATUS?VOUT1?VSET1?ISET\r\r\n1?STATUS?"s},
         {"text.commands", "VSET1:22.11OUT1ST\nATUS?VOUT1?"s},
+        // A place marker in a port's path: the tooltip's rate went into the path.
+        {"SerialTarget", "text:/dev/tty%1@4800"s},
     };
     for (const auto& f : found)
         EXPECT_TRUE(fuzz::RunInput(Named(f.target), f.input, 0)) << f.target << ": " << fuzz::Escape(f.input);

@@ -271,7 +271,7 @@ std::vector<Target> FileTargets(Scratch& scratch)
         {"LoadFile.display", [s](std::string_view in) { RunLoadDisplay(*s, in); }, corpus, words, 8192, kHuge, 10},
         {"LoadFile.run", [s](std::string_view in) { RunLoadRun(*s, in); }, corpus, words, 8192, kHuge, 10},
         {"LoadFile.count", [s](std::string_view in) { RunLoadCount(*s, in); }, corpus, words, 8192, kHuge, 10},
-        {"ProgramPage.open", [s](std::string_view in) { RunProgramOpen(*s, in); }, corpus, words, 2048, 0, 2},
+        {"ProgramPage.open", [s](std::string_view in) { RunProgramOpen(*s, in); }, corpus, words, 2048, 0, 4},
     };
 }
 

@@ -161,9 +161,17 @@ void RunSerialTarget(std::string_view input)
                                 ? QString::fromLatin1(input.data(), static_cast<qsizetype>(input.size()))
                                 : QString::fromUtf8(input.data(), static_cast<qsizetype>(input.size()));
     const auto parsed = pslink::ParseSerialTarget(setting);
-    Check(!pslink::DescribeSerialTarget(setting).isEmpty(), "no description");
-    if (!parsed)
+    const QString description = pslink::DescribeSerialTarget(setting);
+    if (!parsed) {
+        Check(description == QStringLiteral("Unusable serial port setting ") + setting, "an unusable setting told wrongly");
         return;
+    }
+    // The tooltip names the path and the rate as they are, whatever characters the path holds.
+    const QString dialect = parsed->dialect ? QString::fromLatin1(parsed->dialect->description)
+                                            : QStringLiteral("dialect detected on connect");
+    if (description != QStringLiteral("Serial port ") + parsed->path + QStringLiteral(" (") + dialect
+                           + QStringLiteral(", ") + QString::number(parsed->baud) + QStringLiteral(" baud)"))
+        Fail("the description reads " + Quoted(description.toUtf8().toStdString()));
     Check(!parsed->path.isEmpty() && parsed->path == parsed->path.trimmed(), "an empty or untrimmed path");
     Check(parsed->baud >= 50 && parsed->baud <= 4000000, "a baud rate out of range");
     const auto& all = pslink::Dialects();
@@ -204,7 +212,7 @@ std::vector<std::string> SerialCorpus()
 std::vector<std::string> SerialWords()
 {
     std::vector<std::string> words{":", "@", "/dev/tty", " ", "\t", "0", "50", "49", "4000000", "4000001", "-1",
-                                   "\xe4\xb8\xad", "\xff"};
+                                   "\xe4\xb8\xad", "\xff", "%1", "%2", "%L1", "%\xc2\xb2"};
     for (const pslink::DialectInfo* d : pslink::Dialects())
         words.push_back(std::string(d->name) + ":");
     return words;
