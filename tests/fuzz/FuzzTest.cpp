@@ -88,6 +88,10 @@ TEST_F(Fuzz, InputsThatOnceFailedHold)
         const char* target;
         std::string input;
     } found[] = {
+        // A tiny value without an exponent read as infinity: a program row of "0.000...1" V.
+        {"LoadFile.display", "h\r\n1,0." + std::string(400, '0') + "1,0.5\r\n2,1,1\r\n"},
+        // The lowest 32-bit time read one above itself, and the next row broke the pass.
+        {"LoadFile.run", "h\r\n-2147483648,1.00,0.100\r\n-2147483647,2.00,0.200\r\n"s},
         // A plus before a minus: no number, where it read as 0.
         {"ScpiProtocol", "+-55.122\n"s},
         // A line end inside a command of a unit without terminators: the command stood or fell

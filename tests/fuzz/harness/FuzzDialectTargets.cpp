@@ -9,8 +9,6 @@
 
 namespace fuzz {
 
-std::vector<Target> ProtocolTargets();
-
 namespace {
 
 constexpr std::size_t kSessionCalls = 64;
@@ -110,9 +108,9 @@ void RunCommands(const pslink::DialectInfo& info, std::string_view input)
 
 } // namespace
 
-std::vector<Target> LinkTargets()
+std::vector<Target> DialectTargets()
 {
-    std::vector<Target> targets = ProtocolTargets();
+    std::vector<Target> targets;
     for (const pslink::DialectInfo* info : pslink::Dialects()) {
         const Traffic traffic = Capture(*info);
         std::vector<std::string> replyWords = traffic.bursts;

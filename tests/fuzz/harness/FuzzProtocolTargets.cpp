@@ -271,12 +271,13 @@ std::vector<Target> ProtocolTargets()
     for (const pslink::DialectInfo* info : pslink::Dialects())
         traffic.push_back(Capture(*info));
     const std::vector<std::string> replies = Replies(traffic);
+    // The two dialects whose texts these targets read.
     const Traffic text = Capture(*pslink::FindDialect("text"));
     const Traffic scpi = Capture(*pslink::FindDialect("scpi"));
     const std::vector<std::string> numbers{"5.00", "+5.000E+00", " 0.125 ", "12.34", "05.00", "1.000", "-0.5", ".5",
                                            "5.", "1e3", "9999", "0", "ON", "off", " cv ", "CC", "1", "0"};
     const std::vector<std::string> words{"\r", "\n", "\r\n", "\n\r", std::string(kBurst), ".", "+", "-", "e", "E",
-                                         " ", "\t", "0", "9", "99.99", "9.999", "CV", "CC", "ON", "OFF", "\x41", "\x01",
+                                         " ", "\t", "0", "9", "99.99", "9.999", "CV", "CC", "ON", "OFF", "A", "\x01",
                                          "\0"s, "\xff"};
     const std::vector<std::string> identities{"TARNWELL-SIM V1.0", "ACME PSU3005 V5.5 SN:59834414\x01\xbc",
                                               "TARNWELL-SIM V1.0\r\n\0\xff"s, " \x7f", "", "\t\tPSU\0 V2.0"s};

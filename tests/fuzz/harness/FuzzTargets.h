@@ -38,9 +38,11 @@ private:
     int m_messages = 0;
 };
 
-std::vector<Target> TextTargets();             // number text, record rows, the serial port setting
-std::vector<Target> FileTargets(Scratch& scratch); // LoadFile, the Program page's open
-std::vector<Target> LinkTargets();             // decimal, identity, both dialects, every registered one
+// The targets by the files that hold them.
+std::vector<Target> TextTargets();                 // number text, record rows, the serial port setting
+std::vector<Target> FileTargets(Scratch& scratch); // LoadFile in its three modes, the Program page's open
+std::vector<Target> ProtocolTargets();             // decimal, identity, each dialect's texts, the framers
+std::vector<Target> DialectTargets();              // replies and commands of every registered dialect
 
 /// Every target. Make it after the application object (the Program page needs a QApplication
 /// and the built-in simulated supply is opened on device 0) and destroy it before.
