@@ -102,7 +102,7 @@ TEST_F(Fuzz, InputsThatOnceFailedHold)
         {"SerialTarget", "text:/dev/tty%1@4800"s},
     };
     for (const auto& f : found)
-        EXPECT_TRUE(fuzz::RunInput(Named(f.target), f.input, 0)) << f.target << ": " << fuzz::Escape(f.input);
+        EXPECT_TRUE(fuzz::RunInput(Named(f.target), f.input, std::nullopt)) << f.target << ": " << fuzz::Escape(f.input);
 }
 
 TEST(FuzzHarness, AFailureNamesTheTargetSeedAndInputAndReplays)
@@ -130,7 +130,7 @@ TEST(FuzzHarness, AFailureNamesTheTargetSeedAndInputAndReplays)
     const std::string input = fuzz::MakeInput(target, *fuzz::ParseSeed(m[1].str()));
     EXPECT_EQ(std::to_string(input.size()), m[2].str());
     EXPECT_EQ(fuzz::Escape(input), m[3].str());
-    EXPECT_FALSE(fuzz::RunInput(target, input, 0, false));
+    EXPECT_FALSE(fuzz::RunInput(target, input, std::nullopt, false));
 }
 
 TEST(FuzzHarness, ACrashNamesTheTargetSeedAndInput)

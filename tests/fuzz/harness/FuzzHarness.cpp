@@ -29,6 +29,7 @@ struct Running
     const char* data = nullptr;
     std::size_t size = 0;
     std::uint64_t seed = 0;
+    bool hasSeed = false;
     std::uint64_t passSeed = 0;
     std::uint64_t index = 0;
     bool inPass = false;
@@ -135,8 +136,12 @@ void ReportRunning(RawOut& out, const char* headline, const char* what)
     out.text(headline);
     out.text(" in ");
     out.text(g_running.target);
-    out.text(", seed ");
-    out.hex(g_running.seed);
+    if (g_running.hasSeed) {
+        out.text(", seed ");
+        out.hex(g_running.seed);
+    } else {
+        out.text(", a fixed input");
+    }
     if (g_running.inPass) {
         out.text(" (input #");
         out.number(g_running.index);
@@ -152,10 +157,12 @@ void ReportRunning(RawOut& out, const char* headline, const char* what)
     out.number(g_running.size);
     out.text(" bytes): ");
     out.escaped(g_running.data, g_running.size, 4096);
-    out.text("\n  replay: TARNWELL_FUZZ_REPLAY=");
-    out.text(g_running.target);
-    out.put(':');
-    out.hex(g_running.seed);
+    if (g_running.hasSeed) {
+        out.text("\n  replay: TARNWELL_FUZZ_REPLAY=");
+        out.text(g_running.target);
+        out.put(':');
+        out.hex(g_running.seed);
+    }
     out.text("\n");
 }
 
@@ -230,12 +237,13 @@ std::string Escape(std::string_view bytes, std::size_t limit)
     return out;
 }
 
-bool RunInput(const Target& target, std::string_view input, std::uint64_t seed, bool report)
+bool RunInput(const Target& target, std::string_view input, std::optional<std::uint64_t> seed, bool report)
 {
     g_running.target = target.name.c_str();
     g_running.data = input.data();
     g_running.size = input.size();
-    g_running.seed = seed;
+    g_running.seed = seed.value_or(0);
+    g_running.hasSeed = seed.has_value();
     g_active = 1;
     std::string what;
     try {

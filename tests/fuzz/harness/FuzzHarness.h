@@ -90,8 +90,9 @@ struct PassResult
 };
 
 /// Runs one input through `target`: true when every invariant held. A broken one or an
-/// exception is reported on standard error with the target, the seed and the input.
-bool RunInput(const Target& target, std::string_view input, std::uint64_t seed, bool report = true);
+/// exception is reported on standard error with the target, the seed the input was made from
+/// (nullopt: a fixed input) and the input.
+bool RunInput(const Target& target, std::string_view input, std::optional<std::uint64_t> seed, bool report = true);
 
 /// Runs `options.inputs` inputs made from the pass seed.
 PassResult RunPass(const Target& target, const PassOptions& options);
