@@ -379,8 +379,9 @@ std::vector<CRunJournal::CutOff> CRunJournal::TakeCutOffRuns()
 
 QString CRunJournal::CutOffMessage(const CutOff& cutOff)
 {
+    // One pass: a second arg() would take a "%1" in the path (it comes from XDG_STATE_HOME) for
+    // a place of its own.
     return QStringLiteral("A run cut off on %1 %2 was kept: %3 (%4 samples).")
         .arg(cutOff.cutAt.toString(QStringLiteral("yyyy-MM-dd")), cutOff.cutAt.toString(QStringLiteral("HH:mm:ss")),
-             cutOff.strPath)
-        .arg(cutOff.nSamples);
+             cutOff.strPath, QString::number(cutOff.nSamples));
 }

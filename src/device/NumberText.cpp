@@ -34,6 +34,39 @@ void EncodeScaled(double scaled, unsigned char* digits)
     DigitsFromCount(static_cast<int>(n), digits);
 }
 
+// The power of ten of the first significant digit of a decimal number with an optional sign,
+// point and exponent ("0.05" gives -2, "120e3" gives 5); held to about +-10^9.
+long long DecimalPower(std::string_view number)
+{
+    long long power = 0;
+    bool significant = false;
+    bool point = false;
+    size_t i = 0;
+    if (i < number.size() && (number[i] == '+' || number[i] == '-'))
+        ++i;
+    for (; i < number.size() && (IsDigit(number[i]) || number[i] == '.'); ++i) {
+        if (number[i] == '.')
+            point = true;
+        else if (significant)
+            power += point ? 0 : 1;
+        else if (point)
+            --power;
+        if (IsDigit(number[i]) && number[i] != '0')
+            significant = true;
+    }
+    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+        ++i;
+        const bool negative = i < number.size() && number[i] == '-';
+        if (i < number.size() && (number[i] == '+' || number[i] == '-'))
+            ++i;
+        long long exponent = 0;
+        for (; i < number.size() && IsDigit(number[i]); ++i)
+            exponent = std::min<long long>(exponent * 10 + (number[i] - '0'), 1000000000);
+        power += negative ? -exponent : exponent;
+    }
+    return power;
+}
+
 } // namespace
 
 void AppendFixed(std::string& out, double value, int decimals)
@@ -71,11 +104,13 @@ long ParseInt(std::string_view text)
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
+    // Saturate like the 32-bit conversion instead of overflowing: INT_MIN is in range.
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
     long long value = 0;
     for (; i < text.size() && IsDigit(text[i]); ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX) { // saturate like the 32-bit conversion instead of overflowing
-            value = INT_MAX;
+        if (value > limit) {
+            value = limit;
             break;
         }
     }
@@ -138,10 +173,10 @@ double ParseFloat(std::string_view text)
     double value = 0.0;
     const auto res = std::from_chars(first, text.data() + i, value);
     if (res.ec == std::errc::result_out_of_range) {
-        // Too small (negative exponent) reads as 0; too large keeps its sign.
+        // Too small reads as 0; too large keeps its sign. "0.000...1" without an exponent is
+        // small too: where the first significant digit stands tells which.
         const std::string_view number(first, static_cast<size_t>(text.data() + i - first));
-        const size_t e = number.find_first_of("eE");
-        if (e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-')
+        if (DecimalPower(number) < 0)
             return 0.0;
         return negative ? -HUGE_VAL : HUGE_VAL;
     }

@@ -58,6 +58,11 @@ TEST(NumberText, ReadersTakeTheLeadingNumberLikeTheWideConversions)
     EXPECT_DOUBLE_EQ(numtext::ParseFloat(QStringLiteral("3,5")), 3.0); // a comma is no decimal point
     EXPECT_TRUE(std::isinf(numtext::ParseFloat("1e999")));
     EXPECT_DOUBLE_EQ(numtext::ParseFloat("1e-999"), 0.0);
+    EXPECT_DOUBLE_EQ(numtext::ParseFloat("0." + std::string(400, '0') + "1"), 0.0); // small without an exponent
+    EXPECT_DOUBLE_EQ(numtext::ParseFloat("-0." + std::string(400, '0') + "1e10"), 0.0);
+    EXPECT_TRUE(std::isinf(numtext::ParseFloat("1" + std::string(400, '0') + "e-80"))); // large despite its exponent
+    EXPECT_EQ(numtext::ParseInt("-2147483648"), -2147483647 - 1); // the 32-bit range, both ends
+    EXPECT_EQ(numtext::ParseInt("-99999999999"), -2147483647 - 1);
     setlocale(LC_ALL, "C");
 
     // The short form most files hold reads to the very double the general conversion gives.

@@ -25,6 +25,7 @@ TEST(SerialResponder, PlainTextSplitsWithoutTerminatorsOrAtLineFeeds)
         {false, {"VSE", "T1:0", "5.00"}, {"VSET1:05.00"}},        // split anywhere on the wire
         {false, {"XYZVOUT1?"}, {"XYZ", "VOUT1?"}},                 // garbage comes out whole, for the log
         {false, {"*IDN?\n"}, {"*IDN?"}},                           // a stray LF is no command
+        {false, {"ISET", "\r\n1?"}, {"ISET1?"}},                   // ...nor does it end one
         {false, {"OUT"}, {}},                                      // still waiting
         {true, {"*IDN?"}, {}},                                     // firmware that waits for the LF...
         {true, {"*IDN?", "\n"}, {"*IDN?"}},                        // ...completes it when it comes

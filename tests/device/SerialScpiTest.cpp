@@ -56,7 +56,7 @@ TEST(SerialScpi, RepliesParseOrRefuse)
     EXPECT_EQ(scpi::parseCounts("0.0005", 3), 1);  // rounded, not cut
     EXPECT_EQ(scpi::parseCounts("-0.01", 2), 0);   // a tiny negative offset reads 0
     EXPECT_EQ(scpi::parseCounts("1e9", 2), 9999);  // clamped to what a digit buffer holds
-    for (const char* garbage : {"", "ON", "5.00V", "nan", "inf", "5,00", "TARNWELL-SIM V1.0", "--1"})
+    for (const char* garbage : {"", "ON", "5.00V", "nan", "inf", "5,00", "TARNWELL-SIM V1.0", "--1", "+-5"})
         EXPECT_EQ(scpi::parseCounts(garbage, 2), std::nullopt) << garbage;
 
     EXPECT_EQ(scpi::parseOnOff("1"), true);

@@ -71,6 +71,7 @@ TEST(SerialText, ReadingsIgnoreTheProcessLocale)
         std::setlocale(LC_NUMERIC, "C.UTF-8");
     EXPECT_EQ(text::parseVoltage("12.34"), 1234);
     EXPECT_EQ(formatCounts(1234, 2, 5), "12.34");
+    EXPECT_EQ(formatCounts(1234, 0, 5), "01234"); // whole counts: no point
     std::setlocale(LC_NUMERIC, previous.c_str());
 }
 

@@ -189,6 +189,8 @@ TEST_F(RunJournalTest, ACutOffRunIsReportedOnceAndALiveOneNever)
     EXPECT_TRUE(message.startsWith(QStringLiteral("A run cut off on ")));
     EXPECT_TRUE(message.endsWith(QStringLiteral(" was kept: ") + dead + QStringLiteral(" (2 samples).")))
         << message.toStdString();
+    const CRunJournal::CutOff odd{QStringLiteral("/home/u/100%1/run.csv"), found[0].cutAt, 3};
+    EXPECT_TRUE(CRunJournal::CutOffMessage(odd).endsWith(QStringLiteral(": /home/u/100%1/run.csv (3 samples).")));
     EXPECT_TRUE(CRunJournal::TakeCutOffRuns().empty()) << "reported once";
     EXPECT_TRUE(QFile::exists(dead)) << "the journal itself stays";
     engine.EndRun();

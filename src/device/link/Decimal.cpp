@@ -12,9 +12,11 @@ std::optional<int> parseCounts(const std::string& text, int decimals)
     size_t end = text.find_last_not_of(" \t");
     if (begin == std::string::npos)
         return std::nullopt;
-    if (text[begin] == '+')
+    const bool plus = text[begin] == '+';
+    if (plus)
         ++begin;
-    if (begin > end)
+    // from_chars takes a minus of its own: "+-5" is no number, not -5.
+    if (begin > end || (plus && text[begin] == '-'))
         return std::nullopt;
     const char* first = text.data() + begin;
     const char* last = text.data() + end + 1;
@@ -33,10 +35,11 @@ std::string formatCounts(int counts, int decimals, int width)
     int scale = 1;
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
-    std::string whole = std::to_string(counts / scale);
-    std::string fraction = std::to_string(counts % scale);
-    fraction.insert(0, static_cast<size_t>(decimals) - fraction.size(), '0');
-    std::string out = decimals > 0 ? whole + "." + fraction : whole;
+    std::string out = std::to_string(counts / scale);
+    if (decimals > 0) {
+        const std::string fraction = std::to_string(counts % scale);
+        out += '.' + std::string(static_cast<size_t>(decimals) - fraction.size(), '0') + fraction;
+    }
     if (static_cast<int>(out.size()) < width)
         out.insert(0, static_cast<size_t>(width) - out.size(), '0');
     return out;

@@ -42,7 +42,9 @@ QString DescribeSerialTarget(const QString& target, const QString& adapter)
         return QStringLiteral("Unusable serial port setting %1").arg(target);
     const QString dialect = parsed->dialect ? QString::fromLatin1(parsed->dialect->description)
                                             : QStringLiteral("dialect detected on connect");
-    QString text = QStringLiteral("Serial port %1 (%2, %3 baud)").arg(parsed->path, dialect).arg(parsed->baud);
+    // One pass: a second arg() would take a "%1" in the path for a place of its own.
+    QString text =
+        QStringLiteral("Serial port %1 (%2, %3 baud)").arg(parsed->path, dialect, QString::number(parsed->baud));
     if (!adapter.isEmpty())
         text += QLatin1Char('\n') + adapter;
     return text;

@@ -43,8 +43,17 @@ TextResponder::TextResponder(SimulatedSupply& supply, Quirks quirks, bool lineTe
 
 std::vector<std::string> TextResponder::feed(const std::string& bytes)
 {
-    m_buffer += bytes;
-    return m_lineTerminated ? feedLines() : feedUnterminated();
+    if (m_lineTerminated) {
+        m_buffer += bytes;
+        return feedLines();
+    }
+    // Line ends are not part of this dialect: a unit ignores them wherever they come, inside a
+    // command too, so the same bytes make the same commands however the wire splits them.
+    for (const char c : bytes) {
+        if (c != '\r' && c != '\n')
+            m_buffer += c;
+    }
+    return feedUnterminated();
 }
 
 void TextResponder::discardPartial()
@@ -64,11 +73,6 @@ std::vector<std::string> TextResponder::feedUnterminated()
         garbage.clear();
     };
     while (!m_buffer.empty()) {
-        // Line ends are not part of this dialect; a unit ignores them.
-        if (m_buffer[0] == '\r' || m_buffer[0] == '\n') {
-            m_buffer.erase(0, 1);
-            continue;
-        }
         bool matched = false;
         bool waiting = false;
         for (const auto& p : kPatterns) {
