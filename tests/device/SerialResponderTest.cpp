@@ -31,6 +31,9 @@ TEST(SerialResponder, PlainTextSplitsWithoutTerminatorsOrAtLineFeeds)
         {true, {"*IDN?", "\n"}, {"*IDN?"}},                        // ...completes it when it comes
         {true, {"VSET1:05.00\r\nOUT1\n\n"}, {"VSET1:05.00", "OUT1"}},
         {true, {"*IDN?VOUT1?\n"}, {"*IDN?VOUT1?"}},                // two without the LF: one bad line
+        // A line that never ends overflows the unit's buffer and is dropped whole, however split.
+        {true, {std::string(3000, 'A'), "\nOUT1\n"}, {"OUT1"}},
+        {true, {std::string(1000, 'A'), std::string(1000, 'A') + "\nOUT1\n"}, {"OUT1"}},
     };
     for (const auto& r : rows) {
         SimulatedSupply supply;

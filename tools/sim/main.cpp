@@ -50,8 +50,11 @@ struct Options
 std::string dialectNames()
 {
     std::string names;
-    for (const pslink::DialectInfo* d : pslink::Dialects())
-        names += (names.empty() ? "" : "|") + std::string(d->name);
+    for (const pslink::DialectInfo* d : pslink::Dialects()) {
+        if (!names.empty())
+            names += '|';
+        names += d->name;
+    }
     return names;
 }
 

@@ -19,6 +19,46 @@ struct ResponderQuirks
 
 /// The supply's side of the wire for tarnwell-sim: splits received bytes into commands of one
 /// dialect and answers them from a SimulatedSupply. Pure: no port, no clock.
+/// The input buffer of a unit whose commands end in a line feed. A line that grows past the
+/// buffer is dropped whole, as a real unit's buffer overflows, instead of growing without bound;
+/// how the wire splits the bytes makes no difference.
+class LineBuffer
+{
+public:
+    static constexpr size_t kMaxLine = 1024;
+
+    /// The lines `bytes` complete, without their line feed.
+    std::vector<std::string> feed(const std::string& bytes)
+    {
+        std::vector<std::string> lines;
+        for (const char c : bytes) {
+            if (c == '\n') {
+                if (!m_bOverflow)
+                    lines.push_back(std::move(m_line));
+                m_line.clear();
+                m_bOverflow = false;
+            } else if (!m_bOverflow) {
+                m_line += c;
+                if (m_line.size() > kMaxLine) {
+                    m_line.clear();
+                    m_bOverflow = true;
+                }
+            }
+        }
+        return lines;
+    }
+    bool hasPartial() const { return !m_line.empty() || m_bOverflow; }
+    void clear()
+    {
+        m_line.clear();
+        m_bOverflow = false;
+    }
+
+private:
+    std::string m_line;
+    bool m_bOverflow = false;
+};
+
 class SupplyResponder
 {
 public:

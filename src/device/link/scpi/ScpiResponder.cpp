@@ -31,12 +31,8 @@ ScpiResponder::ScpiResponder(SimulatedSupply& supply, Quirks quirks) : m_supply(
 
 std::vector<std::string> ScpiResponder::feed(const std::string& bytes)
 {
-    m_buffer += bytes;
     std::vector<std::string> commands;
-    size_t end;
-    while ((end = m_buffer.find('\n')) != std::string::npos) {
-        std::string line = m_buffer.substr(0, end);
-        m_buffer.erase(0, end + 1);
+    for (std::string& line : m_lines.feed(bytes)) {
         if (!trimmed(line).empty())
             commands.push_back(std::move(line));
     }

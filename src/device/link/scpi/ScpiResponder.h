@@ -16,7 +16,7 @@ public:
 
     std::vector<std::string> feed(const std::string& bytes) override;
     void discardPartial() override {} // a line waits for its end however long it takes
-    bool hasPartial() const override { return !m_buffer.empty(); }
+    bool hasPartial() const override { return m_lines.hasPartial(); }
     std::string execute(const std::string& command) override;
     bool changesSupply(const std::string& command) const override;
     bool leavesBusy(const std::string& command) const override;
@@ -24,7 +24,7 @@ public:
 private:
     SimulatedSupply& m_supply;
     Quirks m_quirks;
-    std::string m_buffer;
+    LineBuffer m_lines;
 };
 
 } // namespace pslink::scpi

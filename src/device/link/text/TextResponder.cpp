@@ -43,10 +43,8 @@ TextResponder::TextResponder(SimulatedSupply& supply, Quirks quirks, bool lineTe
 
 std::vector<std::string> TextResponder::feed(const std::string& bytes)
 {
-    if (m_lineTerminated) {
-        m_buffer += bytes;
-        return feedLines();
-    }
+    if (m_lineTerminated)
+        return feedLines(bytes);
     // Line ends are not part of this dialect: a unit ignores them wherever they come, inside a
     // command too, so the same bytes make the same commands however the wire splits them.
     for (const char c : bytes) {
@@ -101,13 +99,10 @@ std::vector<std::string> TextResponder::feedUnterminated()
     return commands;
 }
 
-std::vector<std::string> TextResponder::feedLines()
+std::vector<std::string> TextResponder::feedLines(const std::string& bytes)
 {
     std::vector<std::string> commands;
-    size_t end;
-    while ((end = m_buffer.find('\n')) != std::string::npos) {
-        std::string line = m_buffer.substr(0, end);
-        m_buffer.erase(0, end + 1);
+    for (std::string& line : m_lines.feed(bytes)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (!line.empty())

@@ -17,20 +17,21 @@ public:
 
     std::vector<std::string> feed(const std::string& bytes) override;
     void discardPartial() override;
-    bool hasPartial() const override { return !m_buffer.empty(); }
+    bool hasPartial() const override { return m_lineTerminated ? m_lines.hasPartial() : !m_buffer.empty(); }
     std::string execute(const std::string& command) override;
     bool changesSupply(const std::string& command) const override;
     bool leavesBusy(const std::string& command) const override;
 
 private:
     std::vector<std::string> feedUnterminated();
-    std::vector<std::string> feedLines();
+    std::vector<std::string> feedLines(const std::string& bytes);
     std::string identity() const;
 
     SimulatedSupply& m_supply;
     Quirks m_quirks;
     bool m_lineTerminated;
-    std::string m_buffer;
+    std::string m_buffer; ///< unterminated commands
+    LineBuffer m_lines;   ///< line-terminated commands
     unsigned m_noise = 0x2545F491u;
 };
 
