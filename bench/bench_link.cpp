@@ -6,6 +6,7 @@
 #include "device/link/Dialects.h"
 #include "device/link/SerialSession.h"
 #include "device/link/SerialTransport.h"
+#include "device/NumberText.h"
 #include "device/pslink.h"
 
 #include "BenchSupport.h"
@@ -39,24 +40,6 @@ double timed(const std::function<void()>& call)
     return msSince(start);
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t mid = v.size() / 2;
-    return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
-}
-
-void digits(int n, unsigned char* d)
-{
-    d[0] = static_cast<unsigned char>(n / 1000);
-    d[1] = static_cast<unsigned char>(n / 100 % 10);
-    d[2] = static_cast<unsigned char>(n / 10 % 10);
-    d[3] = static_cast<unsigned char>(n % 10);
-    d[4] = 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -69,13 +52,12 @@ int main(int argc, char** argv)
             ticks = std::max(1, std::atoi(argv[i + 1]));
 
     QProcess sim;
-    sim.start(QStringLiteral(TARNWELL_SIM_PATH),
-              {"--dialect", "text", "--latency", "50", "--baud", "9600", "--load", "10"});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+    const QString pty =
+        bench::StartSim(sim, {"--dialect", "text", "--latency", "50", "--baud", "9600", "--load", "10"});
+    if (pty.isEmpty()) {
         std::fprintf(stderr, "bench_link: tarnwell-sim did not start\n");
         return 1;
     }
-    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
     qputenv("TARNWELL_COM1", ("text:" + pty).toLocal8Bit());
 
     unsigned char version[10] = {};
@@ -85,8 +67,8 @@ int main(int argc, char** argv)
     }
     unsigned char v[5], i[5];
     dsoCloseOutput(0);
-    digits(500, v);
-    digits(1000, i);
+    numtext::DigitsFromCount(500, v);
+    numtext::DigitsFromCount(1000, i);
     dsoSetVoltage(0, v);
     dsoSetCurrent(0, i);
     dsoOpenPower(0);
@@ -98,8 +80,8 @@ int main(int argc, char** argv)
     for (int t = 0; t < ticks; ++t) {
         next += std::chrono::seconds(1);
         std::this_thread::sleep_until(next);
-        digits(100 + (t % 3) * 100, v);
-        digits(200 + (t % 3) * 100, i);
+        numtext::DigitsFromCount(100 + (t % 3) * 100, v);
+        numtext::DigitsFromCount(200 + (t % 3) * 100, i);
         int out = 0, cv = 0, cc = 0;
         uiCalls.push_back(timed([&] { dsoSetVoltage(0, v); }));
         uiCalls.push_back(timed([&] { dsoSetCurrent(0, i); }));
@@ -132,7 +114,7 @@ int main(int argc, char** argv)
     sim.waitForFinished(3000);
 
     bench::Print("ui_call_max_ms", *std::max_element(uiCalls.begin(), uiCalls.end()), "ms");
-    bench::Print("ui_call_median_ms", median(uiCalls), "ms");
-    bench::Print("sync_call_median_ms", median(syncCalls), "ms");
+    bench::Print("ui_call_median_ms", bench::Median(uiCalls), "ms");
+    bench::Print("sync_call_median_ms", bench::Median(syncCalls), "ms");
     return 0;
 }

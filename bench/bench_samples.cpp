@@ -44,13 +44,12 @@ int main(int argc, char** argv)
     qputenv("XDG_STATE_HOME", dir.path().toLocal8Bit());
 
     QProcess sim;
-    sim.start(QStringLiteral(TARNWELL_SIM_PATH),
-              {"--dialect", "text", "--latency", "50", "--baud", "9600", "--load", "10"});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+    const QString pty =
+        bench::StartSim(sim, {"--dialect", "text", "--latency", "50", "--baud", "9600", "--load", "10"});
+    if (pty.isEmpty()) {
         std::fprintf(stderr, "bench_samples: tarnwell-sim did not start\n");
         return 1;
     }
-    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
     qputenv("TARNWELL_COM1", pty.toLocal8Bit());
 
     const QString program = dir.filePath(QStringLiteral("steps.csv"));

@@ -9,6 +9,7 @@
 //     the supply was never meant to pass through it.
 // Usage: bench_setpoints [--changes N]   (default 20)
 
+#include "device/NumberText.h"
 #include "device/pslink.h"
 
 #include "BenchSupport.h"
@@ -33,35 +34,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t mid = v.size() / 2;
-    return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
-}
-
-void digits(int n, unsigned char* d)
-{
-    d[0] = static_cast<unsigned char>(n / 1000);
-    d[1] = static_cast<unsigned char>(n / 100 % 10);
-    d[2] = static_cast<unsigned char>(n / 10 % 10);
-    d[3] = static_cast<unsigned char>(n % 10);
-    d[4] = 0;
-}
-
 void setVoltage(int centivolts)
 {
     unsigned char d[5];
-    digits(centivolts, d);
+    numtext::DigitsFromCount(centivolts, d);
     dsoSetVoltage(0, d);
 }
 
 void setCurrent(int milliamps)
 {
     unsigned char d[5];
-    digits(milliamps, d);
+    numtext::DigitsFromCount(milliamps, d);
     dsoSetCurrent(0, d);
 }
 
@@ -224,8 +207,8 @@ int main(int argc, char** argv)
             ++lost;
     }
 
-    bench::Print("setpoint_confirm_ms_median", median(confirm), "ms");
-    bench::Print("fresh_sample_ms_median", median(fresh), "ms");
+    bench::Print("setpoint_confirm_ms_median", bench::Median(confirm), "ms");
+    bench::Print("fresh_sample_ms_median", bench::Median(fresh), "ms");
     bench::Print("fresh_sample_ms_max", *std::max_element(fresh.begin(), fresh.end()), "ms");
     bench::Print("slow_firmware_changes_lost", lost, "changes");
     return 0;

@@ -1,6 +1,7 @@
 #include "control/RunJournal.h"
 
 #include "device/RecordFormat.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,27 +24,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr char kMarkerSuffix[] = ".running";
+const std::string kHeaderLine = std::string(recordfile::kHeader) + std::string(recordfile::kLineEnd);
 constexpr auto kSyncEvery = std::chrono::seconds(1);
 
 QString SystemReason(int nError)
 {
     return QString::fromLocal8Bit(std::strerror(nError));
-}
-
-bool WriteAll(int fd, const char* pData, size_t nSize, int* pError)
-{
-    while (nSize > 0) {
-        const ssize_t n = ::write(fd, pData, nSize);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *pError = errno;
-            return false;
-        }
-        pData += n;
-        nSize -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // mkdir -p, with the reason when it fails.
@@ -61,16 +47,6 @@ int MakePath(const QString& strFolder)
     if (::stat(path.constData(), &info) != 0)
         return errno;
     return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-}
-
-// The new name survives a power cut only once its folder is synced too.
-void SyncFolder(const QString& strFolder)
-{
-    const int fd = ::open(QFile::encodeName(strFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 QString MarkerOf(const QString& strJournal)
@@ -282,8 +258,7 @@ void CRunJournal::WriterLoop()
                         0644);
             if (fd < 0) {
                 nError = errno;
-            } else if (std::string header(recordfile::kHeader); header.append(recordfile::kLineEnd),
-                       !WriteAll(fd, header.data(), header.size(), &nError)) {
+            } else if ((nError = platform::WriteAll(fd, kHeaderLine.data(), kHeaderLine.size())) != 0) {
                 ::close(fd);
                 fd = -1;
                 QFile::remove(strPath);
@@ -296,7 +271,8 @@ void CRunJournal::WriterLoop()
                 break;
             }
             ::fsync(fd);
-            SyncFolder(folder);
+            // The new name survives a power cut only once its folder is synced too.
+            platform::SyncFolder(QFile::encodeName(folder).toStdString());
             lastSync = Clock::now();
             {
                 std::lock_guard<std::mutex> paths(m_hLock);
@@ -308,8 +284,7 @@ void CRunJournal::WriterLoop()
         case Job::Row: {
             if (fd < 0)
                 break; // no journal (it failed): the run goes on in memory
-            int nError = 0;
-            if (!WriteAll(fd, job.text.data(), job.text.size(), &nError))
+            if (const int nError = platform::WriteAll(fd, job.text.data(), job.text.size()); nError != 0)
                 fail(nError);
             else
                 bDirty = true;

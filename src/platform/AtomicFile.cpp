@@ -15,24 +15,6 @@ namespace {
 
 constexpr size_t kBufferBytes = 1 << 16;
 
-// Writes all of `size` bytes, resuming after interruptions.
-int WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return ENOSPC;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 std::string FolderOf(const std::string& path)
 {
     const size_t slash = path.rfind('/');
@@ -152,11 +134,7 @@ bool AtomicFileWriter::Commit()
         // The rename lives in the folder: sync it too, or a power cut may bring back the old
         // name. The file itself is complete by now, so a folder that cannot be synced (some file
         // systems refuse) does not make the save a failure.
-        const int dir = ::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
+        SyncFolder(FolderOf(m_target));
     }
     return true;
 }
@@ -177,6 +155,32 @@ void AtomicFileWriter::Discard()
 QString AtomicFileWriter::ErrorText() const
 {
     return QString::fromLocal8Bit(std::strerror(m_error));
+}
+
+int WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return ENOSPC;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+void SyncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)

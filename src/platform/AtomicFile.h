@@ -56,6 +56,14 @@ private:
     bool m_inPlace = false;
 };
 
+/// Writes all of `size` bytes to `fd`, resuming after interruptions; 0, or the errno of the
+/// failure (a write that takes nothing counts as a full disk).
+int WriteAll(int fd, const char* data, size_t size);
+
+/// Syncs the folder `folder` (file-system encoding), so a name just made or changed in it survives
+/// a power cut. Folders that cannot be synced are left as they are.
+void SyncFolder(const std::string& folder);
+
 /// Writes `bytes` to `path` with an AtomicFileWriter. On failure returns false and puts the
 /// system's error text into `error`.
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
