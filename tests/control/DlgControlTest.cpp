@@ -81,7 +81,18 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(1028), "DisConnected");
     EXPECT_FALSE(Enabled(1023));
-    EXPECT_TRUE(m_messages.empty()) << "a failed connect is not a message";
+    EXPECT_TRUE(m_messages.empty()) << "a silent supply is not a message";
+
+    // A port that cannot be opened at all is said, with the way out.
+    const QString missing = m_dir.filePath(QStringLiteral("ttyUSB9"));
+    qputenv("TARNWELL_COM1", missing.toLocal8Bit());
+    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    qunsetenv("TARNWELL_COM1");
+    EXPECT_EQ(m_page->m_bConnected.load(), 0);
+    EXPECT_EQ(Text(1028), "DisConnected");
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_TRUE(m_messages[0].startsWith(QStringLiteral("Cannot open ") + missing + QStringLiteral(": no such device")))
+        << m_messages[0].toStdString();
 }
 
 TEST_F(DlgControlTest, PortListNamesWhatEachPortReaches)
