@@ -59,7 +59,7 @@ std::string Serve(const pslink::DialectInfo& info, pslink::SimulatedSupply& supp
             replies += responder->execute(command);
             const bool changes = responder->changesSupply(command);
             if (SettingOf(supply) != before && !changes)
-                Fail("\"" + Escape(command, 200) + "\" changed the supply but does not count as a change");
+                Fail(Quoted(command) + " changed the supply but does not count as a change");
             Check(!changes || responder->leavesBusy(command), "a change that does not leave the unit busy");
         }
         input.remove_prefix(n);

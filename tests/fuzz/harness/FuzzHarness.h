@@ -76,6 +76,15 @@ std::string JoinBursts(const std::vector<std::string>& bursts);
 /// `bytes` as a C string literal's body, at most `limit` bytes of it ("..." after a cut).
 std::string Escape(std::string_view bytes, std::size_t limit = 4096);
 
+/// `bytes` escaped and in double quotes, for a failure's message.
+inline std::string Quoted(std::string_view bytes)
+{
+    std::string quoted(1, '"');
+    quoted += Escape(bytes, 200);
+    quoted += '"';
+    return quoted;
+}
+
 struct PassOptions
 {
     std::uint64_t seed = 0x7a17e11ULL;

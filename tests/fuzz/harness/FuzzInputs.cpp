@@ -23,8 +23,8 @@ std::string LongNumber(Rng& rng)
 {
     const std::size_t n = 20 + rng.below(600);
     switch (rng.below(4)) {
-    case 0: return "1" + std::string(n, '0');
-    case 1: return "0." + std::string(n, '0') + "1";
+    case 0: return std::string(1, '1').append(n, '0');
+    case 1: return std::string("0.").append(n, '0').append(1, '1');
     case 2: return std::string(n, '9') + "." + std::string(rng.below(40), '9');
     default: return "0." + std::string(n, '0') + "1e" + std::to_string(rng.below(700));
     }

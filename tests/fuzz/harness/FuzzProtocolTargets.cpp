@@ -17,11 +17,6 @@ namespace fuzz {
 
 namespace {
 
-std::string Quoted(std::string_view text)
-{
-    return "\"" + Escape(text, 200) + "\"";
-}
-
 // The pieces a reply parser is handed: the input, its bursts, and the lines of each.
 template <typename F>
 void ForEachPiece(std::string_view input, F&& check)

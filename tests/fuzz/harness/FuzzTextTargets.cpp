@@ -19,11 +19,6 @@ namespace fuzz {
 
 namespace {
 
-std::string Quoted(std::string_view text)
-{
-    return "\"" + Escape(text, 200) + "\"";
-}
-
 template <typename T>
 std::string Text(T value)
 {

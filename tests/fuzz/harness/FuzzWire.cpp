@@ -78,7 +78,11 @@ void CheckCounts(const std::optional<int>& value, const char* what)
 
 std::string Line(char call, const std::optional<int>& value)
 {
-    return std::string(1, call) + (value ? " " + std::to_string(*value) : std::string(" -")) + "\n";
+    std::string line(1, call);
+    line += ' ';
+    line += value ? std::to_string(*value) : std::string("-");
+    line += '\n';
+    return line;
 }
 
 } // namespace
