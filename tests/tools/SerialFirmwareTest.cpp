@@ -2,6 +2,7 @@
 // status bits, a line feed after each command, slow units that ignore what comes too soon, and
 // samples that must reflect every command sent before them.
 
+#include "LinkCalls.h"
 #include "SimProcess.h"
 
 #include "device/pslink.h"
@@ -17,47 +18,6 @@
 #include <string>
 
 namespace {
-
-struct Reading
-{
-    int centivolts = -1;
-    int milliamps = -1;
-    int out = -1, cv = -1, cc = -1;
-    bool operator==(const Reading&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Reading& r)
-{
-    return os << r.centivolts << " cV, " << r.milliamps << " mA, OUT " << r.out << " CV " << r.cv << " CC " << r.cc;
-}
-
-Reading read()
-{
-    unsigned char v[5] = {}, i[5] = {};
-    Reading r;
-    dsoReadVoltage(0, v);
-    dsoReadCurrent(0, i);
-    dsoReadState(0, &r.out, &r.cv, &r.cc);
-    r.centivolts = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
-    r.milliamps = i[0] * 1000 + i[1] * 100 + i[2] * 10 + i[3];
-    return r;
-}
-
-void setPoint(int centivolts, int milliamps)
-{
-    auto digits = [](int n, unsigned char* d) {
-        d[0] = static_cast<unsigned char>(n / 1000);
-        d[1] = static_cast<unsigned char>(n / 100 % 10);
-        d[2] = static_cast<unsigned char>(n / 10 % 10);
-        d[3] = static_cast<unsigned char>(n % 10);
-        d[4] = 0;
-    };
-    unsigned char d[5];
-    digits(centivolts, d);
-    dsoSetVoltage(0, d);
-    digits(milliamps, d);
-    dsoSetCurrent(0, d);
-}
 
 // The answer of one AfterFreshReadings / AfterCommandsConfirmed request; it may come after the
 // test stopped waiting for it.
