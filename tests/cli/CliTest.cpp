@@ -1,6 +1,7 @@
 // tarnwell-cli as a script meets it: a separate process, its lines, files and exit status.
 // Runs take real seconds (one sample a second), so each case keeps to a few of them.
 #include "tools/SimProcess.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,12 +52,6 @@ CliResult RunCli(const QStringList& args)
     return FinishCli(process);
 }
 
-QByteArray Contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
 const char kHeader[] = "Time(S),Voltage(V),Current(A)\r\n";
 
 } // namespace
@@ -65,10 +60,7 @@ TEST(Cli, PlayEndsAfterTheLastPointAndWritesTheRecordAndTheMeasuredSamples)
 {
     QTemporaryDir dir;
     const QString program = dir.filePath(QStringLiteral("charge.csv"));
-    QFile file(program);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("Time(S),Voltage(V),Current(A)\r\n1,1.0,0.1\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n");
-    file.close();
+    ASSERT_TRUE(WriteTestFile(program, "Time(S),Voltage(V),Current(A)\r\n1,1.0,0.1\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"));
     const QString out = dir.filePath(QStringLiteral("run.csv"));
     const QString measured = dir.filePath(QStringLiteral("measured.csv"));
 
@@ -80,9 +72,9 @@ TEST(Cli, PlayEndsAfterTheLastPointAndWritesTheRecordAndTheMeasuredSamples)
                                     "4 1.00 0.100 CV OUT", "5 2.00 0.200 CV OUT", "6 3.00 0.300 CV OUT"}));
     EXPECT_TRUE(r.errors.isEmpty()) << "no terminal: nothing but errors on standard error";
     // The window's record of a program run: the program's rows over both passes, texts as written.
-    EXPECT_EQ(Contents(out), QByteArray(kHeader) + "1,1.0,0.1\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
+    EXPECT_EQ(ReadTestFile(out), QByteArray(kHeader) + "1,1.0,0.1\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
                                                    "4,1.0,0.1\r\n5,2.00,0.200\r\n6,3.00,0.300\r\n");
-    EXPECT_EQ(Contents(measured), QByteArray(kHeader) + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
+    EXPECT_EQ(ReadTestFile(measured), QByteArray(kHeader) + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
                                                         "4,1.00,0.100\r\n5,2.00,0.200\r\n6,3.00,0.300\r\n");
 }
 
@@ -106,7 +98,7 @@ TEST(Cli, LogPrintsOneJsonObjectPerSampleAndRecordsEachRow)
         EXPECT_EQ(o.value("mode").toString(), "CV");
         EXPECT_TRUE(o.value("out").toBool());
     }
-    EXPECT_EQ(Contents(out), QByteArray(kHeader) + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.00,0.500\r\n");
+    EXPECT_EQ(ReadTestFile(out), QByteArray(kHeader) + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.00,0.500\r\n");
 }
 
 TEST(Cli, SigtermEndsTheRunAsOffWritesTheFilesAndExits130)
@@ -139,11 +131,11 @@ TEST(Cli, SigtermEndsTheRunAsOffWritesTheFilesAndExits130)
     const QStringList lines =
         (QString::fromUtf8(printed) + r.lines.join('\n')).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(Contents(out), rows) << "a program run's record holds the program's points";
+    EXPECT_EQ(ReadTestFile(out), rows) << "a program run's record holds the program's points";
     QByteArray expected = kHeader;
     for (int t = 1; t <= lines.size(); ++t)
         expected += QByteArray::number(t) + ",4.00,0.400\r\n";
-    EXPECT_EQ(Contents(measured), expected) << "every sample printed is recorded, none after the signal";
+    EXPECT_EQ(ReadTestFile(measured), expected) << "every sample printed is recorded, none after the signal";
 }
 
 TEST(Cli, FailuresExitWithTheirStatusAndReason)

@@ -1,6 +1,7 @@
 #include "device/PowerSupply.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -145,10 +146,7 @@ TEST_F(PowerSupplyDevice, AProgramPointFromAFileIsShownAsPrintfRoundsIt)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tie.csv"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("Time(S),Voltage(V),Current(A)\r\n1,2.125,0.0625\r\n");
-    file.close();
+    ASSERT_TRUE(WriteTestFile(path, "Time(S),Voltage(V),Current(A)\r\n1,2.125,0.0625\r\n"));
 
     CPowerSupply ps;
     ASSERT_EQ(ps.Connect(), 1);
@@ -175,10 +173,7 @@ TEST_F(PowerSupplyDevice, ARunWhoseProgramVanishedAfterTheCountEndsAtOnce)
     // Chosen (counted), then removed before ON loads it: points announced, none held.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("gone.csv"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("h\n1,1,0.1\n2,2,0.2\n");
-    file.close();
+    ASSERT_TRUE(WriteTestFile(path, "h\n1,1,0.1\n2,2,0.2\n"));
     ps.m_bCountOnly = 1;
     ASSERT_EQ(ps.LoadFile(path), 1);
     ps.m_bCountOnly = 0;

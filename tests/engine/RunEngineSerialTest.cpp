@@ -4,6 +4,7 @@
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
 #include "tools/SimProcess.h"
+#include "support/TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -87,10 +88,7 @@ TEST_F(RunEngineSerialTest, EachProgramSampleReadsThePointItsTickApplied)
 {
     QTemporaryDir dir;
     const QString program = dir.filePath(QStringLiteral("steps.csv"));
-    QFile file(program);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("Time(S),Voltage(V),Current(A)\r\n1,1.00,1.000\r\n2,2.00,1.000\r\n3,3.00,1.000\r\n");
-    file.close();
+    ASSERT_TRUE(WriteTestFile(program, "Time(S),Voltage(V),Current(A)\r\n1,1.00,1.000\r\n2,2.00,1.000\r\n3,3.00,1.000\r\n"));
 
     m_engine->StartRun(true, program, 2);
     for (int i = 0; i < 6; ++i)

@@ -5,6 +5,7 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -47,9 +48,7 @@ protected:
     {
         const QString path = m_dir.filePath(QStringLiteral("record.csv"));
         EXPECT_EQ(m_supply.SaveRecord(path), 1);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        return file.readAll();
+        return ReadTestFile(path);
     }
 
     CPowerSupply m_supply;
@@ -97,10 +96,7 @@ TEST_F(RunEngineTest, UserRunSamplesEachTickUntilOff)
 TEST_F(RunEngineTest, ProgramOverTwoCyclesEndsByItself)
 {
     const QString path = m_dir.filePath(QStringLiteral("prog.csv"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n");
-    file.close();
+    ASSERT_TRUE(WriteTestFile(path, "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"));
     Sim().setLoadOhms(100.0);
     m_engine.m_bEndsFinishedRun = 1;
 

@@ -7,6 +7,7 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,12 +25,6 @@
 namespace {
 
 const QByteArray kHeader = "Time(S),Voltage(V),Current(A)\r\n";
-
-QByteArray Read(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 class RunJournalTest : public ::testing::Test
 {
@@ -77,10 +72,10 @@ TEST_F(RunJournalTest, EverySampleIsOnDiskAsTakenAndSaveDataReplacesTheJournal)
     ASSERT_EQ(running.size(), 2) << "the journal and the marker of its run";
     const QString path = QDir(CRunJournal::Folder()).filePath(running.filter(QStringLiteral(".csv")).value(0));
     EXPECT_TRUE(QFileInfo(path).fileName().startsWith(QStringLiteral("run-")));
-    EXPECT_EQ(Read(path), kHeader + "1,5.00,0.500\r\n");
+    EXPECT_EQ(ReadTestFile(path), kHeader + "1,5.00,0.500\r\n");
     engine.OnTimer(CRunEngine::kUserTimer);
     engine.m_journal.Flush();
-    EXPECT_EQ(Read(path), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
+    EXPECT_EQ(ReadTestFile(path), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
 
     engine.EndRun();
     engine.m_journal.Flush();
@@ -90,17 +85,14 @@ TEST_F(RunJournalTest, EverySampleIsOnDiskAsTakenAndSaveDataReplacesTheJournal)
     // The journal is the record Save Data would write: saved, it goes.
     const QString record = m_dir.filePath(QStringLiteral("record.csv"));
     ASSERT_EQ(m_supply.SaveRecord(record), 1);
-    EXPECT_EQ(Read(record), Read(path));
+    EXPECT_EQ(ReadTestFile(record), ReadTestFile(path));
     engine.OnRecordSaved();
     engine.m_journal.Flush();
     EXPECT_TRUE(Journals().isEmpty());
 
     // A program run's journal holds the measured samples, which Save Data does not write.
     const QString program = m_dir.filePath(QStringLiteral("prog.csv"));
-    QFile file(program);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n");
-    file.close();
+    ASSERT_TRUE(WriteTestFile(program, kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n"));
     m_supply.m_nDevice = 0;
     engine.StartRun(true, program, 1);
     engine.OnTimer(CRunEngine::kProgramTimer);
@@ -110,7 +102,7 @@ TEST_F(RunJournalTest, EverySampleIsOnDiskAsTakenAndSaveDataReplacesTheJournal)
     engine.OnRecordSaved();
     engine.m_journal.Flush();
     ASSERT_EQ(Journals().size(), 1);
-    EXPECT_EQ(Read(QDir(CRunJournal::Folder()).filePath(Journals()[0])), kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n");
+    EXPECT_EQ(ReadTestFile(QDir(CRunJournal::Folder()).filePath(Journals()[0])), kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n");
     EXPECT_TRUE(m_messages.empty());
 }
 
@@ -167,10 +159,7 @@ TEST_F(RunJournalTest, ACutOffRunIsReportedOnceAndALiveOneNever)
     ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
     // What a killed process leaves: the journal and its marker, nobody holding the marker.
     const QString dead = folder.filePath(QStringLiteral("run-20260301-101500.csv"));
-    QFile journal(dead);
-    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
-    journal.write(kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.0");
-    journal.close();
+    ASSERT_TRUE(WriteTestFile(dead, kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.0"));
     QFile marker(folder.filePath(QStringLiteral("run-20260301-101500.running")));
     ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
     marker.close();

@@ -1,6 +1,7 @@
 #include "program/BitmapFile.h"
 #include "program/DlgProgram.h"
 #include "platform/Dialogs.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -214,14 +215,9 @@ TEST(BitmapFile, PrintWritesTheListAsShownAndReportsFailures)
             ASSERT_EQ(loaded.pixel(x, y) & 0xFFFFFF, shown.pixel(x, y) & 0xFFFFFF) << x << "," << y;
 
     // Saving over an existing file replaces it.
-    QFile old(chosen);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old");
-    old.close();
+    ASSERT_TRUE(WriteTestFile(chosen, "old"));
     page.OnBnClickedPrint();
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), b);
-    old.close();
+    EXPECT_EQ(ReadTestFile(chosen), b);
 
     // A folder that does not exist cannot take the picture: the user is told why.
     chosen = dir.filePath(QStringLiteral("missing/list.bmp"));
