@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kPorts = 7;
+constexpr int kPorts = pslink::kPortCount;
 
 // Bound on waiting for readings that reflect what was sent.
 constexpr int kFreshTimeoutMs = 10000;

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kPorts = 7;
+constexpr int kPorts = pslink::kPortCount;
 
 } // namespace
 

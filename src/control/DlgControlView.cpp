@@ -5,6 +5,7 @@
 #include "app/Captions.h"
 #include "control/EditEX.h"
 #include "device/SupplyLimits.h"
+#include "device/pslink.h"
 #include "record/StaticWave.h"
 
 #include <QCheckBox>
@@ -96,7 +97,7 @@ void CDlgControl::CreateControls()
     m_grpConnect = Item(this, 1025, new QGroupBox(QStringLiteral("Connect PC")));
     m_lblPort = label(1026, "Port");
     m_cbPort = Item(this, 1027, new QComboBox);
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < pslink::kPortCount; ++i)
         m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
     m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
     m_lblConnection = label(1028, "Not  Connected");

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int kDevices = 8;
-constexpr int kPorts = 7;
+constexpr int kPorts = pslink::kPortCount;
 
 struct Device
 {

@@ -72,6 +72,9 @@ void dsoDrawWaveMea(QPainter* dc, int left, int top, const char* text, int lengt
 
 namespace pslink {
 
+/// Ports the library knows: index 0..6, COM1..COM7.
+inline constexpr int kPortCount = 7;
+
 class SimulatedSupply;
 
 /// With `on`, every port without its own TARNWELL_COM<n> setting reaches the simulated supply.
