@@ -2,7 +2,7 @@
 // journal's writer, which appends it and syncs the file once a second. Rows come every
 // millisecond here (a thousand times the real rate) so the writer is busy syncing while they
 // arrive; the figure is the longest any hand-over took.
-#include "control/RunJournal.h"
+#include "engine/RunJournal.h"
 
 #include "BenchSupport.h"
 

@@ -3,7 +3,7 @@
 // latency). sample_lag_ticks is by how many ticks the measured voltage trails the applied one
 // (0: each sample reads the point its tick applied; -1: the series do not match at any lag).
 
-#include "control/RunEngine.h"
+#include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
 

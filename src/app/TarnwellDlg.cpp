@@ -1,7 +1,7 @@
 #include "app/TarnwellDlg.h"
 
 #include "app/AboutDlg.h"
-#include "control/RunJournal.h"
+#include "engine/RunJournal.h"
 #include "platform/Dialogs.h"
 
 #include <QGridLayout>

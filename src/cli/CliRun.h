@@ -3,7 +3,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliPort.h"
 #include "cli/SignalPipe.h"
-#include "control/RunEngine.h"
+#include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
 
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "control/CommandQueue.h"
-#include "control/RunEngine.h"
+#include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
 #include "device/SupplyLimits.h"
 #include "platform/UiThread.h"

@@ -1,5 +1,5 @@
 // A run killed outright: what the journal kept, and that the next start tells of it once.
-#include "control/RunJournal.h"
+#include "engine/RunJournal.h"
 
 #include <QDir>
 #include <QFile>

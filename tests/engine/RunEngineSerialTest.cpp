@@ -1,6 +1,6 @@
 // The run engine on a serial supply (tarnwell-sim on a pseudo-terminal), whose answers come
 // later and on the link's thread: each sample reads what its own tick sent.
-#include "control/RunEngine.h"
+#include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
 #include "tools/SimProcess.h"

@@ -1,6 +1,6 @@
 // The run engine on a plain QCoreApplication against the built-in simulated supply: no widget,
 // no worker. Ticks are driven directly; what a front end would show is what the signals carry.
-#include "control/RunEngine.h"
+#include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"

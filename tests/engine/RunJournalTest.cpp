@@ -1,8 +1,8 @@
 // The run journal: every sample on disk as it is taken, in the record format; a journal that
 // cannot be written never stops the run; Save Data makes a user run's journal redundant; journals
 // of runs that were cut off are reported once.
-#include "control/RunEngine.h"
-#include "control/RunJournal.h"
+#include "engine/RunEngine.h"
+#include "engine/RunJournal.h"
 #include "device/PowerSupply.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"

@@ -1,7 +1,7 @@
 // The run engine: timers, ticks, the end of a run. The device work of each tick is the supply
 // object's (ReadRecordSample in user mode; ExpandProgram, ApplyNextPoint and ReadProgramSample in
 // program mode); the engine only decides when, and reports what a front end shows.
-#include "control/RunEngine.h"
+#include "engine/RunEngine.h"
 
 #include "device/NumberText.h"
 #include "device/PowerSupply.h"

@@ -1,4 +1,4 @@
-#include "control/RunJournal.h"
+#include "engine/RunJournal.h"
 
 #include "device/RecordFormat.h"
 #include "platform/AtomicFile.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/RunJournal.h"
+#include "engine/RunJournal.h"
 
 #include <QObject>
 #include <QString>
