@@ -30,7 +30,7 @@ void EncodeScaled(double scaled, unsigned char* digits)
 {
     long n = 0;
     if (!std::isnan(scaled))
-        n = static_cast<long>(std::clamp(scaled + 0.1, 0.0, 9999.0));
+        n = static_cast<long>(std::clamp(scaled + 0.1, 0.0, static_cast<double>(kMaxCount)));
     DigitsFromCount(static_cast<int>(n), digits);
 }
 
@@ -198,7 +198,7 @@ int CountFromDigits(const unsigned char* digits)
 
 void DigitsFromCount(int count, unsigned char* digits)
 {
-    const int n = std::clamp(count, 0, 9999);
+    const int n = std::clamp(count, 0, kMaxCount);
     digits[0] = static_cast<unsigned char>(n / 1000);
     digits[1] = static_cast<unsigned char>((n % 1000) / 100);
     digits[2] = static_cast<unsigned char>((n % 100) / 10);

@@ -13,6 +13,9 @@
 
 namespace numtext {
 
+/// The largest count four digits hold: 99.99 V, 9.999 A.
+inline constexpr int kMaxCount = 9999;
+
 /// Appends "%.<decimals>f" of `value` to `out`.
 void AppendFixed(std::string& out, double value, int decimals);
 /// "%.<decimals>f" of `value`.

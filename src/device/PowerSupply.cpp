@@ -3,16 +3,11 @@
 #include "device/NumberText.h"
 #include "device/RecordFormat.h"
 #include "device/SupplyLimits.h"
+#include "device/draw/PlotScale.h"
 #include "device/pslink.h"
 
 #include <algorithm>
 #include <climits>
-
-namespace {
-
-constexpr int kLiveWindow = 35; // samples the live wave of a user-mode run shows
-
-} // namespace
 
 CPowerSupply::CPowerSupply() = default;
 CPowerSupply::~CPowerSupply() = default;
@@ -152,9 +147,9 @@ int CPowerSupply::TakeRecordSample()
 
     std::lock_guard<std::mutex> guard(m_hLock);
     m_rows.push_back(std::move(row));
-    const bool full = ++m_nWindow > kLiveWindow;
+    const bool full = ++m_nWindow > plot::kLiveWindow;
     if (full) {
-        m_nWindow = kLiveWindow;
+        m_nWindow = plot::kLiveWindow;
         if (!m_logTime.empty())
             m_logTime.pop_front();
         if (!m_logVoltage.empty())

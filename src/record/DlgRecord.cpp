@@ -2,6 +2,7 @@
 
 #include "app/Captions.h"
 #include "device/TimeScales.h"
+#include "device/draw/PlotScale.h"
 #include "platform/Dialogs.h"
 
 #include <QApplication>
@@ -345,9 +346,9 @@ void CDlgRecord::ReadoutFromPoint(QPoint point)
     if (width <= 0 || height <= 0)
         return;
     const long x = std::lround((point.x() - left) * 50.0 / width);
-    const long volts = 35 - std::lround((point.y() - top) * 35.0 / height);
+    const long volts = plot::kVoltsDivisions - std::lround((point.y() - top) * plot::kVoltsFullScale / height);
     m_wave.m_nReadoutX = static_cast<int>(std::clamp(x, 0L, 50L));
-    m_wave.m_nReadoutVolts = static_cast<int>(std::clamp(volts, 0L, 35L));
+    m_wave.m_nReadoutVolts = static_cast<int>(std::clamp(volts, 0L, static_cast<long>(plot::kVoltsDivisions)));
 }
 
 void CDlgRecord::OnLButtonDown(QPoint point)

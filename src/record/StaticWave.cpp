@@ -118,7 +118,7 @@ QString CStaticWave::FormatReadout(std::uint16_t nTimeScale, std::uint32_t nFirs
                              : pScale->unit == timescale::kMinutes ? "Min"
                                                                    : "h");
     return strTime + QLatin1Char(' ') + QString::number(nVolts) + QLatin1String("V ") +
-           numtext::FixedText(nVolts * 0.2, 1) + QLatin1Char('A');
+           numtext::FixedText(nVolts * plot::kAmpsPerVolt, 1) + QLatin1Char('A');
 }
 
 void CStaticWave::DrawReadout(QPainter& dc)

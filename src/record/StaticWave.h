@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/draw/PlotScale.h"
 #include "device/pslink.h"
 
 #include <QImage>
@@ -26,12 +27,12 @@ public:
     static constexpr DsoColor kVoltageColour = DsoRgb(255, 0, 0);
     static constexpr DsoColor kCurrentColour = DsoRgb(255, 255, 0);
     static constexpr DsoColor kTextColour = DsoRgb(0, 255, 0);
-    static constexpr double kVoltageMax = 35.0;
-    static constexpr double kCurrentMax = 7.0;
+    static constexpr double kVoltageMax = plot::kVoltsFullScale;
+    static constexpr double kCurrentMax = plot::kAmpsFullScale;
 
     QImage m_bmpBack;                   ///< persistent back buffer: the last finished picture
     QRect m_rcClient;                   ///< client rectangle, taken by InitBackBuffer
-    std::int16_t m_gridA = 35;          ///< grid argument, never changed
+    std::int16_t m_gridA = plot::kVoltsDivisions;          ///< grid argument, never changed
     std::uint16_t m_gridB = 33;         ///< grid argument, never changed
     int m_bRecordMode = 0;              ///< 0 = live display, 1 = record display
     std::uint16_t m_nTimeScale = 0;     ///< time scale index 0..6 (device/TimeScales.h)

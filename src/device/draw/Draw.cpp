@@ -8,6 +8,7 @@
 
 #include "device/NumberText.h"
 #include "device/TimeScales.h"
+#include "device/draw/PlotScale.h"
 #include "device/draw/WaveTrace.h"
 
 #include <QFont>
@@ -56,7 +57,7 @@ QString TimeLabel(double seconds, const timescale::Scale& scale)
 // Lines, border and the two vertical scales shared by both grids.
 void DrawGridFrame(QPainter& dc, const pslink::PlotRect& plot, int fullScale)
 {
-    const int volts = fullScale > 0 ? fullScale : 35;
+    const int volts = fullScale > 0 ? fullScale : plot::kVoltsDivisions;
     const int rows = std::max(1, volts / 5);
     QPen dotted(kGridLine);
     dotted.setWidth(0);
@@ -154,8 +155,7 @@ void dsoDrawWave(QPainter* dc, int left, int top, int right, int bottom, const f
         return;
     // A user-mode run (at most 35 samples) fills the width one slot per second; a longer run is
     // squeezed so that all of it shows.
-    constexpr int kUserSlots = 35;
-    const pslink::TimeAxis axis{0, std::max(count, kUserSlots) - 1};
+    const pslink::TimeAxis axis{0, std::max(count, plot::kLiveWindow) - 1};
     pslink::DrawTrace(*dc, plot, axis, data, 0, count, minimum, maximum, false, FromDsoColor(colour));
 }
 

@@ -1,5 +1,7 @@
 #include "device/link/Decimal.h"
 
+#include "device/NumberText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -26,7 +28,7 @@ std::optional<int> parseCounts(const std::string& text, int decimals)
     if (ec != std::errc() || ptr != last || !std::isfinite(value))
         return std::nullopt;
     const double scaled = std::round(value * std::pow(10.0, decimals));
-    return static_cast<int>(std::clamp(scaled, 0.0, 9999.0));
+    return static_cast<int>(std::clamp(scaled, 0.0, static_cast<double>(numtext::kMaxCount)));
 }
 
 std::string formatCounts(int counts, int decimals, int width)

@@ -1,5 +1,7 @@
 #include "device/link/SerialSession.h"
 
+#include "device/NumberText.h"
+
 #include "device/link/Dialects.h"
 
 #include <algorithm>
@@ -211,7 +213,7 @@ SerialSession::Applied SerialSession::apply(const Change& change)
 {
     if (!m_dialect)
         return Applied::Unanswered;
-    int wanted = std::clamp(change.value, 0, 9999); // what the dialects put on the wire
+    int wanted = std::clamp(change.value, 0, numtext::kMaxCount); // what the dialects put on the wire
     bool sent = false;
     switch (change.kind) {
     case Change::Voltage:

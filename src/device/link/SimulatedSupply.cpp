@@ -1,5 +1,7 @@
 #include "device/link/SimulatedSupply.h"
 
+#include "device/NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -19,13 +21,13 @@ SimulatedSupply::SimulatedSupply()
 void SimulatedSupply::setVoltage(int centivolts)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_setCentivolts = std::clamp(centivolts, 0, kMaxCentivolts);
+    m_setCentivolts = std::clamp(centivolts, 0, numtext::kMaxCount);
 }
 
 void SimulatedSupply::setCurrent(int milliamps)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_setMilliamps = std::clamp(milliamps, 0, kMaxMilliamps);
+    m_setMilliamps = std::clamp(milliamps, 0, numtext::kMaxCount);
 }
 
 void SimulatedSupply::setOutput(bool on)
@@ -56,8 +58,8 @@ SimulatedSupply::Reading SimulatedSupply::readingLocked() const
         r.milliamps = m_setMilliamps;
         r.centivolts = static_cast<int>(std::lround(iSet * m_loadOhms * 100.0));
     }
-    r.centivolts = std::clamp(r.centivolts, 0, kMaxCentivolts);
-    r.milliamps = std::clamp(r.milliamps, 0, kMaxMilliamps);
+    r.centivolts = std::clamp(r.centivolts, 0, numtext::kMaxCount);
+    r.milliamps = std::clamp(r.milliamps, 0, numtext::kMaxCount);
     return r;
 }
 
@@ -73,14 +75,14 @@ int SimulatedSupply::measuredCentivolts() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const Reading r = readingLocked();
-    return r.centivolts > 0 ? std::clamp(r.centivolts + noiseLocked(), 0, kMaxCentivolts) : 0;
+    return r.centivolts > 0 ? std::clamp(r.centivolts + noiseLocked(), 0, numtext::kMaxCount) : 0;
 }
 
 int SimulatedSupply::measuredMilliamps() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const Reading r = readingLocked();
-    return r.milliamps > 0 ? std::clamp(r.milliamps + noiseLocked(), 0, kMaxMilliamps) : 0;
+    return r.milliamps > 0 ? std::clamp(r.milliamps + noiseLocked(), 0, numtext::kMaxCount) : 0;
 }
 
 bool SimulatedSupply::constantVoltage() const

@@ -16,8 +16,6 @@ class SimulatedSupply
 {
 public:
     static constexpr double kDefaultLoadOhms = 10.0;
-    static constexpr int kMaxCentivolts = 9999;
-    static constexpr int kMaxMilliamps = 9999;
     /// Calls the log keeps, the newest (a 100-hour run makes about two million).
     static constexpr size_t kMaxLogEntries = 20000;
 

@@ -1,5 +1,7 @@
 #include "device/link/scpi/ScpiDialect.h"
 
+#include "device/NumberText.h"
+
 #include "device/link/Identity.h"
 #include "device/link/scpi/ScpiProtocol.h"
 #include "device/link/scpi/ScpiResponder.h"
@@ -56,13 +58,13 @@ std::string ScpiDialect::identify(Probe& probe)
 
 bool ScpiDialect::setVoltage(Channel& channel, int centivolts)
 {
-    m_setCentivolts = std::clamp(centivolts, 0, 9999);
+    m_setCentivolts = std::clamp(centivolts, 0, numtext::kMaxCount);
     return channel.send(line(setVoltageCommand(centivolts).c_str()), Pace::Busy);
 }
 
 bool ScpiDialect::setCurrent(Channel& channel, int milliamps)
 {
-    m_setMilliamps = std::clamp(milliamps, 0, 9999);
+    m_setMilliamps = std::clamp(milliamps, 0, numtext::kMaxCount);
     return channel.send(line(setCurrentCommand(milliamps).c_str()), Pace::Busy);
 }
 

@@ -1,5 +1,7 @@
 #include "device/link/scpi/ScpiProtocol.h"
 
+#include "device/NumberText.h"
+
 #include "device/link/Decimal.h"
 
 #include <algorithm>
@@ -25,12 +27,12 @@ std::string upperTrimmed(const std::string& line)
 
 std::string setVoltageCommand(int centivolts)
 {
-    return "VOLT " + formatCounts(std::clamp(centivolts, 0, 9999), 2);
+    return "VOLT " + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), 2);
 }
 
 std::string setCurrentCommand(int milliamps)
 {
-    return "CURR " + formatCounts(std::clamp(milliamps, 0, 9999), 3);
+    return "CURR " + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), 3);
 }
 
 std::string outputCommand(bool on)

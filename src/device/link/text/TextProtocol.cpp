@@ -1,5 +1,7 @@
 #include "device/link/text/TextProtocol.h"
 
+#include "device/NumberText.h"
+
 #include "device/link/Decimal.h"
 
 #include <algorithm>
@@ -27,12 +29,12 @@ std::optional<int> parseReading(const std::string& reply, int decimals)
 
 std::string setVoltageCommand(int centivolts)
 {
-    return "VSET1:" + formatCounts(std::clamp(centivolts, 0, 9999), 2, 5);
+    return "VSET1:" + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), 2, 5);
 }
 
 std::string setCurrentCommand(int milliamps)
 {
-    return "ISET1:" + formatCounts(std::clamp(milliamps, 0, 9999), 3, 5);
+    return "ISET1:" + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), 3, 5);
 }
 
 std::string outputCommand(bool on)
