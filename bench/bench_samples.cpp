@@ -67,7 +67,6 @@ int main(int argc, char** argv)
         return 1;
     }
     CRunEngine engine(supply);
-    engine.m_bEndsFinishedRun = 1;
     std::vector<float> applied;
     std::vector<float> measured;
     QObject::connect(&engine, &CRunEngine::PointApplied,

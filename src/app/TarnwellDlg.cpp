@@ -1,7 +1,7 @@
 #include "app/TarnwellDlg.h"
 
 #include "app/AboutDlg.h"
-#include "engine/RunJournal.h"
+#include "engine/RunEngine.h"
 #include "platform/Dialogs.h"
 
 #include <QGridLayout>
@@ -106,6 +106,6 @@ void CTarnwellDlg::OnAbout()
 
 void CTarnwellDlg::ReportCutOffRuns()
 {
-    for (const CRunJournal::CutOff& cutOff : CRunJournal::TakeCutOffRuns())
-        platform::MessageBox(CRunJournal::CutOffMessage(cutOff));
+    for (const CRunJournal::CutOff& cutOff : CRunEngine::TakeCutOffRuns())
+        platform::MessageBox(CRunEngine::CutOffMessage(cutOff));
 }

@@ -1,5 +1,5 @@
 #include "app/TarnwellApp.h"
-#include "device/pslink.h"
+#include "engine/RunEngine.h"
 
 #include <QCommandLineParser>
 
@@ -16,6 +16,6 @@ int main(int argc, char** argv)
     parser.process(theApp);
 
     if (parser.isSet(QStringLiteral("simulate")))
-        pslink::SetSimulateAll(true);
+        CRunEngine::SimulateAll(true);
     return theApp.InitInstance();
 }

@@ -1,7 +1,5 @@
 #include "cli/CliConsole.h"
 
-#include "platform/Dialogs.h"
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -12,16 +10,6 @@ CCliConsole& CCliConsole::Instance()
 }
 
 CCliConsole::CCliConsole() : m_bTerminal(::isatty(STDERR_FILENO) != 0) {}
-
-void CCliConsole::InstallMessageHandler()
-{
-    platform::SetDialogHandlers(
-        [this](const QString& strText) {
-            ++m_nMessages;
-            Error(strText);
-        },
-        [](const platform::FileDialogRequest&) { return std::optional<QString>(); });
-}
 
 bool CCliConsole::PrintLine(const QString& strLine)
 {

@@ -2,18 +2,13 @@
 
 #include <QString>
 
-#include <atomic>
 #include <mutex>
 
 /// Standard output and standard error of tarnwell-cli: sample lines, errors, the progress line.
-/// Messages that the window shows in a box arrive here and are printed on standard error.
 class CCliConsole
 {
 public:
     static CCliConsole& Instance();
-
-    /// Routes the platform's message boxes here (and answers its file dialogs with a cancel).
-    void InstallMessageHandler();
 
     /// One line on standard output, flushed at once so a pipe sees it live. False when standard
     /// output is gone (the reader of a pipe went away).
@@ -24,10 +19,6 @@ public:
     void Progress(const QString& strText);
     /// Takes the progress line away, so what follows starts on a clean line.
     void EndProgress();
-
-    /// Messages the platform layer was asked to show, counted so a caller can tell that an
-    /// operation reported a failure.
-    std::atomic<int> m_nMessages{0};
 
 private:
     CCliConsole();

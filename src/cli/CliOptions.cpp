@@ -2,6 +2,8 @@
 // C-locale notation whatever the user's locale, so a script means the same everywhere.
 #include "cli/CliOptions.h"
 
+#include "device/NumberText.h"
+
 #include <QFileInfo>
 
 #include <charconv>
@@ -44,13 +46,6 @@ bool IsIn(CCliOptions::Command command, std::initializer_list<CCliOptions::Comma
             return true;
     }
     return false;
-}
-
-bool ParseWholeNumber(const QString& text, long long& value)
-{
-    const std::string s = text.toStdString();
-    const auto res = std::from_chars(s.data(), s.data() + s.size(), value);
-    return !s.empty() && res.ec == std::errc() && res.ptr == s.data() + s.size();
 }
 
 bool IsSameFile(const QString& a, const QString& b)
@@ -204,7 +199,7 @@ QString CCliOptions::Parse(const QStringList& args)
                     .arg(value);
         } else if (arg == QLatin1String("--cycles")) {
             long long n = 0;
-            if (!ParseWholeNumber(value, n) || n < 1 || n > INT_MAX)
+            if (!numtext::ParseWhole(value, n) || n < 1 || n > INT_MAX)
                 return QStringLiteral("--cycles wants a whole number of at least 1, not '%1'").arg(value);
             nCycles = static_cast<int>(n);
         } else if (arg == QLatin1String("--out") || arg == QLatin1String("--measured")) {

@@ -1,21 +1,14 @@
-// Port names of the command line, and what tarnwell-cli asks of the link beyond the sixteen calls.
+// Port names of the command line.
 #include "cli/CliPort.h"
 
-#include "device/pslink.h"
+#include "cli/CliConsole.h"
+#include "device/NumberText.h"
+#include "device/PowerSupply.h"
+#include "device/SupplyLimits.h"
+#include "engine/RunEngine.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QRegularExpression>
-#include <QTimer>
-
-#include <atomic>
-#include <memory>
-
-namespace {
-
-constexpr int kPorts = pslink::kPortCount;
-
-} // namespace
+#include <QStringList>
 
 
 QString CCliPort::Resolve(const QString& text)
@@ -26,7 +19,7 @@ QString CCliPort::Resolve(const QString& text)
     if (com.hasMatch()) {
         bool ok = false;
         const int n = com.captured(1).toInt(&ok);
-        if (!ok || n < 1 || n > kPorts)
+        if (!ok || n < 1 || n > CRunEngine::PortCount())
             return QStringLiteral("no port %1: the ports are COM1..COM7").arg(text);
         nPort = n - 1;
         strName = QStringLiteral("COM%1").arg(n);
@@ -42,41 +35,24 @@ QString CCliPort::Resolve(const QString& text)
     return {};
 }
 
+void CCliPort::Choose(CPowerSupply& supply) const
+{
+    supply.m_nPort = static_cast<std::int16_t>(nPort);
+}
+
 QString CCliPort::Describe() const
 {
-    return QStringLiteral("%1 (%2)").arg(strName, pslink::DescribePort(nPort));
+    return QStringLiteral("%1 (%2)").arg(strName, CRunEngine::DescribePort(nPort));
 }
 
-bool WaitForFreshReadings(int nDevice, int nTimeoutMs)
+void ReportMaximum(const CCliPort& port, float fVolts, float fAmps)
 {
-    // The answer may come from another thread and after the wait has given up.
-    auto result = std::make_shared<std::atomic<int>>(-1);
-    pslink::AfterFreshReadings(nDevice, [result](bool bFresh) { result->store(bFresh ? 1 : 0); });
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (result->load() >= 0 || clock.elapsed() >= nTimeoutMs)
-            loop.quit();
-    });
-    poll.start(10);
-    if (result->load() < 0)
-        loop.exec();
-    return result->load() == 1;
-}
-
-QString IdentityLine(int nDevice)
-{
-    const std::string identity = pslink::ReadIdentity(nDevice);
-    QString line;
-    for (char c : identity) {
-        // A supply may add line ends or junk bytes to its identity.
-        if (c >= 0x20 && c < 0x7f)
-            line += QLatin1Char(c);
-    }
-    line = line.trimmed();
-    if (line.isEmpty() && !identity.empty())
-        return QStringLiteral("(an identity without printable characters)");
-    return line;
+    QStringList held;
+    if (fVolts > 0.0f)
+        held << numtext::FixedText(fVolts, supply::kVoltsDecimals) + QStringLiteral(" V");
+    if (fAmps > 0.0f)
+        held << numtext::FixedText(fAmps, supply::kAmpsDecimals) + QStringLiteral(" A");
+    if (!held.isEmpty())
+        CCliConsole::Instance().Error(
+            QStringLiteral("the supply on %1 holds at most %2").arg(port.Describe(), held.join(QStringLiteral(", "))));
 }

@@ -4,7 +4,6 @@
 
 #include "cli/CliConsole.h"
 #include "cli/SampleText.h"
-#include "device/pslink.h"
 
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -51,10 +50,11 @@ int CCliRun::Start()
 {
     CCliConsole& console = CCliConsole::Instance();
     if (IsProgram()) {
-        // The load reports a refused name or an unreadable file in the window's words.
+        // Refused before anything is connected, in the window's words.
         CPowerSupply probe;
-        if (probe.LoadFile(m_options.strProgram, 1) == 0) {
-            console.Error(QStringLiteral("%1 was not read").arg(m_options.strProgram));
+        const CResult counted = probe.Load(m_options.strProgram, true);
+        if (!counted.Ok()) {
+            console.Error(QStringLiteral("%1: %2").arg(m_options.strProgram, counted.Message()));
             return kExitFile;
         }
     }
@@ -68,37 +68,30 @@ int CCliRun::Start()
         }
     }
 
-    const int nDevice = m_supply.m_nDevice;
-    m_supply.m_nPort = static_cast<std::int16_t>(m_port.nPort);
-    int nConnected = 0;
-    {
-        std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
-        nConnected = m_supply.Connect();
-    }
-    if (nConnected == 0) {
-        const QString strReason = pslink::LastOpenError(nDevice);
-        CloseCOM(nDevice);
-        console.Error(QStringLiteral("no supply answered on %1: %2")
-                          .arg(m_port.Describe(), strReason.isEmpty()
-                                                      ? QStringLiteral("the supply did not answer")
-                                                      : strReason));
+    m_port.Choose(m_supply);
+    const CResult connected = m_engine.Connect();
+    if (!connected.Ok()) {
+        console.Error(QStringLiteral("no supply answered on %1: %2").arg(m_port.Describe(), connected.strReason));
         return kExitNoSupply;
     }
     if (CSignalPipe::Arrived()) {
-        CloseCOM(nDevice);
+        m_engine.Disconnect();
         return kExitInterrupted;
     }
 
     connect(&m_engine, &CRunEngine::Sampled, this, &CCliRun::OnSampled);
-    // No worker here: the tick that finds the program played ends the run itself.
-    m_engine.m_bEndsFinishedRun = 1;
+    connect(&m_engine, &CRunEngine::JournalFailed, this, [](const QString& strFolder, const QString& strReason) {
+        CCliConsole::Instance().Error(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    });
+    connect(&m_engine, &CRunEngine::MaximumLearned, this, [this](float fVolts, float fAmps) {
+        ReportMaximum(m_port, fVolts, fAmps);
+    });
     m_supply.m_bProgramMode = IsProgram() ? 1 : 0;
-    const int nMessages = console.m_nMessages.load();
-    m_engine.StartRun(IsProgram(), m_options.strProgram, m_options.nCycles);
-    if (console.m_nMessages.load() != nMessages) {
+    const CResult started = m_engine.StartRun(IsProgram(), m_options.strProgram, m_options.nCycles);
+    if (!started.Ok()) {
         // The program file was checked above, but changed or vanished before the run read it.
-        m_engine.EndRun();
-        CloseCOM(nDevice);
+        console.Error(QStringLiteral("%1: %2").arg(m_options.strProgram, started.Message()));
+        m_engine.Disconnect();
         return kExitFile;
     }
     connect(&m_engine, &CRunEngine::RunEnded, this, &CCliRun::OnRunEnded);
@@ -121,36 +114,23 @@ void CCliRun::OnSampled(const CRunSample& sample)
     const QString strLine = SampleLine(sample.nSample, sample.fVoltage, sample.fCurrent, sample.nCvState,
                                        sample.nCcState, sample.nOutState, m_options.bJson);
     if (!console.PrintLine(strLine)) {
-        // Whoever read the samples has gone: end as OFF would, and keep what was recorded.
-        m_bInterrupted = true;
-        EndSoon();
+        // Whoever read the samples has gone: end as a signal would, and keep what was recorded.
+        EndSoon(CRunEngine::kEndInterrupted);
         return;
     }
     ShowProgress(sample.nSample);
-
-    if (!IsProgram()) {
-        if (sample.nSample >= m_options.nSeconds)
-            EndSoon();
-    } else if (m_supply.m_nPlayIndex.load() >= m_supply.m_nPlayTotal.load()) {
-        // The last point is played and sampled: the tick that finds nothing left to play ends
-        // the run now rather than a second later. Not from inside this tick: it holds the engine.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_engine.IsRunning() && m_engine.IsTimerActive(CRunEngine::kProgramTimer))
-                    m_engine.OnTimer(CRunEngine::kProgramTimer);
-            },
-            Qt::QueuedConnection);
-    }
+    if (!IsProgram() && sample.nSample >= m_options.nSeconds)
+        EndSoon(CRunEngine::kEndStopped);
 }
 
-void CCliRun::EndSoon()
+void CCliRun::EndSoon(int nReason)
 {
+    // Not from inside the tick that took the sample: the engine is still in it.
     QMetaObject::invokeMethod(
         this,
-        [this] {
+        [this, nReason] {
             if (m_engine.IsRunning())
-                m_engine.EndRun(CRunEngine::kEndOff);
+                m_engine.EndRun(static_cast<CRunEngine::EndReason>(nReason));
         },
         Qt::QueuedConnection);
 }
@@ -159,10 +139,9 @@ void CCliRun::OnSignal()
 {
     if (m_bFinishing)
         return;
-    m_bInterrupted = true;
     // As OFF: no further sample; the output stays as it is.
     if (m_engine.IsRunning())
-        m_engine.EndRun(CRunEngine::kEndOff);
+        m_engine.EndRun(CRunEngine::kEndInterrupted);
 }
 
 void CCliRun::OnRunEnded(int nReason)
@@ -178,8 +157,7 @@ void CCliRun::Finish(int nReason)
 {
     CCliConsole& console = CCliConsole::Instance();
     console.EndProgress();
-    const int nDevice = m_supply.m_nDevice;
-    int nExit = m_bInterrupted ? kExitInterrupted : kExitDone;
+    int nExit = nReason == CRunEngine::kEndInterrupted ? kExitInterrupted : kExitDone;
     if (nReason == CRunEngine::kEndLinkLost) {
         nExit = kExitLinkLost;
         console.Error(QStringLiteral("the supply on %1 stopped answering after %2 s%3")
@@ -188,10 +166,10 @@ void CCliRun::Finish(int nReason)
                                                    : QString()));
     } else {
         if (m_options.bOffAtEnd)
-            dsoCloseOutput(nDevice);
+            m_engine.SwitchOutput(false);
         // What went out last (the last point, the switch-off) reaches the supply before the
         // link closes.
-        if (!WaitForFreshReadings(nDevice, kSettleTimeoutMs) && dsoLinkAlive(nDevice) == 0) {
+        if (!m_engine.WaitForSupply(kSettleTimeoutMs).Ok()) {
             nExit = kExitLinkLost;
             console.Error(
                 QStringLiteral("the supply on %1 stopped answering at the end of the run%2")
@@ -200,7 +178,7 @@ void CCliRun::Finish(int nReason)
                                                 : QString()));
         }
     }
-    CloseCOM(nDevice);
+    m_engine.Disconnect();
     if (!WriteFiles())
         nExit = kExitFile;
     Q_EMIT Finished(nExit);
@@ -210,23 +188,22 @@ bool CCliRun::WriteFiles()
 {
     CCliConsole& console = CCliConsole::Instance();
     bool bWritten = true;
-    // The window's Save Data: the record rows of the run (a program run's are its points).
-    if (!m_options.strOut.isEmpty()) {
-        if (m_supply.SaveRecord(m_options.strOut) == 0) {
-            console.Error(QStringLiteral("%1 was not written").arg(m_options.strOut));
+    auto save = [&](CPowerSupply& supply, const QString& strPath) {
+        const CResult saved = supply.Save(strPath);
+        if (!saved.Ok()) {
+            console.Error(QStringLiteral("%1 was not written: %2").arg(strPath, saved.Message()));
             bWritten = false;
-        } else {
-            m_engine.OnRecordSaved(); // a log's journal holds nothing the record does not
         }
-    }
+        return saved.Ok();
+    };
+    // The window's Save Data: the record rows of the run (a program run's are its points).
+    if (!m_options.strOut.isEmpty() && save(m_supply, m_options.strOut))
+        m_engine.OnRecordSaved(); // a log's journal holds nothing the record does not
     if (!m_options.strMeasured.isEmpty()) {
         // The same writer over the measured rows.
         CPowerSupply measured;
         measured.m_rows.swap(m_measured);
-        if (measured.SaveRecord(m_options.strMeasured) == 0) {
-            console.Error(QStringLiteral("%1 was not written").arg(m_options.strMeasured));
-            bWritten = false;
-        }
+        save(measured, m_options.strMeasured);
     }
     return bWritten;
 }

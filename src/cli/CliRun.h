@@ -3,8 +3,8 @@
 #include "cli/CliOptions.h"
 #include "cli/CliPort.h"
 #include "cli/SignalPipe.h"
-#include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
+#include "engine/RunEngine.h"
 
 #include <QObject>
 
@@ -33,7 +33,8 @@ private:
     void OnSampled(const CRunSample& sample);
     void OnRunEnded(int nReason);
     void OnSignal();
-    void EndSoon();
+    /// Ends the run with `nReason` once the tick under way is done.
+    void EndSoon(int nReason);
     void Finish(int nReason);
     bool WriteFiles();
     void ShowProgress(long long nElapsed);
@@ -45,6 +46,5 @@ private:
     CRunEngine m_engine{m_supply};
     std::deque<std::string> m_measured; ///< rows of the --measured file
     long long m_nTotal = 0;             ///< seconds the run lasts, for the progress line
-    bool m_bInterrupted = false;
     bool m_bFinishing = false;
 };

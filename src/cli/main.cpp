@@ -23,7 +23,6 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     CCliConsole& console = CCliConsole::Instance();
-    console.InstallMessageHandler();
 
     CCliOptions options;
     QString strError = options.Parse(QCoreApplication::arguments().mid(1));

@@ -4,7 +4,7 @@
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
-#include "device/pslink.h"
+#include "device/NumberText.h"
 #include "platform/Dialogs.h"
 #include "record/StaticWave.h"
 
@@ -16,30 +16,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <chrono>
-#include <charconv>
-#include <thread>
 
 namespace {
-
-// Whole text a number in the C locale, blanks around it allowed.
-template <typename Int>
-bool ParseWholeNumber(const QString& text, Int& value)
-{
-    const QByteArray bytes = text.trimmed().toLatin1();
-    if (bytes.isEmpty())
-        return false;
-    const char* first = bytes.constData();
-    const char* last = first + bytes.size();
-    if (*first == '+')
-        ++first;
-    Int parsed = 0;
-    const auto res = std::from_chars(first, last, parsed);
-    if (res.ec != std::errc() || res.ptr != last)
-        return false;
-    value = parsed;
-    return true;
-}
 
 // Rewrites a field only when its text differs, as the write-back of bound values does.
 void SetTextIfDiffers(QLineEdit* edit, const QString& text)
@@ -88,7 +66,7 @@ void CDlgControl::OnInitDialog()
         w->setEnabled(false);
     m_cbLanguage->setCurrentIndex(0);
     for (int i = 0; i < m_cbPort->count(); ++i)
-        m_cbPort->setItemData(i, pslink::DescribePort(i), Qt::ToolTipRole);
+        m_cbPort->setItemData(i, CRunEngine::DescribePort(i), Qt::ToolTipRole);
     m_wave->InitBackBuffer();
     m_wave->m_pSupply = &m_supply;
     m_hThread = std::thread([this] { WorkerThreadProc(); });
@@ -107,18 +85,13 @@ CDlgControl::~CDlgControl()
     m_cvWake.notify_all();
     // A connect waiting on a silent supply ends at once when its link closes, so closing the
     // window never waits out the identity probes; the link is closed for good after the join.
-    // The worker may be between opening the port and asking for the identity: keep closing
-    // until its connect has given up.
-    for (int nTry = 0; nTry < 200 && m_bConnecting.load(); ++nTry) {
-        CloseCOM(m_supply.m_nDevice);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    m_engine.AbortConnect();
     if (m_hThread.joinable())
         m_hThread.join();
     // The run ends with the page; nothing is shown any more.
     disconnect(&m_engine, nullptr, this, nullptr);
-    m_engine.EndRun();
-    CloseCOM(m_supply.m_nDevice);
+    m_engine.EndRun(CRunEngine::kEndInterrupted);
+    m_engine.Disconnect();
     m_edVoltage->removeEventFilter(this);
     m_edCurrent->removeEventFilter(this);
     m_wave->m_pSupply = nullptr;
@@ -139,11 +112,11 @@ int CDlgControl::ReadBoundValues()
         const QString& prompt;
     };
     const Step steps[] = {
-        {[&] { return ParseWholeNumber(m_edVoltage->text(), m_fTypedVoltage); }, number},
-        {[&] { return ParseWholeNumber(m_edCurrent->text(), m_fTypedCurrent); }, number},
-        {[&] { return ParseWholeNumber(m_edElapsed->text(), m_nElapsed); }, integer},
-        {[&] { return ParseWholeNumber(m_edTotalTime->text(), m_nTotalTime); }, integer},
-        {[&] { return ParseWholeNumber(m_edCycles->text(), m_nCycleCount); }, integer},
+        {[&] { return numtext::ParseWhole(m_edVoltage->text(), m_fTypedVoltage); }, number},
+        {[&] { return numtext::ParseWhole(m_edCurrent->text(), m_fTypedCurrent); }, number},
+        {[&] { return numtext::ParseWhole(m_edElapsed->text(), m_nElapsed); }, integer},
+        {[&] { return numtext::ParseWhole(m_edTotalTime->text(), m_nTotalTime); }, integer},
+        {[&] { return numtext::ParseWhole(m_edCycles->text(), m_nCycleCount); }, integer},
     };
     for (const Step& step : steps) {
         if (!step.read()) {
@@ -253,7 +226,7 @@ bool CDlgControl::PresetChangeFromProgram(const CEditEX* field) const
 {
     // A program run keeps writing the presets even after a mode click; that is never typing.
     return m_bUpStep.load() || m_bDownStep.load() || field->m_bWheelChanged || m_supply.m_bProgramMode.load() ||
-           m_engine.m_nRunTimer.load() == kProgramTimer;
+           m_engine.RunTimer() == kProgramTimer;
 }
 
 void CDlgControl::OnPresetChanged(bool bFromProgram)

@@ -57,7 +57,6 @@ public:
 
     // ---- Page state shared with the worker ----
     std::atomic<int> m_bConnected{0};
-    std::atomic<int> m_bConnecting{0}; ///< the worker is inside Connect (it may wait seconds on a silent supply)
     std::atomic<int> m_bVoltageSelected{0};
     const std::int16_t m_nInitStep = supply::kInitialStep;
     std::atomic<int> m_bUpStep{0};
@@ -134,6 +133,10 @@ public:
     /// Worker thread only.
     void ExecuteCommand(std::int16_t nCode, std::int32_t nValue);
     void WorkerThreadProc();
+    /// CMD_CONNECT: connects through the engine, or ends a run and disconnects.
+    void ConnectOrDisconnect();
+    /// CMD_ON: starts a run of the mode in force.
+    void StartRun();
     /// UI thread (the worker calls them through m_hUi).
     void ShowConnectedState();
     void ShowDisconnectedState();
@@ -148,6 +151,7 @@ public:
     void OnRunEnded(int nReason);
     void OnPointApplied(const QString& strVoltage, const QString& strCurrent, float fVoltage, float fCurrent);
     void OnSampled(const CRunSample& sample);
+    void OnJournalFailed(const QString& strFolder, const QString& strReason);
 
     // ---- Message handlers (UI thread) ----
     void OnBnClickedConnect();

@@ -3,6 +3,7 @@
 #include "control/DlgControl.h"
 
 #include "control/EditEX.h"
+#include "device/FileKinds.h"
 #include "platform/Dialogs.h"
 #include "record/StaticWave.h"
 
@@ -81,15 +82,18 @@ void CDlgControl::OnBnClickedProgramMode()
     for (QWidget* w : std::initializer_list<QWidget*>{m_edProgramFile, m_edTotalTime, m_edCycles})
         SetEnabled(w, true);
 
-    const std::optional<QString> path = platform::ChooseFile(CPowerSupply::OpenFileRequest());
+    const std::optional<QString> path = platform::ChooseFile(filekinds::OpenFile());
     if (!path)
         return;
     m_strProgramPath = *path;
     // A run may have started while the dialog was open; its own load owns the lists now.
     // The count is asked of this load alone: a run started while its message box is open loads
     // the whole program with the flag untouched.
-    if (!m_engine.IsRunning() && CPowerSupply::HasExtension(m_strProgramPath, QStringLiteral(".csv")))
-        m_supply.LoadFile(m_strProgramPath, 1);
+    if (!m_engine.IsRunning() && filekinds::IsCsv(m_strProgramPath)) {
+        const CResult counted = m_supply.Load(m_strProgramPath, true);
+        if (counted.Failed())
+            platform::MessageBox(counted.Message());
+    }
     m_edProgramFile->setText(m_strProgramPath);
     m_nTotalTime = m_supply.m_nPointsPerCycle.load();
     m_edTotalTime->setText(QString::number(m_nTotalTime));
@@ -97,7 +101,15 @@ void CDlgControl::OnBnClickedProgramMode()
 
 void CDlgControl::OnBnClickedSaveData()
 {
+    const CResult saved = m_supply.SaveRecordAs(platform::ChooseFile);
+    if (saved.Failed())
+        platform::MessageBox(saved.Message());
     // A record that holds a run's rows makes that run's journal redundant.
-    if (m_supply.SaveRecordAs())
+    if (saved.Ok())
         m_engine.OnRecordSaved();
+}
+
+void CDlgControl::OnJournalFailed(const QString& strFolder, const QString& strReason)
+{
+    platform::MessageBox(CRunEngine::JournalFailureMessage(strFolder, strReason));
 }

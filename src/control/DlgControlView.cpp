@@ -5,7 +5,6 @@
 #include "app/Captions.h"
 #include "control/EditEX.h"
 #include "device/SupplyLimits.h"
-#include "device/pslink.h"
 #include "record/StaticWave.h"
 
 #include <QCheckBox>
@@ -97,7 +96,7 @@ void CDlgControl::CreateControls()
     m_grpConnect = Item(this, 1025, new QGroupBox(QStringLiteral("Connect PC")));
     m_lblPort = label(1026, "Port");
     m_cbPort = Item(this, 1027, new QComboBox);
-    for (int i = 0; i < pslink::kPortCount; ++i)
+    for (int i = 0; i < CRunEngine::PortCount(); ++i)
         m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
     m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
     m_lblConnection = label(1028, "Not  Connected");
@@ -234,6 +233,7 @@ void CDlgControl::ConnectControls()
     connect(&m_engine, &CRunEngine::RunEnded, this, &CDlgControl::OnRunEnded);
     connect(&m_engine, &CRunEngine::PointApplied, this, &CDlgControl::OnPointApplied);
     connect(&m_engine, &CRunEngine::Sampled, this, &CDlgControl::OnSampled);
+    connect(&m_engine, &CRunEngine::JournalFailed, this, &CDlgControl::OnJournalFailed);
 }
 
 // ---- Language ----

@@ -5,7 +5,7 @@
 #include "control/EditEX.h"
 #include "app/Captions.h"
 #include "device/NumberText.h"
-#include "device/pslink.h"
+#include "device/SupplyLimits.h"
 #include "platform/Dialogs.h"
 #include "record/StaticWave.h"
 
@@ -37,9 +37,6 @@ void CDlgControl::WorkerThreadProc()
         if (m_bStop.load())
             break;
 
-        // A program that played its last point ends within a pass.
-        if (m_supply.m_bFinished.load() != 0)
-            OnUi([this] { m_engine.EndFinishedRun(); });
         m_hUi.Post([this] { m_wave->update(); });
         ++m_nPass;
 
@@ -50,44 +47,9 @@ void CDlgControl::WorkerThreadProc()
 
 void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
 {
-    const int device = m_supply.m_nDevice;
     switch (nCode) {
     case CMD_CONNECT:
-        if (m_bConnected.load()) {
-            // A run reads the supply every second: end it before the link goes, so nothing is
-            // read from a closed link and recorded as data.
-            OnUi([this] {
-                if (m_engine.IsRunning())
-                    m_engine.EndRun();
-            });
-            CloseCOM(device);
-            OnUi([this] { ShowDisconnectedState(); });
-        } else {
-            int nConnected = 0;
-            {
-                std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
-                // Announced before the stop flag is read, so a page closing from here on either
-                // finds the connect to cut short or is seen by it: never waited out.
-                m_bConnecting = 1;
-                if (!m_bStop.load())
-                    nConnected = m_supply.Connect();
-                m_bConnecting = 0;
-            }
-            if (nConnected == 0) {
-                // A port that could not be opened is said, with what to do about it; a supply
-                // that is there but silent only shows the disconnected state.
-                const QString strWhy = pslink::LastOpenError(device);
-                CloseCOM(device);
-                OnUi([this, strWhy] {
-                    ShowDisconnectedState();
-                    if (!strWhy.isEmpty())
-                        platform::MessageBox(strWhy);
-                });
-            } else {
-                m_bVoltageSelected = 1;
-                OnUi([this] { ShowConnectedState(); });
-            }
-        }
+        ConnectOrDisconnect();
         break;
     case CMD_UP:
         StepPreset(true);
@@ -95,37 +57,11 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
     case CMD_DOWN:
         StepPreset(false);
         break;
-    case CMD_ON: {
-        QString strPath;
-        QString strCycles;
-        bool bLinked = false;
-        const bool bStarted = OnUi([&] {
-            // An ON queued behind a disconnect finds no link: a run would only clear the last
-            // run's samples (a program run also its record rows) and then end at its first tick.
-            bLinked = m_bConnected.load() != 0;
-            if (!bLinked)
-                return;
-            // Running from here on: a Program mode click now is refused, so its count-only load
-            // never meets the load below.
-            m_engine.BeginRun();
-            SetEnabled(m_btnOff, true);
-            SetEnabled(m_btnOn, false);
-            SetEnabled(m_btnSaveData, false);
-            strPath = m_strProgramPath;
-            strCycles = m_edCycles->text();
-        });
-        if (!bStarted || !bLinked)
-            break;
-        const bool bProgram = m_supply.m_bProgramMode.load() != 0;
-        const int nCycles = bProgram ? static_cast<int>(numtext::ParseInt(strCycles)) : 0;
-        const int nTimer = m_engine.PrepareRun(bProgram, strPath, nCycles, [this](const std::function<void()>& fn) {
-            return OnUi(fn);
-        });
-        OnUi([this, nTimer] { m_engine.StartTimer(nTimer); });
+    case CMD_ON:
+        StartRun();
         break;
-    }
     case CMD_OFF:
-        OnUi([this] { m_engine.EndRun(); });
+        OnUi([this] { m_engine.EndRun(CRunEngine::kEndStopped); });
         break;
     case CMD_APPLY: {
         float fVolts = 0.0f;
@@ -137,10 +73,7 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
                 bVoltage = m_bVoltageSelected.load();
             }))
             break;
-        {
-            std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
-            m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
-        }
+        m_engine.SetSetpoint(fVolts, fAmps, bVoltage);
         OnUi([this] {
             SetShown(m_btnOk, false);
             SetShown(m_btnOn, true);
@@ -151,6 +84,71 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
     default:
         break;
     }
+}
+
+void CDlgControl::ConnectOrDisconnect()
+{
+    if (m_bConnected.load()) {
+        // A run reads the supply every second: end it before the link goes, so nothing is read
+        // from a closed link and recorded as data.
+        OnUi([this] {
+            if (m_engine.IsRunning())
+                m_engine.EndRun(CRunEngine::kEndStopped);
+        });
+        m_engine.Disconnect();
+        OnUi([this] { ShowDisconnectedState(); });
+        return;
+    }
+    // A page closing right after the worker took Connect never starts it.
+    const CResult connected = m_engine.Connect(CRunEngine::kConnectFull, &m_bStop);
+    if (connected.nKind == CResult::kAborted)
+        return;
+    if (!connected.Ok()) {
+        // A port that could not be opened is said, with what to do about it; a supply that is
+        // there but silent only shows the disconnected state.
+        OnUi([this, connected] {
+            ShowDisconnectedState();
+            if (connected.nKind == CResult::kNoPort)
+                platform::MessageBox(connected.Message());
+        });
+        return;
+    }
+    m_bVoltageSelected = 1;
+    OnUi([this] { ShowConnectedState(); });
+}
+
+void CDlgControl::StartRun()
+{
+    QString strPath;
+    QString strCycles;
+    bool bLinked = false;
+    const bool bStarted = OnUi([&] {
+        // An ON queued behind a disconnect finds no link: a run would only clear the last run's
+        // samples (a program run also its record rows) and then end at its first tick.
+        bLinked = m_bConnected.load() != 0;
+        if (!bLinked)
+            return;
+        // Running from here on: a Program mode click now is refused, so its count-only load never
+        // meets the load below.
+        m_engine.BeginRun();
+        SetEnabled(m_btnOff, true);
+        SetEnabled(m_btnOn, false);
+        SetEnabled(m_btnSaveData, false);
+        strPath = m_strProgramPath;
+        strCycles = m_edCycles->text();
+    });
+    if (!bStarted || !bLinked)
+        return;
+    const bool bProgram = m_supply.m_bProgramMode.load() != 0;
+    const int nCycles = bProgram ? static_cast<int>(numtext::ParseInt(strCycles)) : 0;
+    // A long program loads here, off the UI thread; a file that cannot be read is said, and the
+    // run goes on with what the supply object holds.
+    const CResult loaded = m_engine.PrepareRun(bProgram, strPath, nCycles);
+    OnUi([this, loaded, bProgram] {
+        if (loaded.Failed())
+            platform::MessageBox(loaded.Message());
+        m_engine.StartTimer(bProgram ? CRunEngine::kProgramTimer : CRunEngine::kUserTimer);
+    });
 }
 
 void CDlgControl::StepPreset(bool bUp)
@@ -165,26 +163,16 @@ void CDlgControl::StepPreset(bool bUp)
         bVoltage = m_bVoltageSelected.load();
         CEditEX* field = bVoltage ? m_edVoltage : m_edCurrent;
         const int nStep = m_cbStep->currentIndex();
-        // A program point beyond the supply's range is stepped from the limit: a step down must
-        // never send more than the supply takes.
-        float fValue = supply::ClampAbove(field->m_fValue, bVoltage != 0);
         // An index outside the table (no selection) steps by 0: the preset stays.
-        const double step = supply::StepSize(nStep, bVoltage != 0);
-        fValue = static_cast<float>(bUp ? static_cast<double>(fValue) + step : static_cast<double>(fValue) - step);
-        if (bUp)
-            fValue = supply::ClampAbove(fValue, bVoltage != 0);
-        else if (fValue < 0.0f)
-            fValue = 0.0f;
+        const float fValue = supply::StepValue(field->m_fValue, nStep, bVoltage != 0, bUp);
         field->m_fValue = fValue;
         (bUp ? m_bUpStep : m_bDownStep) = 1;
         SetPresetText(field, numtext::FixedText(field->m_fValue, supply::Decimals(bVoltage != 0)));
         fVolts = m_edVoltage->m_fValue;
         fAmps = m_edCurrent->m_fValue;
     });
-    if (bDone) {
-        std::lock_guard<std::mutex> guard(m_engine.m_hSupplyLock);
-        m_supply.SetSetpoint(fVolts, fAmps, bVoltage);
-    }
+    if (bDone)
+        m_engine.SetSetpoint(fVolts, fAmps, bVoltage);
 }
 
 void CDlgControl::ShowConnectedState()
@@ -221,5 +209,5 @@ void CDlgControl::ShowDisconnectedState()
 
     ApplyCaptions(*this, captions::kControlDisconnected, ::IsChinese(m_pLanguage));
     for (int i = 0; i < m_cbPort->count(); ++i)
-        m_cbPort->setItemData(i, pslink::DescribePort(i), Qt::ToolTipRole);
+        m_cbPort->setItemData(i, CRunEngine::DescribePort(i), Qt::ToolTipRole);
 }

@@ -67,18 +67,8 @@ void CEditEX::OnMouseWheel(int nDelta)
     if (nDelta == 0)
         return;
     const bool bVoltage = m_bVoltage != 0;
-    const double step = supply::StepSize(m_nStep, bVoltage);
-    // A value beyond the supply's range (a program point) is stepped from the limit, so a step
-    // down never sends more than the supply takes.
-    m_fValue = supply::ClampAbove(m_fValue, bVoltage);
-    if (nDelta < 0) {
-        // Towards the operator raises the value.
-        m_fValue = supply::ClampAbove(static_cast<float>(static_cast<double>(m_fValue) + step), bVoltage);
-    } else {
-        m_fValue = static_cast<float>(static_cast<double>(m_fValue) - step);
-        if (m_fValue < 0.0f)
-            m_fValue = 0.0f;
-    }
+    // Towards the operator raises the value.
+    m_fValue = supply::StepValue(m_fValue, m_nStep, bVoltage, nDelta < 0);
     // Rounded as printf rounds: 2.125 shows "2.12", the setpoint the supply gets.
     m_strText = numtext::FixedText(m_fValue, supply::Decimals(bVoltage));
     // The owner's change handling runs even when the step lands on the text already shown (a

@@ -8,8 +8,10 @@
 
 #include <QString>
 
+#include <charconv>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace numtext {
 
@@ -41,6 +43,35 @@ double ParseFloat(const QString& text);
 inline double ParseFloat(const char* text)
 {
     return ParseFloat(std::string_view(text));
+}
+
+/// The whole of `text` as one number of type T (an integer or a floating type, read by
+/// std::from_chars: the C locale, no thousands separators), white space around it and one
+/// leading '+' allowed; false, with `value` untouched, for anything else or a number that does
+/// not fit.
+template <typename T>
+bool ParseWhole(std::string_view text, T& value)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty())
+        return false;
+    T parsed{};
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (res.ec != std::errc() || res.ptr != text.data() + text.size())
+        return false;
+    value = parsed;
+    return true;
+}
+template <typename T>
+bool ParseWhole(const QString& text, T& value)
+{
+    const QByteArray bytes = text.toLatin1();
+    return ParseWhole(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), value);
 }
 
 // ---- Digit buffer: 5 bytes, the first four one decimal digit each, most significant first ----

@@ -12,19 +12,24 @@
 CPowerSupply::CPowerSupply() = default;
 CPowerSupply::~CPowerSupply() = default;
 
-
-bool CPowerSupply::HasExtension(const QString& path, const QString& ext)
-{
-    return path.size() >= ext.size() && path.right(ext.size()).compare(ext, Qt::CaseInsensitive) == 0;
-}
-
 // ---- Device operations ----
 
-int CPowerSupply::Connect()
+int CPowerSupply::Open(std::string* pIdentity)
 {
     if (OpenCOM(m_nDevice, m_nPort) == 0)
         return 0;
-    if (dsoReadVersion(m_nDevice, m_abVersion) == 0)
+    // The whole identity, as dsoReadVersion asks it; the version buffer keeps its first nine.
+    const std::string identity = pslink::ReadIdentity(m_nDevice);
+    std::fill(std::begin(m_abVersion), std::end(m_abVersion), 0);
+    std::copy_n(identity.begin(), std::min<size_t>(identity.size(), sizeof m_abVersion - 1), m_abVersion);
+    if (pIdentity)
+        *pIdentity = identity;
+    return identity.empty() ? 0 : 1;
+}
+
+int CPowerSupply::Connect(std::string* pIdentity)
+{
+    if (Open(pIdentity) == 0)
         return 0;
     dsoCloseOutput(m_nDevice);
     dsoSetVoltage(m_nDevice, m_abSetVoltage);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/Dialogs.h"
+#include "device/Result.h"
+#include "platform/FileDialogRequest.h"
 
 #include <QString>
 
@@ -26,8 +27,12 @@ public:
     CPowerSupply& operator=(const CPowerSupply&) = delete;
 
     // ---- Device operations ----
-    /// Opens the link and sends the connect sequence; 1 on success, 0 on failure.
-    int Connect();
+    /// Opens the link and sends the connect sequence (Open, then output off, the stored setpoints
+    /// and the take-over); 1 on success, 0 on failure. `pIdentity` gets the whole identity text.
+    int Connect(std::string* pIdentity = nullptr);
+    /// The first two steps of Connect: opens the link on port index m_nPort and asks the identity
+    /// into m_abVersion; 1 when the supply answered. Nothing is changed on the supply.
+    int Open(std::string* pIdentity = nullptr);
     /// Sends a voltage (`which` nonzero) or a current setpoint; the library's result.
     int SetSetpoint(float fVolts, float fAmps, int which);
     /// Applies the next program point (or sets m_bFinished after the last); returns 1.
@@ -57,29 +62,28 @@ public:
     int CopySeries(std::vector<float>& data, std::int16_t nSeries);
 
     // ---- Files ----
-    /// Reads a record or program file; 1 when read, 0 on a refused name or failed open (both
-    /// reported) or when m_bAbortLoad cut it short (nothing changed then). Keeps one pass of the
-    /// program, so neither memory nor time depends on m_nCycles. Only counts the file's lines
-    /// when m_bCountOnly is set.
-    int LoadFile(QString strPath) { return LoadFile(std::move(strPath), m_bCountOnly.load()); }
+    /// Reads a record or program file. Refused unless the name ends in ".csv" (kNotCsv); a file
+    /// that cannot be opened or read gives kCannotOpen with the system's text, a closing window
+    /// (m_bAbortLoad) kAborted; nothing changes then. Keeps one pass of the program, so neither
+    /// memory nor time depends on m_nCycles. With `bCountOnly` it only counts the file's lines.
+    CResult Load(const QString& strPath, bool bCountOnly);
+    /// Load with m_bCountOnly's choice; 1 when read, 0 otherwise.
+    int LoadFile(QString strPath) { return Load(strPath, m_bCountOnly.load() != 0).Ok() ? 1 : 0; }
     /// The same, with the count-only choice given by the caller instead of the shared flag, so
     /// two loads on different threads never take each other's choice.
-    int LoadFile(QString strPath, int bCountOnly);
-    /// Save dialog, then SaveRecord when the chosen path ends in ".csv"; 1 when a file was written.
-    int SaveRecordAs();
-    /// Writes the record file (WriteRecord) through an atomic writer; 1 when written, 0 on
-    /// failure (reported as "Cann't save file: ...").
-    int SaveRecord(QString strPath);
+    int LoadFile(QString strPath, int bCountOnly) { return Load(strPath, bCountOnly != 0).Ok() ? 1 : 0; }
+    /// Asks `choose` for a file name with the Save Data dialog and writes the record there when the
+    /// name ends in ".csv" (kNothing otherwise, and when the dialog was cancelled).
+    CResult SaveRecordAs(const platform::FileChooser& choose);
+    /// Writes the record file (WriteRecord) through an atomic writer: kOk, or kCannotSave with the
+    /// system's text, the file that was there left as it was.
+    CResult Save(const QString& strPath);
+    /// Save; 1 when written, 0 on failure.
+    int SaveRecord(QString strPath) { return Save(strPath).Ok() ? 1 : 0; }
     /// The bytes of the record file, handed to `sink` in chunks: the header, the loaded program's
     /// rows renumbered over its passes, then the rows of user-mode samples, every line ending in
     /// CR LF. Stops and returns false as soon as `sink` returns false.
     bool WriteRecord(const std::function<bool(std::string_view)>& sink);
-    /// The open dialog for program and record files, shared by every page that opens them.
-    static platform::FileDialogRequest OpenFileRequest();
-
-    // ---- The file-name rule ----
-    /// True when the last four characters of `path` equal `ext` ignoring case.
-    static bool HasExtension(const QString& path, const QString& ext);
 
     // ---- State (members in declaration order) ----
     std::atomic<std::int16_t> m_nPort{0}; ///< written by the page's port list, read by Connect

@@ -5,10 +5,10 @@
 // depend on the file, never on the cycles.
 #include "device/PowerSupply.h"
 
+#include "device/FileKinds.h"
 #include "device/NumberText.h"
 #include "device/RecordFormat.h"
 #include "platform/AtomicFile.h"
-#include "platform/Dialogs.h"
 
 #include <QFile>
 
@@ -31,93 +31,109 @@ struct LoadedFile
     int rows = 0;
 };
 
-} // namespace
-
-int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
+// Takes a file apart line by line: every line kept (when its text is wanted), and the rows of one
+// pass, which a break in the times ends.
+class FileParser
 {
-    if (!HasExtension(strPath, QStringLiteral(".csv"))) {
-        platform::MessageBox(QStringLiteral("This is not a CSV file!"));
-        return 0;
-    }
-    QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
-        return 0;
-    }
-    // A display-mode object only draws its record: it keeps neither the lines nor the texts of
-    // the rows, which would cost heap strings per row and most of the load time of a long record.
-    const bool keepText = m_bDisplayMode.load() == 0;
-    const bool countOnly = bCountOnly != 0;
-    const int cycles = m_bDisplayMode.load() != 0 ? 1 : m_nCycles.load();
-    const bool takeRows = !countOnly && cycles > 0;
+public:
+    FileParser(bool bKeepText, bool bTakeRows) : m_bKeepText(bKeepText), m_bTakeRows(bTakeRows) {}
 
-    LoadedFile loaded;
-    bool passOpen = true; // a break in the times ends the pass
-    long previous = 0;
-    // False once nothing more is wanted from the file.
-    auto onLine = [&](std::string_view line) {
-        ++loaded.lineCount;
-        if (keepText) {
-            std::string& copy = loaded.lines.emplace_back();
+    /// False once nothing more is wanted from the file.
+    bool OnLine(std::string_view line)
+    {
+        ++m_loaded.lineCount;
+        if (m_bKeepText) {
+            std::string& copy = m_loaded.lines.emplace_back();
             copy.reserve(line.size() + 1);
             copy.append(line);
             copy += '\n';
         }
         // Line 1 is the header, whatever it holds.
-        if (!takeRows || !passOpen || loaded.lineCount == 1)
+        if (!m_bTakeRows || !m_bPassOpen || m_loaded.lineCount == 1)
             return true;
         const recordfile::RowTexts texts = recordfile::SplitRow(line);
         const long time = numtext::ParseInt(texts.time);
         // One point per second: the first row is taken whatever its time.
-        if (loaded.rows > 0 && static_cast<long long>(time) != previous + 1LL) {
-            passOpen = false;
-            return keepText; // the lines are still wanted
+        if (m_loaded.rows > 0 && static_cast<long long>(time) != m_nPrevious + 1LL) {
+            m_bPassOpen = false;
+            return m_bKeepText; // the lines are still wanted
         }
-        previous = time;
-        loaded.times.push_back(static_cast<int>(time));
-        loaded.volts.push_back(static_cast<float>(numtext::ParseFloat(texts.voltage)));
-        loaded.amps.push_back(static_cast<float>(numtext::ParseFloat(texts.current)));
-        if (keepText) {
-            std::string& text = loaded.texts.emplace_back();
+        m_nPrevious = time;
+        m_loaded.times.push_back(static_cast<int>(time));
+        m_loaded.volts.push_back(static_cast<float>(numtext::ParseFloat(texts.voltage)));
+        m_loaded.amps.push_back(static_cast<float>(numtext::ParseFloat(texts.current)));
+        if (m_bKeepText) {
+            std::string& text = m_loaded.texts.emplace_back();
             text.reserve(texts.voltage.size() + texts.current.size() + 1);
             text.append(texts.voltage);
             text += ',';
             text.append(texts.current);
         }
-        ++loaded.rows;
+        ++m_loaded.rows;
         return true;
-    };
+    }
 
-    // Read and taken apart a chunk at a time: a closing window cuts a long load short between
-    // chunks, and the file is never held whole. A read error changes nothing either.
+    LoadedFile& Loaded() { return m_loaded; }
+
+private:
+    const bool m_bKeepText;
+    const bool m_bTakeRows;
+    bool m_bPassOpen = true;
+    long m_nPrevious = 0;
+    LoadedFile m_loaded;
+};
+
+// Reads `file` a chunk at a time into `parser`: a closing window cuts a long load short between
+// chunks, and the file is never held whole.
+CResult ReadChunks(QFile& file, const std::atomic<int>& abort, FileParser& parser)
+{
     std::string pending; // what was read and not yet taken: the start of an unfinished line
-    bool wanted = true;
-    while (wanted) {
-        if (m_bAbortLoad.load() != 0)
-            return 0;
+    bool bWanted = true;
+    while (bWanted) {
+        if (abort.load() != 0)
+            return CResult::Failure(CResult::kAborted, file.fileName());
         const size_t kept = pending.size();
         pending.resize(kept + kReadChunk);
         const qint64 n = file.read(pending.data() + kept, kReadChunk);
         pending.resize(kept + static_cast<size_t>(std::max<qint64>(n, 0)));
-        if (n < 0) {
-            platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
-            return 0;
-        }
+        if (n < 0)
+            return CResult::Failure(CResult::kCannotOpen, file.fileName(), file.errorString());
         if (n == 0) {
-            recordfile::ForEachLine(pending, [&](std::string_view line) { wanted = onLine(line); });
+            recordfile::ForEachLine(pending, [&](std::string_view line) { bWanted = parser.OnLine(line); });
             break;
         }
         const size_t end = pending.rfind('\n');
         if (end == std::string::npos)
             continue; // one line longer than what has been read so far
         recordfile::ForEachLine(std::string_view(pending.data(), end + 1),
-                                [&](std::string_view line) { return wanted = onLine(line); });
+                                [&](std::string_view line) { return bWanted = parser.OnLine(line); });
         pending.erase(0, end + 1);
     }
+    return CResult::Done(file.fileName());
+}
+
+} // namespace
+
+CResult CPowerSupply::Load(const QString& strPath, bool bCountOnly)
+{
+    if (!filekinds::IsCsv(strPath))
+        return CResult::Failure(CResult::kNotCsv, strPath);
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return CResult::Failure(CResult::kCannotOpen, strPath, file.errorString());
+    // A display-mode object only draws its record: it keeps neither the lines nor the texts of
+    // the rows, which would cost heap strings per row and most of the load time of a long record.
+    const bool bDisplay = m_bDisplayMode.load() != 0;
+    const int cycles = bDisplay ? 1 : m_nCycles.load();
+    const bool bTakeRows = !bCountOnly && cycles > 0;
+    FileParser parser(!bDisplay, bTakeRows);
+    const CResult read = ReadChunks(file, m_bAbortLoad, parser);
     file.close();
+    if (!read.Ok())
+        return read;
 
     // The old contents are freed after the lock is released.
-    LoadedFile old;
+    LoadedFile& loaded = parser.Loaded();
     std::deque<std::string> oldRows;
     {
         std::lock_guard<std::mutex> guard(m_hLock);
@@ -128,28 +144,21 @@ int CPowerSupply::LoadFile(QString strPath, int bCountOnly)
         m_progVoltage.swap(loaded.volts);
         m_progCurrent.swap(loaded.amps);
         m_progTexts.swap(loaded.texts);
-        m_nRecordPasses = takeRows ? cycles : 0;
+        m_nRecordPasses = bTakeRows ? cycles : 0;
         m_nPlayIndex = 0;
-        if (m_bDisplayMode.load() != 0)
+        if (bDisplay)
             m_nCycles = 1;
-        m_nPointsPerCycle = countOnly ? loaded.lineCount - 1 : loaded.rows;
+        m_nPointsPerCycle = bCountOnly ? loaded.lineCount - 1 : loaded.rows;
     }
-    return 1;
+    return CResult::Done(strPath);
 }
 
-platform::FileDialogRequest CPowerSupply::OpenFileRequest()
+CResult CPowerSupply::SaveRecordAs(const platform::FileChooser& choose)
 {
-    return {false, QStringLiteral("Open File..."), QStringLiteral("Program Files(*.csv)|*.csv|"),
-            QStringLiteral(".set")};
-}
-
-int CPowerSupply::SaveRecordAs()
-{
-    const std::optional<QString> path = platform::ChooseFile(
-        {true, QStringLiteral("Save Data As CSV..."), QStringLiteral("CSV File(*.csv)|*.csv||"), QStringLiteral(".csv")});
-    if (path && HasExtension(*path, QStringLiteral(".csv")))
-        return SaveRecord(*path);
-    return 0;
+    const std::optional<QString> path = choose ? choose(filekinds::SaveRecord()) : std::nullopt;
+    if (path && filekinds::IsCsv(*path))
+        return Save(*path);
+    return CResult::Failure(CResult::kNothing, path.value_or(QString()));
 }
 
 bool CPowerSupply::WriteRecord(const std::function<bool(std::string_view)>& sink)
@@ -211,16 +220,14 @@ bool CPowerSupply::WriteRecord(const std::function<bool(std::string_view)>& sink
     return chunk.empty() || sink(chunk);
 }
 
-int CPowerSupply::SaveRecord(QString strPath)
+CResult CPowerSupply::Save(const QString& strPath)
 {
     // Written beside the target and renamed over it only when complete, so a full disk or an
     // I/O error never leaves a half-written file in place of a good one.
     platform::AtomicFileWriter writer(strPath);
-    const bool written =
+    const bool bWritten =
         writer.Open() && WriteRecord([&](std::string_view chunk) { return writer.Write(chunk); }) && writer.Commit();
-    if (!written) {
-        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(writer.ErrorText().left(1024)));
-        return 0;
-    }
-    return 1;
+    if (!bWritten)
+        return CResult::Failure(CResult::kCannotSave, strPath, writer.ErrorText());
+    return CResult::Done(strPath);
 }

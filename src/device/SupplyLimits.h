@@ -19,6 +19,8 @@ inline constexpr float kMaxAmpsStored = 5.1f;
 /// Decimals a preset is shown and written with: "%.2f" volts, "%.3f" amperes.
 inline constexpr int kVoltsDecimals = 2;
 inline constexpr int kAmpsDecimals = 3;
+/// The measured current of a user-mode run is shown with two decimals, as the page always has.
+inline constexpr int kUserAmpsDecimals = 2;
 
 /// One entry of the step list: the step and the text the list shows for it.
 struct Step
@@ -61,6 +63,18 @@ constexpr bool AboveLimit(float value, bool voltage)
 constexpr float ClampAbove(float value, bool voltage)
 {
     return AboveLimit(value, voltage) ? (voltage ? kMaxVolts : kMaxAmpsStored) : value;
+}
+
+/// A preset stepped by the step of index `index`, up or down (the stepping of UP, Down and the
+/// wheel). A value beyond the limit (a program point) is stepped from the limit, so a step down
+/// never sends more than the supply takes; a step up is held to the limit, a step down to 0. The
+/// step is added in double precision and the result kept as a float.
+constexpr float StepValue(float value, int index, bool voltage, bool up)
+{
+    const double from = ClampAbove(value, voltage);
+    const double step = StepSize(index, voltage);
+    const float stepped = static_cast<float>(up ? from + step : from - step);
+    return up ? ClampAbove(stepped, voltage) : (stepped < 0.0f ? 0.0f : stepped);
 }
 
 /// `value` held to 0 .. the preset limit.

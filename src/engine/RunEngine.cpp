@@ -6,13 +6,10 @@
 #include "device/NumberText.h"
 #include "device/PowerSupply.h"
 #include "device/RecordFormat.h"
+#include "device/SupplyLimits.h"
 #include "device/pslink.h"
-#include "platform/Dialogs.h"
 
-#include <QFile>
 #include <QThread>
-
-
 
 CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent)
     : QObject(parent), m_pSupply(&supply), m_pPresence(std::make_shared<Presence>())
@@ -57,12 +54,11 @@ bool CRunEngine::IsTimerActive(int nIDEvent) const
 void CRunEngine::BeginRun()
 {
     if (m_bRunning.load())
-        EndRun(kEndOff);
+        EndRun(kEndStopped);
     m_bRunning = 1;
 }
 
-int CRunEngine::PrepareRun(bool bProgram, const QString& strPath, int nCycles,
-                           const std::function<bool(const std::function<void()>&)>& onUi)
+CResult CRunEngine::PrepareRun(bool bProgram, const QString& strPath, int nCycles)
 {
     CPowerSupply& supply = *m_pSupply;
     supply.m_nSample = 0;
@@ -76,24 +72,13 @@ int CRunEngine::PrepareRun(bool bProgram, const QString& strPath, int nCycles,
     supply.m_bFinished = 0;
     if (!bProgram) {
         supply.m_bOpenOutput = 1;
-        return kUserTimer;
+        return CResult::Done();
     }
-
     supply.ResetPlayback();
     supply.m_nCycles = nCycles;
-    // LoadFile reports a refused or unreadable file in a message box, which belongs on the UI
-    // thread; a file that will load is read here so a long program does not stall the window.
-    bool bReadable = CPowerSupply::HasExtension(strPath, QStringLiteral(".csv"));
-    if (bReadable) {
-        QFile file(strPath);
-        bReadable = file.open(QIODevice::ReadOnly);
-    }
-    if (bReadable || !onUi)
-        supply.LoadFile(strPath);
-    else
-        onUi([&supply, strPath] { supply.LoadFile(strPath); });
+    const CResult loaded = supply.Load(strPath, false);
     supply.m_bExpandPending = 1;
-    return kProgramTimer;
+    return loaded;
 }
 
 void CRunEngine::StartTimer(int nTimer)
@@ -102,21 +87,30 @@ void CRunEngine::StartTimer(int nTimer)
     m_nRunTimer = nTimer;
     m_bRunning = 1;
     if (m_bJournal.load()) {
-        // The writer reports from its own thread; the message belongs on this one.
+        // The writer reports from its own thread; the front end hears of it on this one.
         m_nJournal = m_journal.Begin(QDateTime::currentDateTime(), [this](const QString& strReason) {
             QMetaObject::invokeMethod(
-                this, [this, strReason] { ReportJournalFailure(CRunJournal::Folder(), strReason); },
+                this, [this, strReason] { Q_EMIT JournalFailed(CRunJournal::Folder(), strReason); },
                 Qt::QueuedConnection);
         });
     }
     Q_EMIT RunStarted(nTimer);
 }
 
-void CRunEngine::ReportJournalFailure(const QString& strPath, const QString& strReason)
+QString CRunEngine::JournalFailureMessage(const QString& strFolder, const QString& strReason)
 {
-    platform::MessageBox(
-        QStringLiteral("Cannot keep a journal of this run in %1: %2. The run goes on; its samples are kept in memory.")
-            .arg(strPath, strReason));
+    return QStringLiteral("Cannot keep a journal of this run in %1: %2. The run goes on; its samples are kept in memory.")
+        .arg(strFolder, strReason);
+}
+
+std::vector<CRunJournal::CutOff> CRunEngine::TakeCutOffRuns()
+{
+    return CRunJournal::TakeCutOffRuns();
+}
+
+QString CRunEngine::CutOffMessage(const CRunJournal::CutOff& cutOff)
+{
+    return CRunJournal::CutOffMessage(cutOff);
 }
 
 void CRunEngine::Journal(const CRunSample& sample)
@@ -138,10 +132,16 @@ void CRunEngine::OnRecordSaved()
     m_savable.clear();
 }
 
-void CRunEngine::StartRun(bool bProgram, const QString& strPath, int nCycles)
+CResult CRunEngine::StartRun(bool bProgram, const QString& strPath, int nCycles)
 {
     BeginRun();
-    StartTimer(PrepareRun(bProgram, strPath, nCycles));
+    const CResult loaded = PrepareRun(bProgram, strPath, nCycles);
+    if (!loaded.Ok()) {
+        EndRun(loaded.nKind == CResult::kAborted ? kEndInterrupted : kEndFileError);
+        return loaded;
+    }
+    StartTimer(bProgram ? kProgramTimer : kUserTimer);
+    return loaded;
 }
 
 void CRunEngine::EndRun(EndReason nReason)
@@ -165,16 +165,6 @@ void CRunEngine::EndRun(EndReason nReason)
     Q_EMIT RunEnded(nReason);
 }
 
-bool CRunEngine::EndFinishedRun()
-{
-    if (m_pSupply->m_bFinished.exchange(0) == 0)
-        return false;
-    KillTimer(kProgramTimer);
-    if (m_nRunTimer.load() == kProgramTimer)
-        EndRun(kEndFinished);
-    return true;
-}
-
 void CRunEngine::OnTimer(int nIDEvent)
 {
     if (nIDEvent != kUserTimer && nIDEvent != kProgramTimer)
@@ -185,7 +175,6 @@ void CRunEngine::OnTimer(int nIDEvent)
         m_nOwedTick = nIDEvent;
         return;
     }
-    bool bSample = false;
     bool bPlayed = false;
     {
         std::unique_lock<std::mutex> guard(m_hSupplyLock);
@@ -196,13 +185,16 @@ void CRunEngine::OnTimer(int nIDEvent)
             EndRun(kEndLinkLost);
             return;
         }
-        if (nIDEvent == kUserTimer) {
+        if (nIDEvent == kUserTimer)
             m_pSupply->BeginRecordSample();
-            bSample = true;
-        } else {
+        else
             bPlayed = ApplyPoint();
-            bSample = bPlayed;
-        }
+    }
+    if (nIDEvent == kProgramTimer && !bPlayed) {
+        // Nothing left to play: the program run ends here.
+        if (m_pSupply->m_bFinished.exchange(0) != 0 && m_nRunTimer.load() == kProgramTimer)
+            EndRun(kEndDone);
+        return;
     }
     if (bPlayed) {
         CPowerSupply& supply = *m_pSupply;
@@ -210,10 +202,7 @@ void CRunEngine::OnTimer(int nIDEvent)
         std::lock_guard<std::mutex> guard(m_hSupplyLock);
         supply.BeginProgramSample();
     }
-    if (bSample)
-        AwaitReadings(nIDEvent);
-    else if (nIDEvent == kProgramTimer && m_bEndsFinishedRun.load())
-        EndFinishedRun();
+    AwaitReadings(nIDEvent);
 }
 
 bool CRunEngine::ApplyPoint()
@@ -261,6 +250,15 @@ void CRunEngine::CompleteSample(unsigned nSample, int nTimer, bool bFresh)
         RunOwedTick();
         return;
     }
+    const CRunSample sample = TakeSample(nTimer);
+    Journal(sample);
+    NoteMaximum();
+    Q_EMIT Sampled(sample);
+    RunOwedTick();
+}
+
+CRunSample CRunEngine::TakeSample(int nTimer)
+{
     CPowerSupply& supply = *m_pSupply;
     CRunSample sample;
     {
@@ -274,23 +272,20 @@ void CRunEngine::CompleteSample(unsigned nSample, int nTimer, bool bFresh)
     if (nTimer == kUserTimer) {
         sample.fVoltage = supply.m_fVoltage;
         sample.fCurrent = supply.m_fCurrent;
-        // Two decimals for the current in this mode, as the page has always shown it.
-        sample.strVoltage = numtext::FixedText(sample.fVoltage, 2);
-        sample.strCurrent = numtext::FixedText(sample.fCurrent, 2);
-    } else {
-        {
-            std::lock_guard<std::mutex> guard(supply.m_hLock);
-            if (!supply.m_logVoltage.empty()) {
-                sample.fVoltage = supply.m_logVoltage.back();
-                sample.fCurrent = supply.m_logCurrent.back();
-            }
-        }
-        sample.strVoltage = supply.m_strVoltage;
-        sample.strCurrent = supply.m_strCurrent;
+        sample.strVoltage = numtext::FixedText(sample.fVoltage, supply::kVoltsDecimals);
+        sample.strCurrent = numtext::FixedText(sample.fCurrent, supply::kUserAmpsDecimals);
+        return sample;
     }
-    Journal(sample);
-    Q_EMIT Sampled(sample);
-    RunOwedTick();
+    {
+        std::lock_guard<std::mutex> guard(supply.m_hLock);
+        if (!supply.m_logVoltage.empty()) {
+            sample.fVoltage = supply.m_logVoltage.back();
+            sample.fCurrent = supply.m_logCurrent.back();
+        }
+    }
+    sample.strVoltage = supply.m_strVoltage;
+    sample.strCurrent = supply.m_strCurrent;
+    return sample;
 }
 
 void CRunEngine::RunOwedTick()

@@ -1,5 +1,10 @@
 #pragma once
 
+// The engine: connecting to the supply (one sequence), the supply between runs, and the run
+// itself. The window's Control page and tarnwell-cli drive the same code through this header and
+// render what it reports; failures come back as values (CResult) and reasons, never as dialogs.
+
+#include "device/Result.h"
 #include "engine/RunJournal.h"
 
 #include <QObject>
@@ -7,9 +12,9 @@
 #include <QTimer>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class CPowerSupply;
@@ -30,12 +35,22 @@ struct CRunSample
 };
 Q_DECLARE_METATYPE(CRunSample)
 
-/// The run itself, with no widget: the two one-second precise timers (0 samples a user-mode run,
-/// 1 plays a program), each tick's device work through the supply object, the end of a finished
-/// program, the end of a run whose link was lost. What a front end shows arrives as signals.
+/// What a port reaches, and what answered there when it was probed.
+struct CPortProbe
+{
+    QString strName;        ///< "COM1"
+    QString strDescription; ///< the port list's tooltip text
+    QString strAnswer;      ///< the identity, or why nothing answered (empty when not probed)
+};
+
+/// The run engine: connects (one sequence), sends setpoints, and runs: the two one-second precise
+/// timers (0 samples a user-mode run, 1 plays a program), each tick's device work through the
+/// supply object, and the one way a run ends, with one reason. What a front end shows arrives as
+/// signals.
 ///
-/// Lives on the thread of the application object (a QCoreApplication will do). Only PrepareRun may
-/// be called from another thread (the Control page's worker); everything else from this one.
+/// Lives on the thread of the application object (a QCoreApplication will do). Connect, the
+/// setpoint calls and PrepareRun may be called from another thread (the Control page's worker);
+/// the run's own calls only from this one.
 class CRunEngine : public QObject
 {
     Q_OBJECT
@@ -44,10 +59,19 @@ public:
     static constexpr int kProgramTimer = 1;
     static constexpr int kTimerPeriodMs = 1000;
 
+    /// Why a run ended.
     enum EndReason {
-        kEndOff = 0,      ///< OFF, a disconnect, a new run, or the front end's own stop
-        kEndFinished = 1, ///< the program's last point was played
-        kEndLinkLost = 2, ///< the supply stopped answering; the link has been closed
+        kEndDone = 0,        ///< the program's last point was played
+        kEndStopped = 1,     ///< OFF, a disconnect, a new run, or the end of the time a front end gave
+        kEndLinkLost = 2,    ///< the supply stopped answering; the link has been closed
+        kEndFileError = 3,   ///< the program could not be read, so the run never played
+        kEndInterrupted = 4, ///< the front end is going away (window closed, a signal)
+    };
+
+    /// How much of the connect sequence to send.
+    enum ConnectMode {
+        kConnectFull,  ///< open, identity, output off, the stored setpoints, take over
+        kIdentifyOnly, ///< open and ask the identity: nothing is changed on the supply
     };
 
     explicit CRunEngine(CPowerSupply& supply, QObject* parent = nullptr);
@@ -55,35 +79,71 @@ public:
     CRunEngine(const CRunEngine&) = delete;
     CRunEngine& operator=(const CRunEngine&) = delete;
 
+    // ---- Connecting (any thread) ----
+    /// Runs the connect sequence on the supply's port: kOk, or kNoPort (the setting reaches
+    /// nothing or the port could not be opened, with the sentence saying why and what to do) or
+    /// kNoAnswer; the link is closed again on failure. A set `*pCancel` (a closing window) found
+    /// once the connect is announced gives kAborted without opening anything.
+    CResult Connect(ConnectMode nMode = kConnectFull, const std::atomic<int>* pCancel = nullptr);
+    /// Closes the link; a connect under way gives up at once. Ends no run: a front end ends it
+    /// first, on this object's thread.
+    void Disconnect();
+    /// Closes the link until a connect that is under way has given up (a closing window).
+    void AbortConnect();
+    bool IsConnecting() const { return m_bConnecting.load() != 0; }
+    /// The identity of the supply last connected, as one printable line.
+    QString Identity() const;
+    /// With `bOn`, every port without its own TARNWELL_COM<n> reaches the built-in simulated supply.
+    static void SimulateAll(bool bOn);
+    /// The ports of the list, COM1 onwards.
+    static int PortCount();
+    /// What port index `nPort` reaches, for the port list's tooltips.
+    static QString DescribePort(int nPort);
+    /// Every port of the list with what it reaches; with `bAsk`, also what answers there (all at
+    /// once: a silent port takes seconds to give up).
+    static std::vector<CPortProbe> ProbePorts(bool bAsk);
+
+    // ---- The supply between runs (any thread) ----
+    /// The supply object's SetSetpoint, one supply operation at a time with the ticks.
+    int SetSetpoint(float fVolts, float fAmps, int which);
+    void SwitchOutput(bool bOn);
+    /// Waits, at most `nTimeoutMs`, until the supply has taken every command sent before and
+    /// readings reflect them, running this thread's event loop meanwhile (front ends without a
+    /// worker). kOk, or kLinkLost when the link is gone or the time ran out.
+    CResult WaitForSupply(int nTimeoutMs);
+    /// One reading as a user-mode sample takes it, without switching anything (after
+    /// WaitForSupply).
+    CRunSample ReadSample();
+    /// What the supply holds at most, as learned from setpoints it held below what was asked: 0
+    /// where it is not known.
+    float MaxVolts() const;
+    float MaxAmps() const;
+
+    // ---- The run (this object's thread, but PrepareRun) ----
     /// Marks a run as begun, first ending one still going (never two runs, never an orphaned
     /// timer). From here a front end refuses what a run forbids, e.g. choosing another program.
     void BeginRun();
     /// Resets the sample counter and the wave series and, for a program run, the playback and the
-    /// cycles, then loads the program file. Any thread. A load that can only end in a message box
-    /// (not a CSV name, an unreadable file) runs through `onUi`, which must run its function on
-    /// this object's thread and wait; without it the load runs here. Returns the timer to start.
-    int PrepareRun(bool bProgram, const QString& strPath, int nCycles,
-                   const std::function<bool(const std::function<void()>&)>& onUi = {});
-    /// Starts the prepared run's timer; emits RunStarted.
+    /// cycles, then loads the program file. Any thread. The load's result: a front end that goes
+    /// on after a failed load (the window does) shows it and starts the timer all the same.
+    CResult PrepareRun(bool bProgram, const QString& strPath, int nCycles);
+    /// Starts the prepared run's timer (kUserTimer or kProgramTimer); emits RunStarted.
     void StartTimer(int nTimer);
-    /// BeginRun, PrepareRun and StartTimer on this thread, for front ends without a worker.
-    void StartRun(bool bProgram, const QString& strPath, int nCycles);
-    /// Ends the active run: stops the timer it started and emits RunEnded (also when idle, so a
+    /// BeginRun, PrepareRun and StartTimer, for front ends without a worker. A program that cannot
+    /// be read ends the run at once (kEndFileError) and is returned.
+    CResult StartRun(bool bProgram, const QString& strPath, int nCycles);
+    /// The one way a run ends: stops the timer it started and emits RunEnded (also when idle, so a
     /// front end always returns to its idle state). Sends nothing to the supply, so the output
     /// stays as it is.
-    void EndRun(EndReason nReason = kEndOff);
-    /// What the worker's pass does: when the supply has played its last point, stops the program
-    /// timer and ends the program run. True when it found the supply finished.
-    bool EndFinishedRun();
+    void EndRun(EndReason nReason = kEndStopped);
 
     /// A tick of timer 0 or 1 (the timers call it; tests may too).
     void OnTimer(int nIDEvent);
     bool IsTimerActive(int nIDEvent) const;
     bool IsRunning() const { return m_bRunning.load() != 0; }
-
-    /// When set, a tick that finds the program played ends the run itself instead of waiting for
-    /// a worker's pass (front ends without a worker).
-    std::atomic<int> m_bEndsFinishedRun{0};
+    /// The timer the active run started (kUserTimer / kProgramTimer), -1 when idle. Ending a run
+    /// stops this one, whatever the mode is by then.
+    int RunTimer() const { return m_nRunTimer.load(); }
 
     /// A record file was written from the supply's rows (Save Data): the journals of the user
     /// runs whose rows it holds are no longer needed.
@@ -91,15 +151,17 @@ public:
     /// Keep a journal of each run (on by default).
     std::atomic<int> m_bJournal{1};
     CRunJournal m_journal;
+    /// Journals of runs that were cut off, each returned once, and the words a front end shows.
+    static std::vector<CRunJournal::CutOff> TakeCutOffRuns();
+    static QString CutOffMessage(const CRunJournal::CutOff& cutOff);
+    /// What a front end says when the journal cannot be written.
+    static QString JournalFailureMessage(const QString& strFolder, const QString& strReason);
 
     CPowerSupply* m_pSupply;
+    std::atomic<int> m_bRunning{0};
     /// One supply operation at a time between a worker (connect, setpoints) and the ticks: both
     /// write the supply's setpoint digits. Never held while waiting on another thread.
-    std::mutex m_hSupplyLock;
-    std::atomic<int> m_bRunning{0};
-    /// The timer the active run started (kUserTimer / kProgramTimer), -1 when idle. Ending a run
-    /// stops this one, whatever the mode is by then.
-    std::atomic<int> m_nRunTimer{-1};
+    mutable std::mutex m_hSupplyLock;
 
 Q_SIGNALS:
     void RunStarted(int nTimer);
@@ -109,6 +171,10 @@ Q_SIGNALS:
     void PointApplied(const QString& strVoltage, const QString& strCurrent, float fVoltage, float fCurrent);
     /// A tick took a sample.
     void Sampled(const CRunSample& sample);
+    /// The run's journal cannot be written (once a run); the run goes on in memory.
+    void JournalFailed(const QString& strFolder, const QString& strReason);
+    /// The supply held a setpoint below what was asked: what it holds at most (0 where unknown).
+    void MaximumLearned(float fVolts, float fAmps);
 
 private:
     void SetTimer(int nIDEvent);
@@ -119,15 +185,21 @@ private:
     /// they are there (at once on the built-in supply).
     void AwaitReadings(int nTimer);
     void CompleteSample(unsigned nSample, int nTimer, bool bFresh);
+    CRunSample TakeSample(int nTimer);
     void RunOwedTick();
     CRunSample LampsAndCount(int bProgram) const;
     void Journal(const CRunSample& sample);
-    void ReportJournalFailure(const QString& strPath, const QString& strReason);
+    void NoteMaximum();
 
+    std::atomic<int> m_bConnecting{0};
+    QString m_strIdentity; ///< under m_hSupplyLock
+    std::atomic<int> m_nRunTimer{-1};
     QTimer m_tmRun[2];
-    bool m_bSampling = false;      ///< a sample waits for the link's answers
-    unsigned m_nSampleTicket = 0;  ///< the sample awaited; a run's end moves it on
-    int m_nOwedTick = -1;          ///< a tick that came while a sample was awaited
+    bool m_bSampling = false;     ///< a sample waits for the link's answers
+    unsigned m_nSampleTicket = 0; ///< the sample awaited; a run's end moves it on
+    int m_nOwedTick = -1;         ///< a tick that came while a sample was awaited
+    float m_fMaxVolts = 0.0f;     ///< the maximum last reported
+    float m_fMaxAmps = 0.0f;
     /// Whether this engine still exists, for answers arriving on a link's thread.
     struct Presence
     {

@@ -1,23 +1,20 @@
 #include "engine/RunJournal.h"
 
+#include "device/FileKinds.h"
 #include "device/RecordFormat.h"
-#include "platform/AtomicFile.h"
+#include "platform/DurableFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,31 +24,9 @@ constexpr char kMarkerSuffix[] = ".running";
 const std::string kHeaderLine = std::string(recordfile::kHeader) + std::string(recordfile::kLineEnd);
 constexpr auto kSyncEvery = std::chrono::seconds(1);
 
-QString SystemReason(int nError)
-{
-    return QString::fromLocal8Bit(std::strerror(nError));
-}
-
-// mkdir -p, with the reason when it fails.
-int MakePath(const QString& strFolder)
-{
-    const QByteArray path = QFile::encodeName(strFolder);
-    for (qsizetype i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/')
-            continue;
-        const QByteArray part = path.left(i);
-        if (::mkdir(part.constData(), 0755) != 0 && errno != EEXIST)
-            return errno;
-    }
-    struct stat info = {};
-    if (::stat(path.constData(), &info) != 0)
-        return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-}
-
 QString MarkerOf(const QString& strJournal)
 {
-    return strJournal.left(strJournal.size() - 4) + QLatin1String(kMarkerSuffix);
+    return strJournal.left(strJournal.size() - filekinds::kCsv.size()) + QLatin1String(kMarkerSuffix);
 }
 
 // Complete rows after the header.
@@ -74,7 +49,7 @@ void Prune(const QString& strFolder, int nKeep)
     QDir dir(strFolder);
     // Newest first by when they were last written: names of runs within one second differ only by
     // a counter, which does not sort as a number.
-    const QStringList names = dir.entryList({QStringLiteral("run-*.csv")}, QDir::Files, QDir::Time);
+    const QStringList names = dir.entryList({QStringLiteral("run-*") + filekinds::kCsv}, QDir::Files, QDir::Time);
     int nKept = 0;
     for (const QString& name : names) {
         const QString path = dir.filePath(name);
@@ -86,6 +61,114 @@ void Prune(const QString& strFolder, int nKeep)
 }
 
 } // namespace
+
+// The writer thread's side: one journal open at a time, its file and its marker.
+class CRunJournal::Writer
+{
+public:
+    explicit Writer(CRunJournal& journal) : m_journal(journal) {}
+    ~Writer() { Close(); }
+
+    void Open(Job& job)
+    {
+        Close();
+        m_onError = std::move(job.onError);
+        m_strPath = job.strPath;
+        const QString folder = QFileInfo(m_strPath).path();
+        if (const int nError = platform::MakePath(folder); nError != 0)
+            return Fail(nError);
+        // A second run within the same second gets its own file.
+        const QString stem = m_strPath.left(m_strPath.size() - filekinds::kCsv.size());
+        for (int n = 2; QFileInfo::exists(m_strPath) || QFileInfo::exists(MarkerOf(m_strPath)); ++n)
+            m_strPath = stem + QLatin1Char('-') + QString::number(n) + filekinds::kCsv;
+        if (const int nError = m_marker.Create(MarkerOf(m_strPath)); nError != 0)
+            return Fail(nError);
+        int nError = m_file.Create(m_strPath);
+        if (nError == 0 && (nError = m_file.Append(kHeaderLine)) != 0) {
+            m_file.Close();
+            QFile::remove(m_strPath);
+        }
+        if (nError != 0) {
+            m_marker.Remove();
+            return Fail(nError);
+        }
+        // The new name survives a power cut only once its folder is synced too.
+        m_file.SyncWithFolder();
+        m_lastSync = Clock::now();
+        m_journal.NoteMade(job.nJournal, m_strPath);
+        m_nOpenJournal = job.nJournal;
+    }
+
+    void Row(const Job& job)
+    {
+        if (!m_file.IsOpen())
+            return; // no journal (it failed): the run goes on in memory
+        if (const int nError = m_file.Append(job.text); nError != 0)
+            Fail(nError);
+        else
+            m_bDirty = true;
+        if (Clock::now() - m_lastSync >= kSyncEvery)
+            Sync();
+    }
+
+    void End()
+    {
+        const bool bOpened = m_marker.IsHeld();
+        Close();
+        m_onError = nullptr;
+        if (bOpened)
+            Prune(QFileInfo(m_strPath).path(), kKeepNewest);
+    }
+
+    void Remove(const Job& job)
+    {
+        const QString path = m_journal.PathOf(job.nJournal);
+        // Never the journal still being written.
+        if (!path.isEmpty() && !(m_marker.IsHeld() && job.nJournal == m_nOpenJournal)) {
+            QFile::remove(path);
+            QFile::remove(MarkerOf(path));
+        }
+    }
+
+    void Sync()
+    {
+        if (m_bDirty)
+            m_file.SyncData();
+        m_bDirty = false;
+        m_lastSync = Clock::now();
+    }
+
+    /// When a row written without a sync is due for one; nullopt when nothing waits.
+    std::optional<Clock::time_point> SyncDue() const
+    {
+        return m_bDirty ? std::optional<Clock::time_point>(m_lastSync + kSyncEvery) : std::nullopt;
+    }
+
+private:
+    void Fail(int nError)
+    {
+        if (m_onError)
+            m_onError(platform::SystemErrorText(nError));
+        m_onError = nullptr; // one message per journal
+        m_file.Close();
+    }
+
+    void Close()
+    {
+        Sync();
+        m_file.Close();
+        m_marker.Remove();
+    }
+
+    CRunJournal& m_journal;
+    platform::AppendFile m_file;
+    platform::LockedMarker m_marker;
+    QString m_strPath;
+    int m_nOpenJournal = 0;
+    ErrorHandler m_onError;
+    bool m_bDirty = false;
+    Clock::time_point m_lastSync = Clock::now();
+};
 
 CRunJournal::CRunJournal() : m_hThread([this] { WriterLoop(); }) {}
 
@@ -120,7 +203,7 @@ void CRunJournal::Push(Job job)
 int CRunJournal::Begin(const QDateTime& start, ErrorHandler onError)
 {
     const QString path =
-        Folder() + QStringLiteral("/run-") + start.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".csv");
+        Folder() + QStringLiteral("/run-") + start.toString(QStringLiteral("yyyyMMdd-HHmmss")) + filekinds::kCsv;
     int nJournal = 0;
     {
         std::lock_guard<std::mutex> guard(m_hLock);
@@ -139,7 +222,7 @@ QString CRunJournal::PathOf(int nJournal) const
 
 void CRunJournal::Append(std::string strRow)
 {
-    strRow += "\r\n";
+    strRow += recordfile::kLineEnd;
     Push({Job::Row, std::move(strRow), 0, {}, {}});
 }
 
@@ -160,6 +243,12 @@ void CRunJournal::Flush()
     m_cvIdle.wait(guard, [this] { return m_jobs.empty() && !m_bBusy; });
 }
 
+void CRunJournal::NoteMade(int nJournal, const QString& strPath)
+{
+    std::lock_guard<std::mutex> guard(m_hLock);
+    m_paths[nJournal] = strPath;
+}
+
 void CRunJournal::WriterLoop()
 {
     // A batch thread is not run ahead of the thread that woke it: handing over a row never costs
@@ -167,40 +256,7 @@ void CRunJournal::WriterLoop()
     sched_param param = {};
     pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
 
-    int fd = -1;
-    int fdMarker = -1;
-    QString strPath;
-    int nOpenJournal = 0;
-    ErrorHandler onError;
-    bool bDirty = false;
-    Clock::time_point lastSync = Clock::now();
-
-    auto fail = [&](int nError) {
-        if (onError)
-            onError(SystemReason(nError));
-        onError = nullptr; // one message per journal
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    };
-    auto sync = [&] {
-        if (fd >= 0 && bDirty)
-            ::fdatasync(fd);
-        bDirty = false;
-        lastSync = Clock::now();
-    };
-    auto close = [&] {
-        sync();
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-        if (fdMarker >= 0) {
-            QFile::remove(MarkerOf(strPath));
-            ::close(fdMarker); // releases its lock
-            fdMarker = -1;
-        }
-    };
-
+    Writer writer(*this);
     std::unique_lock<std::mutex> guard(m_hLock);
     for (;;) {
         if (m_jobs.empty()) {
@@ -208,14 +264,15 @@ void CRunJournal::WriterLoop()
             m_cvIdle.notify_all();
             if (m_bStop)
                 break;
-            if (bDirty)
-                m_cvWork.wait_until(guard, lastSync + kSyncEvery);
+            const std::optional<Clock::time_point> due = writer.SyncDue();
+            if (due)
+                m_cvWork.wait_until(guard, *due);
             else
                 m_cvWork.wait(guard);
             if (m_jobs.empty()) {
                 guard.unlock();
-                if (bDirty && Clock::now() - lastSync >= kSyncEvery)
-                    sync();
+                if (due && Clock::now() >= *due)
+                    writer.Sync();
                 guard.lock();
                 continue;
             }
@@ -224,105 +281,30 @@ void CRunJournal::WriterLoop()
         m_jobs.pop_front();
         m_bBusy = true;
         guard.unlock();
-
-        switch (job.kind) {
-        case Job::Open: {
-            close();
-            onError = std::move(job.onError);
-            strPath = job.strPath;
-            const QString folder = QFileInfo(strPath).path();
-            int nError = MakePath(folder);
-            if (nError != 0) {
-                fail(nError);
-                break;
-            }
-            // A second run within the same second gets its own file.
-            const QString stem = strPath.left(strPath.size() - 4);
-            for (int n = 2; QFileInfo::exists(strPath) || QFileInfo::exists(MarkerOf(strPath)); ++n)
-                strPath = stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".csv");
-            // The marker is locked before it gets its name, so no other process ever sees it
-            // unlocked and takes the run for a dead one.
-            const QString marker = MarkerOf(strPath);
-            const QByteArray pending = QFile::encodeName(marker + QStringLiteral(".new"));
-            fdMarker = ::open(pending.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fdMarker < 0 || ::flock(fdMarker, LOCK_EX) != 0
-                || ::rename(pending.constData(), QFile::encodeName(marker).constData()) != 0) {
-                fail(errno);
-                if (fdMarker >= 0)
-                    ::close(fdMarker);
-                fdMarker = -1;
-                ::unlink(pending.constData());
-                break;
-            }
-            fd = ::open(QFile::encodeName(strPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC,
-                        0644);
-            if (fd < 0) {
-                nError = errno;
-            } else if ((nError = platform::WriteAll(fd, kHeaderLine.data(), kHeaderLine.size())) != 0) {
-                ::close(fd);
-                fd = -1;
-                QFile::remove(strPath);
-            }
-            if (nError != 0) {
-                fail(nError);
-                QFile::remove(marker);
-                ::close(fdMarker);
-                fdMarker = -1;
-                break;
-            }
-            ::fsync(fd);
-            // The new name survives a power cut only once its folder is synced too.
-            platform::SyncFolder(QFile::encodeName(folder).toStdString());
-            lastSync = Clock::now();
-            {
-                std::lock_guard<std::mutex> paths(m_hLock);
-                m_paths[job.nJournal] = strPath;
-            }
-            nOpenJournal = job.nJournal;
-            break;
-        }
-        case Job::Row: {
-            if (fd < 0)
-                break; // no journal (it failed): the run goes on in memory
-            if (const int nError = platform::WriteAll(fd, job.text.data(), job.text.size()); nError != 0)
-                fail(nError);
-            else
-                bDirty = true;
-            if (Clock::now() - lastSync >= kSyncEvery)
-                sync();
-            break;
-        }
-        case Job::Close: {
-            const bool bOpened = fdMarker >= 0;
-            close();
-            onError = nullptr;
-            if (bOpened)
-                Prune(QFileInfo(strPath).path(), kKeepNewest);
-            break;
-        }
-        case Job::Remove: {
-            QString path;
-            {
-                std::lock_guard<std::mutex> paths(m_hLock);
-                const auto it = m_paths.find(job.nJournal);
-                if (it != m_paths.end())
-                    path = it->second;
-            }
-            // Never the journal still being written.
-            if (!path.isEmpty() && !(fdMarker >= 0 && job.nJournal == nOpenJournal)) {
-                QFile::remove(path);
-                QFile::remove(MarkerOf(path));
-            }
-            break;
-        }
-        case Job::Sync:
-            sync();
-            break;
-        }
+        Run(writer, job);
         guard.lock();
     }
-    guard.unlock();
-    close();
+}
+
+void CRunJournal::Run(Writer& writer, Job& job)
+{
+    switch (job.kind) {
+    case Job::Open:
+        writer.Open(job);
+        break;
+    case Job::Row:
+        writer.Row(job);
+        break;
+    case Job::Close:
+        writer.End();
+        break;
+    case Job::Remove:
+        writer.Remove(job);
+        break;
+    case Job::Sync:
+        writer.Sync();
+        break;
+    }
 }
 
 std::vector<CRunJournal::CutOff> CRunJournal::TakeCutOffRuns()
@@ -333,21 +315,15 @@ std::vector<CRunJournal::CutOff> CRunJournal::TakeCutOffRuns()
                                               QDir::Name);
     for (const QString& name : markers) {
         const QString marker = dir.filePath(name);
-        const int fd = ::open(QFile::encodeName(marker).constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
+        const QString journal =
+            marker.left(marker.size() - static_cast<int>(std::strlen(kMarkerSuffix))) + filekinds::kCsv;
+        platform::LockedMarker adopted;
+        if (!adopted.Adopt(marker))
             continue;
-        // The process writing that journal still holds its marker: its run is going.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            continue;
-        }
-        const QString journal = marker.left(marker.size() - static_cast<int>(std::strlen(kMarkerSuffix))) +
-                                QStringLiteral(".csv");
         const QFileInfo info(journal);
         if (info.exists())
             found.push_back({journal, info.lastModified(), CountRows(journal)});
-        QFile::remove(marker);
-        ::close(fd);
+        adopted.Remove();
     }
     return found;
 }

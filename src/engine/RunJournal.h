@@ -78,8 +78,12 @@ private:
         QString strPath;
         ErrorHandler onError;
     };
+    class Writer;
     void Push(Job job);
     void WriterLoop();
+    void Run(Writer& writer, Job& job);
+    /// The writer made the file of journal `nJournal` at `strPath`.
+    void NoteMade(int nJournal, const QString& strPath);
 
     mutable std::mutex m_hLock;
     std::condition_variable m_cvWork;

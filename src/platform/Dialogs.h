@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileDialogRequest.h"
+
 #include <QString>
 
 #include <functional>
@@ -10,15 +12,6 @@
 /// answer them without a person at the screen, and without either a message goes to standard
 /// error and no file is chosen, which is what a program without a window wants.
 namespace platform {
-
-/// A file dialog as the pages describe it. `filter` is in the "Name(*.a)|*.a|Other|*.b||" form.
-struct FileDialogRequest
-{
-    bool save = false;
-    QString title;
-    QString filter;
-    QString defaultExt; ///< ".csv", ".set", ".txt": appended to a typed name without extension
-};
 
 using MessageHandler = std::function<void(const QString&)>;
 using ChooseFileHandler = std::function<std::optional<QString>(const FileDialogRequest&)>;

@@ -1,6 +1,7 @@
 #include "program/DlgProgram.h"
 
 #include "app/Captions.h"
+#include "device/FileKinds.h"
 #include "device/NumberText.h"
 #include "device/PowerSupply.h"
 #include "device/RecordFormat.h"
@@ -216,9 +217,7 @@ int CDlgProgram::OnDeltaposTimeSpin(int iDelta)
 
 void CDlgProgram::OnBnClickedSave()
 {
-    const std::optional<QString> path =
-        platform::ChooseFile({true, QStringLiteral("Save data to file..."),
-                              QStringLiteral("Program File(*.csv)|*.csv|Text File(*.txt)|*.txt||"), QStringLiteral(".txt")});
+    const std::optional<QString> path = platform::ChooseFile(filekinds::SaveProgram());
     if (!path)
         return;
     m_strSavePath = *path;
@@ -238,7 +237,7 @@ int CDlgProgram::SaveProgramFile()
     // Written beside the target and renamed over it, so a failed save keeps the old file.
     QString strError;
     if (!platform::WriteFileAtomically(m_strSavePath, bytes, &strError)) {
-        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(strError.left(1024)));
+        platform::MessageBox(CResult::Failure(CResult::kCannotSave, m_strSavePath, strError).Message());
         return 0;
     }
     return 1;
@@ -246,11 +245,10 @@ int CDlgProgram::SaveProgramFile()
 
 void CDlgProgram::OnBnClickedOpen()
 {
-    const std::optional<QString> path = platform::ChooseFile(CPowerSupply::OpenFileRequest());
+    const std::optional<QString> path = platform::ChooseFile(filekinds::OpenFile());
     if (!path)
         return;
-    if (!CPowerSupply::HasExtension(*path, QStringLiteral(".csv"))
-        && !CPowerSupply::HasExtension(*path, QStringLiteral(".txt")))
+    if (!filekinds::IsCsv(*path) && !filekinds::HasExtension(*path, filekinds::kTxt))
         return;
     LoadProgramFile(*path);
 }
@@ -267,7 +265,7 @@ int CDlgProgram::LoadProgramFile(const QString& strPath)
         bRead = file.error() == QFileDevice::NoError;
     }
     if (!bRead) {
-        platform::MessageBox(QStringLiteral("Can not open file: %1").arg(file.errorString().left(1024)));
+        platform::MessageBox(CResult::Failure(CResult::kCannotOpen, strPath, file.errorString()).Message());
         return 0;
     }
 
@@ -297,7 +295,7 @@ void CDlgProgram::OnBnClickedPrint()
         return;
     QString strError;
     if (WriteBitmapFile(*path, &m_list, &strError) == 0)
-        platform::MessageBox(QStringLiteral("Cann't save file: %1").arg(strError.left(1024)));
+        platform::MessageBox(CResult::Failure(CResult::kCannotSave, *path, strError).Message());
 }
 
 void CDlgProgram::ApplyLanguage()

@@ -1,6 +1,7 @@
 #include "record/DlgRecord.h"
 
 #include "app/Captions.h"
+#include "device/FileKinds.h"
 #include "device/TimeScales.h"
 #include "device/draw/PlotScale.h"
 #include "platform/Dialogs.h"
@@ -209,18 +210,22 @@ void CDlgRecord::OnSelchangeDisplay()
 
 void CDlgRecord::OnBnClickedOpen()
 {
-    const std::optional<QString> path = platform::ChooseFile(CPowerSupply::OpenFileRequest());
+    const std::optional<QString> path = platform::ChooseFile(filekinds::OpenFile());
     if (path) {
-        // A name that is refused or a file that cannot be read is reported by LoadFile; the page
-        // then keeps the record and the fields it had, so they never name a file not shown.
+        // A name that is refused or a file that cannot be read is said; the page then keeps the
+        // record and the fields it had, so they never name a file not shown.
         int loaded = 0;
         {
             // A refused name or an unreadable file fails at once with its message: no wait
             // cursor over that box.
             std::optional<WaitCursor> wait;
-            if (CPowerSupply::HasExtension(*path, QStringLiteral(".csv")) && QFile(*path).open(QIODevice::ReadOnly))
+            if (filekinds::IsCsv(*path) && QFile(*path).open(QIODevice::ReadOnly))
                 wait.emplace();
-            loaded = m_supply.LoadFile(*path);
+            const CResult result = m_supply.Load(*path, false);
+            wait.reset();
+            if (result.Failed())
+                platform::MessageBox(result.Message());
+            loaded = result.Ok() ? 1 : 0;
             if (loaded != 0)
                 m_supply.ExpandProgram();
         }

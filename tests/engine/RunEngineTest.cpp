@@ -86,7 +86,7 @@ TEST_F(RunEngineTest, UserRunSamplesEachTickUntilOff)
     EXPECT_EQ(m_samples[2].nCcState, 1);
 
     m_engine.EndRun();
-    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndOff});
+    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndStopped});
     EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
     EXPECT_FALSE(m_engine.IsRunning());
     EXPECT_TRUE(Sim().outputOn()) << "ending a run leaves the output as it is";
@@ -98,7 +98,6 @@ TEST_F(RunEngineTest, ProgramOverTwoCyclesEndsByItself)
     const QString path = m_dir.filePath(QStringLiteral("prog.csv"));
     ASSERT_TRUE(WriteTestFile(path, "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"));
     Sim().setLoadOhms(100.0);
-    m_engine.m_bEndsFinishedRun = 1;
 
     m_engine.StartRun(true, path, 2);
     ASSERT_TRUE(m_engine.IsTimerActive(CRunEngine::kProgramTimer));
@@ -108,7 +107,7 @@ TEST_F(RunEngineTest, ProgramOverTwoCyclesEndsByItself)
     EXPECT_TRUE(m_ends.empty());
     m_engine.OnTimer(CRunEngine::kProgramTimer); // finds nothing left to play
 
-    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndFinished});
+    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndDone});
     EXPECT_FALSE(m_engine.IsRunning());
     EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kProgramTimer));
     EXPECT_EQ(m_points, (std::vector<std::string>{"1.00/0.100", "2.00/0.200", "3.00/0.300", "1.00/0.100",

@@ -116,6 +116,9 @@ TEST_F(RunJournalTest, AJournalThatCannotBeWrittenNeverStopsTheRun)
     qputenv("XDG_STATE_HOME", blocked.toLocal8Bit());
 
     CRunEngine engine(m_supply);
+    QObject::connect(&engine, &CRunEngine::JournalFailed, [this](const QString& strFolder, const QString& strReason) {
+        m_messages.push_back(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    });
     engine.StartRun(false, QString(), 0);
     for (int i = 0; i < 3; ++i) {
         engine.OnTimer(CRunEngine::kUserTimer);

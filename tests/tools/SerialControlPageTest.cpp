@@ -106,7 +106,7 @@ TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForThePro
     auto page = std::make_unique<CDlgControl>();
     page->show();
     click(page.get(), 1003);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnecting.load() != 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_engine.IsConnecting(); }, 5000));
 
     QElapsedTimer closing;
     closing.start();

@@ -4,7 +4,7 @@
 
 #include "app/TarnwellApp.h"
 #include "app/TarnwellDlg.h"
-#include "device/pslink.h"
+#include "engine/RunEngine.h"
 
 #include <QCommandLineParser>
 
@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     // Every port is the simulator, whatever the environment maps.
     for (int n = 1; n <= 7; ++n)
         qunsetenv(QByteArray("TARNWELL_COM") + QByteArray::number(n));
-    pslink::SetSimulateAll(true);
+    CRunEngine::SimulateAll(true);
 
     CTarnwellDlg dialog;
     app.setWindowIcon(dialog.m_hIcon);
