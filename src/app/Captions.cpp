@@ -1,13 +1,61 @@
 #include "app/Captions.h"
 
+#include "device/SupplyLimits.h"
+
 #include <QAbstractButton>
+
+#include <string>
 #include <QGroupBox>
 #include <QLabel>
 #include <QWidget>
 
 namespace {
 
+// The limits as the connected captions state them.
+const std::u16string kMaxVoltsEnglish = u"MaxVoltage:  " + supply::WholeLimitText(true).toStdU16String() + u"V";
+const std::u16string kMaxVoltsChinese = u"最大电压:  " + supply::WholeLimitText(true).toStdU16String() + u"V";
+const std::u16string kMaxAmpsEnglish = u"MaxCurrent:  " + supply::WholeLimitText(false).toStdU16String() + u"A";
+const std::u16string kMaxAmpsChinese = u"最大电流:  " + supply::WholeLimitText(false).toStdU16String() + u"A";
+
 // ---- Control page ----
+/// What the page shows when it is made, before any language is applied.
+const Caption kControlStartTable[] = {
+    {1008, u"Control Panel", nullptr},
+    {1009, u"Measured values", nullptr},
+    {1010, u"Current status", nullptr},
+    {1015, u"C.V", nullptr},
+    {1016, u"OVP", nullptr},
+    {1017, u"OUT", nullptr},
+    {1018, u"C.C", nullptr},
+    {1019, u"OCP", nullptr},
+    {1011, u"Preset values", nullptr},
+    {1012, u"Step values", nullptr},
+    {1014, u"V", nullptr},
+    {1020, u"UP", nullptr},
+    {1021, u"Down", nullptr},
+    {1022, u"OFF", nullptr},
+    {1023, u"ON", nullptr},
+    {1024, u"OK", nullptr},
+    {1025, u"Connect PC", nullptr},
+    {1026, u"Port", nullptr},
+    {1028, u"Not  Connected", nullptr},
+    {1003, u"Connect", nullptr},
+    {1029, u"Run Mode", nullptr},
+    {1030, u"User mode", nullptr},
+    {1031, u"Program mode", nullptr},
+    {1032, u"Program File:", nullptr},
+    {1034, u"Total time:", nullptr},
+    {1036, u"Cycles:", nullptr},
+    {1038, u"Wave output", nullptr},
+    {1040, u"Save Data", nullptr},
+    {1041, u"Elapsed time:", nullptr},
+    {1043, u"MaxVoltage:  V", nullptr},
+    {1044, u"MaxCurrent:  A", nullptr},
+};
+const Caption kLanguagesTable[] = {
+    {0, u"English", nullptr},
+    {1, u"中文", nullptr},
+};
 const Caption kControlTable[] = {
     {1008, u"Control Panel", u"控制面板"},
     {1009, u"Measured values", u"测量值"},
@@ -42,8 +90,8 @@ const Caption kControlLinkClosedTable[] = {
     {1003, u"Connect", u"连接"},
 };
 const Caption kControlConnectedTable[] = {
-    {1043, u"MaxVoltage:  32V", u"最大电压:  32V"},
-    {1044, u"MaxCurrent:  5A", u"最大电流:  5A"},
+    {1043, kMaxVoltsEnglish.c_str(), kMaxVoltsChinese.c_str()},
+    {1044, kMaxAmpsEnglish.c_str(), kMaxAmpsChinese.c_str()},
     {1028, u"Device Connected", u"连接状态"},
     {1003, u"DisConnect", u"断开"},
 };
@@ -85,11 +133,25 @@ const Caption kRecordWaveTypesTable[] = {
     {0, u"Broken Line", u"折线"},
     {1, u"Straight Line", u"直线"},
 };
+const Caption kRecordDisplayTable[] = {
+    {0, u"Both", nullptr},
+    {1, u"Voltage", nullptr},
+    {2, u"Current", nullptr},
+};
+
+// ---- Main window ----
+const Caption kTabsTable[] = {
+    {0, u"Control", nullptr},
+    {1, u"Program", nullptr},
+    {2, u"DataRecord", nullptr},
+};
 
 } // namespace
 
 namespace captions {
 
+const std::span<const Caption> kControlStart = kControlStartTable;
+const std::span<const Caption> kLanguages = kLanguagesTable;
 const std::span<const Caption> kControl = kControlTable;
 const std::span<const Caption> kControlLinkOpen = kControlLinkOpenTable;
 const std::span<const Caption> kControlLinkClosed = kControlLinkClosedTable;
@@ -99,12 +161,15 @@ const std::span<const Caption> kProgram = kProgramTable;
 const std::span<const Caption> kProgramColumns = kProgramColumnsTable;
 const std::span<const Caption> kRecord = kRecordTable;
 const std::span<const Caption> kRecordWaveTypes = kRecordWaveTypesTable;
+const std::span<const Caption> kRecordDisplay = kRecordDisplayTable;
+const std::span<const Caption> kTabs = kTabsTable;
 
 } // namespace captions
 
 QString CaptionText(const Caption& caption, bool bChinese)
 {
-    return QString::fromUtf16(bChinese ? caption.pszChinese : caption.pszEnglish);
+    // A caption without a Chinese text stays English (lamps, units, the texts a page starts with).
+    return QString::fromUtf16(bChinese && caption.pszChinese ? caption.pszChinese : caption.pszEnglish);
 }
 
 void ApplyCaptions(QWidget& page, std::span<const Caption> table, bool bChinese)

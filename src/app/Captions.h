@@ -13,8 +13,8 @@
 
 class QWidget;
 
-/// One caption: the item id and its English and Chinese text. In a list table (column titles,
-/// list entries) the id is the index.
+/// One caption: the item id and its English and Chinese text (nullptr: the same in both). In a
+/// list table (column titles, list entries) the id is the index.
 struct Caption
 {
     int nId;
@@ -41,6 +41,10 @@ inline bool IsChinese(const std::uint16_t* pLanguage)
 namespace captions {
 
 // ---- Control page ----
+/// Every caption as the page is made, in English, before a language is chosen.
+extern const std::span<const Caption> kControlStart;
+/// The language list's entries, the same in both languages.
+extern const std::span<const Caption> kLanguages;
 /// Every caption the language list switches, except the two that follow the link.
 extern const std::span<const Caption> kControl;
 /// Items 1028 and 1003 while the link is open, and while it is closed, as the language list sets
@@ -60,5 +64,11 @@ extern const std::span<const Caption> kProgramColumns;
 extern const std::span<const Caption> kRecord;
 /// The wave-type list (1056); the time-scale list (1058) takes its texts from device/TimeScales.h.
 extern const std::span<const Caption> kRecordWaveTypes;
+/// The display list (1060), English in both languages.
+extern const std::span<const Caption> kRecordDisplay;
+
+// ---- Main window ----
+/// The three tabs' texts, English in both languages.
+extern const std::span<const Caption> kTabs;
 
 } // namespace captions

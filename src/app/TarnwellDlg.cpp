@@ -1,6 +1,7 @@
 #include "app/TarnwellDlg.h"
 
 #include "app/AboutDlg.h"
+#include "app/Captions.h"
 #include "engine/RunEngine.h"
 #include "platform/Dialogs.h"
 
@@ -40,9 +41,10 @@ CTarnwellDlg::CTarnwellDlg(QWidget* parent)
     m_pageProgram.setFixedSize(pageSize);
     m_pageRecord.setFixedSize(pageSize);
     // Tab 0 is current after the first insert, so the Control page is the one shown.
-    m_tab.addTab(&m_pageControl, QStringLiteral("Control"));
-    m_tab.addTab(&m_pageProgram, QStringLiteral("Program"));
-    m_tab.addTab(&m_pageRecord, QStringLiteral("DataRecord"));
+    const QStringList tabs = CaptionList(captions::kTabs, false);
+    m_tab.addTab(&m_pageControl, tabs.value(0));
+    m_tab.addTab(&m_pageProgram, tabs.value(1));
+    m_tab.addTab(&m_pageRecord, tabs.value(2));
     m_tab.setCurrentIndex(0);
 
     // No page may read the flag while it is being built; they get it once all three exist.

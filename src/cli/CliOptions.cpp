@@ -3,6 +3,7 @@
 #include "cli/CliOptions.h"
 
 #include "device/NumberText.h"
+#include "device/SupplyLimits.h"
 
 #include <QFileInfo>
 
@@ -10,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 namespace {
@@ -114,12 +116,11 @@ QString CCliOptions::Parse(const QStringList& args)
     if (nCommand == kNone)
         return QStringLiteral("unknown command '%1'").arg(first);
 
-    const Command cmd = nCommand;
     bool bOptionsEnd = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
         QString arg = args.at(i);
         if (bOptionsEnd || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            if (cmd != kPlay)
+            if (nCommand != kPlay)
                 return QStringLiteral("unexpected argument '%1'").arg(arg);
             if (!strProgram.isEmpty())
                 return QStringLiteral("only one program file, not also '%1'").arg(arg);
@@ -134,88 +135,102 @@ QString CCliOptions::Parse(const QStringList& args)
             bHelp = true;
             continue;
         }
-        QString value;
-        bool bInlineValue = false;
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        if (eq > 0) {
+        std::optional<QString> value;
+        if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0) {
             value = arg.mid(eq + 1);
             arg = arg.left(eq);
-            bInlineValue = true;
         }
-
-        // Flags.
-        auto flag = [&](const char* name, std::initializer_list<Command> commands) {
-            return arg == QLatin1String(name) && IsIn(cmd, commands);
-        };
-        if (flag("--probe", {kPorts}) || flag("--on", {kSet}) || flag("--off", {kSet}) ||
-            flag("--json", {kRead, kLog, kPlay}) || flag("--off-at-end", {kLog, kPlay})) {
-            if (bInlineValue)
+        if (IsFlag(arg)) {
+            if (value)
                 return QStringLiteral("%1 takes no value").arg(arg);
-            if (arg == QLatin1String("--probe")) {
-                bProbe = true;
-            } else if (arg == QLatin1String("--on") || arg == QLatin1String("--off")) {
-                const int nWanted = arg == QLatin1String("--on") ? 1 : 0;
-                if (nOutput >= 0 && nOutput != nWanted)
-                    return QStringLiteral("--on and --off together");
-                nOutput = nWanted;
-            } else if (arg == QLatin1String("--json")) {
-                bJson = true;
-            } else {
-                bOffAtEnd = true;
-            }
+            if (QString strError = TakeFlag(arg); !strError.isEmpty())
+                return strError;
             continue;
         }
-
-        // Options with a value.
-        const bool bKnown = flag("--port", {kIdentify, kSet, kRead, kLog, kPlay}) ||
-                            flag("--volts", {kSet}) || flag("--amps", {kSet}) || flag("--for", {kLog}) ||
-                            flag("--cycles", {kPlay}) || flag("--out", {kLog, kPlay}) ||
-                            flag("--measured", {kPlay});
-        if (!bKnown)
+        if (!TakesValue(arg))
             return QStringLiteral("unknown option '%1' for %2").arg(arg, first);
-        if (!bInlineValue) {
+        if (!value) {
             if (i + 1 >= args.size())
                 return QStringLiteral("%1 needs a value").arg(arg);
             value = args.at(++i);
         }
-        if (arg == QLatin1String("--port")) {
-            if (value.isEmpty())
-                return QStringLiteral("--port needs a value");
-            strPort = value;
-        } else if (arg == QLatin1String("--volts") || arg == QLatin1String("--amps")) {
-            double number = 0.0;
-            if (!ParseNumber(value, number))
-                return QStringLiteral("%1 wants a number such as 5 or 12.5, not '%2'").arg(arg, value);
-            if (arg == QLatin1String("--volts")) {
-                bVolts = true;
-                fVolts = static_cast<float>(number);
-            } else {
-                bAmps = true;
-                fAmps = static_cast<float>(number);
-            }
-        } else if (arg == QLatin1String("--for")) {
-            if (!ParseDuration(value, nSeconds))
-                return QStringLiteral("--for wants a duration such as 90, 90s, 15m or 2h, not '%1'")
-                    .arg(value);
-        } else if (arg == QLatin1String("--cycles")) {
-            long long n = 0;
-            if (!numtext::ParseWhole(value, n) || n < 1 || n > INT_MAX)
-                return QStringLiteral("--cycles wants a whole number of at least 1, not '%1'").arg(value);
-            nCycles = static_cast<int>(n);
-        } else if (arg == QLatin1String("--out") || arg == QLatin1String("--measured")) {
-            if (value.isEmpty())
-                return QStringLiteral("%1 needs a file name").arg(arg);
-            (arg == QLatin1String("--out") ? strOut : strMeasured) = value;
-        }
+        if (QString strError = TakeValue(arg, *value); !strError.isEmpty())
+            return strError;
     }
-    if (bHelp)
-        return {};
+    return bHelp ? QString() : Check();
+}
 
-    if (cmd == kSet && !bVolts && !bAmps && nOutput < 0)
+bool CCliOptions::IsFlag(const QString& arg) const
+{
+    return Offers(arg, "--probe", {kPorts}) || Offers(arg, "--on", {kSet}) || Offers(arg, "--off", {kSet}) ||
+           Offers(arg, "--json", {kRead, kLog, kPlay}) || Offers(arg, "--off-at-end", {kLog, kPlay});
+}
+
+bool CCliOptions::TakesValue(const QString& arg) const
+{
+    return Offers(arg, "--port", {kIdentify, kSet, kRead, kLog, kPlay}) || Offers(arg, "--volts", {kSet}) ||
+           Offers(arg, "--amps", {kSet}) || Offers(arg, "--for", {kLog}) || Offers(arg, "--cycles", {kPlay}) ||
+           Offers(arg, "--out", {kLog, kPlay}) || Offers(arg, "--measured", {kPlay});
+}
+
+bool CCliOptions::Offers(const QString& arg, const char* name, std::initializer_list<Command> commands) const
+{
+    return arg == QLatin1String(name) && IsIn(nCommand, commands);
+}
+
+QString CCliOptions::TakeFlag(const QString& arg)
+{
+    if (arg == QLatin1String("--probe")) {
+        bProbe = true;
+    } else if (arg == QLatin1String("--on") || arg == QLatin1String("--off")) {
+        const int nWanted = arg == QLatin1String("--on") ? 1 : 0;
+        if (nOutput >= 0 && nOutput != nWanted)
+            return QStringLiteral("--on and --off together");
+        nOutput = nWanted;
+    } else if (arg == QLatin1String("--json")) {
+        bJson = true;
+    } else {
+        bOffAtEnd = true;
+    }
+    return {};
+}
+
+QString CCliOptions::TakeValue(const QString& arg, const QString& value)
+{
+    if (arg == QLatin1String("--port")) {
+        if (value.isEmpty())
+            return QStringLiteral("--port needs a value");
+        strPort = value;
+    } else if (arg == QLatin1String("--volts") || arg == QLatin1String("--amps")) {
+        double number = 0.0;
+        if (!ParseNumber(value, number))
+            return QStringLiteral("%1 wants a number such as 5 or 12.5, not '%2'").arg(arg, value);
+        const bool bVolt = arg == QLatin1String("--volts");
+        (bVolt ? bVolts : bAmps) = true;
+        (bVolt ? fVolts : fAmps) = static_cast<float>(number);
+    } else if (arg == QLatin1String("--for")) {
+        if (!ParseDuration(value, nSeconds))
+            return QStringLiteral("--for wants a duration such as 90, 90s, 15m or 2h, not '%1'").arg(value);
+    } else if (arg == QLatin1String("--cycles")) {
+        long long n = 0;
+        if (!numtext::ParseWhole(value, n) || n < 1 || n > INT_MAX)
+            return QStringLiteral("--cycles wants a whole number of at least 1, not '%1'").arg(value);
+        nCycles = static_cast<int>(n);
+    } else if (arg == QLatin1String("--out") || arg == QLatin1String("--measured")) {
+        if (value.isEmpty())
+            return QStringLiteral("%1 needs a file name").arg(arg);
+        (arg == QLatin1String("--out") ? strOut : strMeasured) = value;
+    }
+    return {};
+}
+
+QString CCliOptions::Check() const
+{
+    if (nCommand == kSet && !bVolts && !bAmps && nOutput < 0)
         return QStringLiteral("set needs --volts, --amps, --on or --off");
-    if (cmd == kLog && nSeconds == 0)
+    if (nCommand == kLog && nSeconds == 0)
         return QStringLiteral("log needs --for DURATION");
-    if (cmd == kPlay && strProgram.isEmpty())
+    if (nCommand == kPlay && strProgram.isEmpty())
         return QStringLiteral("play needs a program file");
     // A record written over the program (or over the other record) would destroy it.
     if (IsSameFile(strOut, strMeasured) || IsSameFile(strOut, strProgram))
@@ -241,9 +256,10 @@ QString CCliOptions::Usage(Command nCommand)
         return QStringLiteral(
                    "usage: tarnwell-cli set [--port P] [--volts V] [--amps A] [--on | --off]\n"
                    "Sends only what is asked: no other setpoint, no output switching.\n"
-                   "  --volts V       voltage setpoint, 0..32 V (more is taken as 32)\n"
-                   "  --amps A        current limit, 0..5.1 A (more is taken as 5.1)\n"
-                   "  --on, --off     switch the output on (after the setpoints) or off (before them)\n") +
+                   "  --volts V       voltage setpoint, 0..%1 V (more is taken as %1)\n"
+                   "  --amps A        current limit, 0..%2 A (more is taken as %2)\n"
+                   "  --on, --off     switch the output on (after the setpoints) or off (before them)\n")
+                   .arg(supply::LimitText(true), supply::LimitText(false)) +
                QLatin1String(kPortHelp);
     case kRead:
         return QStringLiteral(

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 /// Exit statuses of tarnwell-cli; scripts test them, so they never change meaning.
 enum CliExit {
     kExitDone = 0,
@@ -44,4 +46,15 @@ struct CCliOptions
     static bool ParseDuration(const QString& text, int& nSeconds);
     /// A non-negative decimal number in C-locale notation, the whole text.
     static bool ParseNumber(const QString& text, double& value);
+
+private:
+    /// `arg` names an option of nCommand that takes no value, or one that does.
+    bool IsFlag(const QString& arg) const;
+    bool TakesValue(const QString& arg) const;
+    bool Offers(const QString& arg, const char* name, std::initializer_list<Command> commands) const;
+    /// Each records an option; empty, or what is wrong.
+    QString TakeFlag(const QString& arg);
+    QString TakeValue(const QString& arg, const QString& value);
+    /// What the command still lacks, or what its options contradict.
+    QString Check() const;
 };

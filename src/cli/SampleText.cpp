@@ -4,12 +4,13 @@
 
 #include "device/NumberText.h"
 #include "device/RecordFormat.h"
+#include "device/SupplyLimits.h"
 
 
 QString SampleLine(int nSeconds, float fVolts, float fAmps, int bCv, int bCc, int bOut, bool bJson)
 {
-    const std::string volts = numtext::Fixed(static_cast<double>(fVolts), 2);
-    const std::string amps = numtext::Fixed(static_cast<double>(fAmps), 3);
+    const std::string volts = numtext::Fixed(static_cast<double>(fVolts), supply::kVoltsDecimals);
+    const std::string amps = numtext::Fixed(static_cast<double>(fAmps), supply::kAmpsDecimals);
     const char* mode = bCc ? "CC" : bCv ? "CV" : nullptr;
     std::string line;
     if (bJson) {

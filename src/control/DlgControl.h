@@ -192,6 +192,7 @@ private:
     static void SetPresetText(QLineEdit* field, const QString& strText);
     // Construction (DlgControlView.cpp): the controls, their layout, their handlers.
     void CreateControls();
+    void CreateRunControls(); ///< Connect PC, Run Mode and Wave output
     void LayOutControls();
     void ConnectControls();
     void OnInitDialog();

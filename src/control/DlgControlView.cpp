@@ -28,6 +28,17 @@ T* Item(QWidget* parent, int nID, T* widget)
     return widget;
 }
 
+QPushButton* MakeButton(QWidget* parent, int nID)
+{
+    auto* btn = Item(parent, nID, new QPushButton);
+    btn->setAutoDefault(false);
+    // A shown/hidden button keeps its place, so the panel never jumps.
+    QSizePolicy policy = btn->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    btn->setSizePolicy(policy);
+    return btn;
+}
+
 QLabel* UnitLabel(const char* text)
 {
     auto* label = new QLabel(QString::fromLatin1(text));
@@ -41,94 +52,95 @@ QLabel* UnitLabel(const char* text)
 
 void CDlgControl::CreateControls()
 {
+    // Every caption comes from the caption table once all controls exist.
     auto lineEdit = [this](int nID, bool bReadOnly) {
         auto* edit = Item(this, nID, new QLineEdit);
         edit->setReadOnly(bReadOnly);
         return edit;
     };
-    auto button = [this](int nID, const char* text) {
-        auto* btn = Item(this, nID, new QPushButton(QString::fromLatin1(text)));
-        btn->setAutoDefault(false);
-        // A shown/hidden button keeps its place, so the panel never jumps.
-        QSizePolicy policy = btn->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        btn->setSizePolicy(policy);
-        return btn;
-    };
-    auto label = [this](int nID, const char* text) { return Item(this, nID, new QLabel(QString::fromLatin1(text))); };
-    auto lamp = [this](int nID, const char* text) {
-        auto* box = Item(this, nID, new QCheckBox(QString::fromLatin1(text)));
+    auto button = [this](int nID) { return MakeButton(this, nID); };
+    auto label = [this](int nID) { return Item(this, nID, new QLabel); };
+    auto lamp = [this](int nID) {
+        auto* box = Item(this, nID, new QCheckBox);
         box->setFocusPolicy(Qt::NoFocus);
         return box;
     };
 
     // Control Panel
-    m_grpPanel = Item(this, 1008, new QGroupBox(QStringLiteral("Control Panel")));
-    m_lblMeasured = label(1009, "Measured values");
+    m_grpPanel = Item(this, 1008, new QGroupBox);
+    m_lblMeasured = label(1009);
     m_edMeasVoltage = lineEdit(1005, true);
     m_edMeasCurrent = lineEdit(1007, true);
-    m_lblStatus = label(1010, "Current status");
-    m_chkCv = lamp(1015, "C.V");
-    m_chkOvp = lamp(1016, "OVP");
-    m_chkOut = lamp(1017, "OUT");
-    m_chkCc = lamp(1018, "C.C");
-    m_chkOcp = lamp(1019, "OCP");
-    m_lblPreset = label(1011, "Preset values");
+    m_lblStatus = label(1010);
+    m_chkCv = lamp(1015);
+    m_chkOvp = lamp(1016);
+    m_chkOut = lamp(1017);
+    m_chkCc = lamp(1018);
+    m_chkOcp = lamp(1019);
+    m_lblPreset = label(1011);
     m_edVoltage = Item(this, 1004, new CEditEX);
     m_edCurrent = Item(this, 1006, new CEditEX);
-    m_lblStep = label(1012, "Step values");
+    m_lblStep = label(1012);
     m_cbStep = Item(this, 1013, new QComboBox);
-    for (const supply::Step& step : supply::kVoltSteps)
-        m_cbStep->addItem(QString::fromLatin1(step.text));
-    m_lblStepUnit = label(1014, "V");
-    m_btnUp = button(1020, "UP");
-    m_btnDown = button(1021, "Down");
-    m_btnOk = button(1024, "OK");
-    m_btnOn = button(1023, "ON");
-    m_btnOff = button(1022, "OFF");
+    FillStepList(true);
+    m_lblStepUnit = label(1014);
+    m_btnUp = button(1020);
+    m_btnDown = button(1021);
+    m_btnOk = button(1024);
+    m_btnOn = button(1023);
+    m_btnOff = button(1022);
     for (QLineEdit* edit : {static_cast<QLineEdit*>(m_edMeasVoltage), static_cast<QLineEdit*>(m_edMeasCurrent),
                             static_cast<QLineEdit*>(m_edVoltage), static_cast<QLineEdit*>(m_edCurrent)}) {
         edit->setAlignment(Qt::AlignCenter);
         edit->setMinimumWidth(70);
     }
 
+    CreateRunControls();
+    m_cbLanguage = Item(this, 1074, new QComboBox);
+    m_cbLanguage->addItems(CaptionList(captions::kLanguages, false));
+    ApplyCaptions(*this, captions::kControlStart, false);
+}
+
+void CDlgControl::CreateRunControls()
+{
+    auto lineEdit = [this](int nID) { return Item(this, nID, new QLineEdit); };
+    auto label = [this](int nID) { return Item(this, nID, new QLabel); };
+
     // Connect PC
-    m_grpConnect = Item(this, 1025, new QGroupBox(QStringLiteral("Connect PC")));
-    m_lblPort = label(1026, "Port");
+    m_grpConnect = Item(this, 1025, new QGroupBox);
+    m_lblPort = label(1026);
     m_cbPort = Item(this, 1027, new QComboBox);
     for (int i = 0; i < CRunEngine::PortCount(); ++i)
         m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
     m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
-    m_lblConnection = label(1028, "Not  Connected");
-    m_btnConnect = button(1003, "Connect");
+    m_lblConnection = label(1028);
+    m_btnConnect = MakeButton(this, 1003);
 
     // Run Mode
-    m_grpMode = Item(this, 1029, new QGroupBox(QStringLiteral("Run Mode")));
-    m_rbUser = Item(this, 1030, new QRadioButton(QStringLiteral("User mode")));
-    m_rbProgram = Item(this, 1031, new QRadioButton(QStringLiteral("Program mode")));
-    m_lblProgramFile = label(1032, "Program File:");
-    m_edProgramFile = lineEdit(1033, false);
-    m_lblTotalTime = label(1034, "Total time:");
-    m_edTotalTime = lineEdit(1035, false);
-    m_lblCycles = label(1036, "Cycles:");
-    m_edCycles = lineEdit(1037, false);
+    m_grpMode = Item(this, 1029, new QGroupBox);
+    m_rbUser = Item(this, 1030, new QRadioButton);
+    m_rbProgram = Item(this, 1031, new QRadioButton);
+    m_lblProgramFile = label(1032);
+    m_edProgramFile = lineEdit(1033);
+    m_lblTotalTime = label(1034);
+    m_edTotalTime = lineEdit(1035);
+    m_lblCycles = label(1036);
+    m_edCycles = lineEdit(1037);
     m_edTotalTime->setMaximumWidth(90);
     m_edCycles->setMaximumWidth(90);
 
     // Wave output
-    m_grpWave = Item(this, 1038, new QGroupBox(QStringLiteral("Wave output")));
+    m_grpWave = Item(this, 1038, new QGroupBox);
     m_wave = Item(this, 1039, new CStaticWave);
     m_wave->setMinimumSize(260, 160);
     m_wave->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_btnSaveData = button(1040, "Save Data");
-    m_lblElapsed = label(1041, "Elapsed time:");
-    m_edElapsed = lineEdit(1042, false);
+    m_btnSaveData = MakeButton(this, 1040);
+    m_lblElapsed = label(1041);
+    m_edElapsed = lineEdit(1042);
     m_edElapsed->setEnabled(false); // shows the elapsed seconds; never typed into
     m_edElapsed->setMaximumWidth(90);
-    m_lblMaxVoltage = label(1043, "MaxVoltage:  V");
-    m_lblMaxCurrent = label(1044, "MaxCurrent:  A");
-    m_cbLanguage = Item(this, 1074, new QComboBox);
-    m_cbLanguage->addItems({QStringLiteral("English"), QStringLiteral("中文")});
+    m_lblMaxVoltage = label(1043);
+    m_lblMaxCurrent = label(1044);
 }
 
 void CDlgControl::LayOutControls()

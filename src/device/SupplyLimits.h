@@ -3,6 +3,8 @@
 // The supply's preset limits and the step table, read by every field, button and page that
 // steps, clamps or formats a preset.
 
+#include <QString>
+
 #include <array>
 #include <cstddef>
 
@@ -15,6 +17,17 @@ inline constexpr float kMaxVolts = 32.0f;
 /// gives the same answer.)
 inline constexpr double kMaxAmps = 5.1;
 inline constexpr float kMaxAmpsStored = 5.1f;
+
+/// The limits as the texts that state them write them: "32" and "5.1"; the Control page's caption
+/// gives the current limit in whole amperes ("5").
+inline QString LimitText(bool voltage)
+{
+    return QString::number(voltage ? static_cast<double>(kMaxVolts) : kMaxAmps, 'g', 6);
+}
+inline QString WholeLimitText(bool voltage)
+{
+    return QString::number(static_cast<int>(voltage ? static_cast<double>(kMaxVolts) : kMaxAmps));
+}
 
 /// Decimals a preset is shown and written with: "%.2f" volts, "%.3f" amperes.
 inline constexpr int kVoltsDecimals = 2;

@@ -60,6 +60,15 @@ QPushButton* MakeButton(QWidget* parent, const char* pszId)
 
 CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
 {
+    CreateControls();
+    LayOutControls();
+    m_list.m_stepLines.clear();
+    m_list.m_bFileOpened = 0;
+    m_list.m_nRowCount = 0;
+    ApplyLanguage();}
+
+void CDlgProgram::CreateControls()
+{
     m_list.setObjectName(QStringLiteral("1054"));
     m_editVoltage.setObjectName(QStringLiteral("1067"));
     m_editCurrent.setObjectName(QStringLiteral("1068"));
@@ -96,6 +105,22 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
         pEdit->installEventFilter(this);
     }
 
+    m_lblVoltage = MakeLabel(this, "1046");
+    m_lblCurrent = MakeLabel(this, "1048");
+    m_lblTime = MakeLabel(this, "1034");
+    m_btnAdd = MakeButton(this, "1050");
+    m_btnSave = MakeButton(this, "1040");
+    m_btnOpen = MakeButton(this, "1052");
+    m_btnPrint = MakeButton(this, "1053");
+    connect(m_btnAdd, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedAdd);
+    connect(m_btnSave, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedSave);
+    connect(m_btnOpen, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedOpen);
+    connect(m_btnPrint, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedPrint);
+    CreateTimeSpin();
+}
+
+void CDlgProgram::CreateTimeSpin()
+{
     // The up-down control of the time field: the upper arrow counts up.
     auto* pSpinLayout = new QVBoxLayout(&m_spinTime);
     pSpinLayout->setContentsMargins(0, 0, 0, 0);
@@ -113,19 +138,10 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
     }
     connect(m_btnSpinUp, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(-1); });
     connect(m_btnSpinDown, &QToolButton::clicked, this, [this] { OnDeltaposTimeSpin(1); });
+}
 
-    m_lblVoltage = MakeLabel(this, "1046");
-    m_lblCurrent = MakeLabel(this, "1048");
-    m_lblTime = MakeLabel(this, "1034");
-    m_btnAdd = MakeButton(this, "1050");
-    m_btnSave = MakeButton(this, "1040");
-    m_btnOpen = MakeButton(this, "1052");
-    m_btnPrint = MakeButton(this, "1053");
-    connect(m_btnAdd, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedAdd);
-    connect(m_btnSave, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedSave);
-    connect(m_btnOpen, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedOpen);
-    connect(m_btnPrint, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedPrint);
-
+void CDlgProgram::LayOutControls()
+{
     auto* pFields = new QGridLayout;
     pFields->setHorizontalSpacing(6);
     pFields->setVerticalSpacing(12);
@@ -160,11 +176,6 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
     pPage->addSpacing(40);
     pPage->addWidget(&m_list);
     pPage->addStretch(1);
-
-    m_list.m_stepLines.clear();
-    m_list.m_bFileOpened = 0;
-    m_list.m_nRowCount = 0;
-    ApplyLanguage();
 }
 
 CDlgProgram::~CDlgProgram()
@@ -179,12 +190,12 @@ void CDlgProgram::OnBnClickedAdd()
     float fVoltage = static_cast<float>(numtext::ParseFloat(m_editVoltage.text()));
     if (supply::AboveLimit(fVoltage, true)) {
         fVoltage = supply::ClampAbove(fVoltage, true);
-        platform::MessageBox(QStringLiteral("Voltage Max Value = 32V!"));
+        platform::MessageBox(QStringLiteral("Voltage Max Value = %1V!").arg(supply::LimitText(true)));
     }
     float fCurrent = static_cast<float>(numtext::ParseFloat(m_editCurrent.text()));
     if (supply::AboveLimit(fCurrent, false)) {
         fCurrent = supply::ClampAbove(fCurrent, false);
-        platform::MessageBox(QStringLiteral("Current Max Value = 5.1A!"));
+        platform::MessageBox(QStringLiteral("Current Max Value = %1A!").arg(supply::LimitText(false)));
     }
     const std::string strVoltage = numtext::Fixed(fVoltage, supply::kVoltsDecimals);
     const std::string strCurrent = numtext::Fixed(fCurrent, supply::kAmpsDecimals);

@@ -57,4 +57,10 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Construction: the list, the fields and the buttons, the time field's arrows, the layout.
+    void CreateControls();
+    void CreateTimeSpin();
+    void LayOutControls();
 };

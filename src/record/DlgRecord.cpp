@@ -62,7 +62,7 @@ CDlgRecord::CDlgRecord(QWidget* parent) : QWidget(parent)
     ApplyLanguage(); // English until the main window hands over its flag
     {
         const QSignalBlocker block(m_cbDisplay);
-        m_cbDisplay.addItems({QStringLiteral("Both"), QStringLiteral("Voltage"), QStringLiteral("Current")});
+        m_cbDisplay.addItems(CaptionList(captions::kRecordDisplay, false));
     }
     // Index 0 everywhere matches the wave display's defaults: broken line, 50 Sec, both traces.
     m_cbWaveType.setCurrentIndex(0);
