@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -137,4 +138,37 @@ TEST_F(RunEngineTest, LostLinkEndsTheRunClosesTheLinkAndKeepsTheSamples)
     EXPECT_EQ(Sim().Log().back(), "CloseCOM");
     EXPECT_EQ(m_samples.size(), 1u) << "nothing is read from a silent supply";
     EXPECT_EQ(Saved(), "Time(S),Voltage(V),Current(A)\r\n1,5.00,0.500\r\n");
+}
+
+TEST_F(RunEngineTest, EveryRunEndsOnceWithItsReason)
+{
+    const QString program = m_dir.filePath(QStringLiteral("one.csv"));
+    ASSERT_TRUE(WriteTestFile(program, "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n"));
+    const struct
+    {
+        const char* name;
+        QString path;                     // empty: a user run
+        std::function<void(CRunEngine&)> end;
+        int reason;
+        CResult::Kind started;
+    } rows[] = {
+        {"the last point played", program, [](CRunEngine& e) { e.OnTimer(1); e.OnTimer(1); }, CRunEngine::kEndDone, CResult::kOk},
+        {"a program that cannot be read", m_dir.filePath(QStringLiteral("gone.csv")), [](CRunEngine&) {},
+         CRunEngine::kEndFileError, CResult::kCannotOpen},
+        {"not a record file", m_dir.filePath(QStringLiteral("prog.txt")), [](CRunEngine&) {}, CRunEngine::kEndFileError,
+         CResult::kNotCsv},
+        {"a front end going away", QString(), [](CRunEngine& e) { e.EndRun(CRunEngine::kEndInterrupted); },
+         CRunEngine::kEndInterrupted, CResult::kOk},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_ends.clear();
+        const CResult started = m_engine.StartRun(!row.path.isEmpty(), row.path, 1);
+        EXPECT_EQ(started.nKind, row.started);
+        row.end(m_engine);
+        EXPECT_EQ(m_ends, std::vector<int>{row.reason});
+        EXPECT_FALSE(m_engine.IsRunning());
+        EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer) || m_engine.IsTimerActive(CRunEngine::kProgramTimer));
+    }
+    EXPECT_TRUE(m_messages.empty()) << "the engine shows no dialog; its caller says what failed";
 }
