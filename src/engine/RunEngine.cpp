@@ -99,7 +99,8 @@ void CRunEngine::StartTimer(int nTimer)
 
 QString CRunEngine::JournalFailureMessage(const QString& strFolder, const QString& strReason)
 {
-    return QStringLiteral("Cannot keep a journal of this run in %1: %2. The run goes on; its samples are kept in memory.")
+    return QStringLiteral("Cannot keep a journal of this run in %1: %2. The run goes on; its samples are kept in memory "
+                          "and written to the journal once it can be written again (it is tried every minute).")
         .arg(strFolder, strReason);
 }
 

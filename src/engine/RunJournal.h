@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -23,6 +24,8 @@
 /// A marker file (`.running`) beside the journal lives as long as its run and is locked by the
 /// process writing it; a marker left behind, unlocked, tells the next start that the program died
 /// during that run.
+class CJournalWriter;
+
 class CRunJournal
 {
 public:
@@ -51,7 +54,10 @@ public:
     /// The file of a journal; empty until the writer has made it, or when it could not.
     QString PathOf(int nJournal) const;
     /// Waits until everything queued so far is on disk (tests, benchmarks, the end of a program).
+    /// Rows the disk refused wait for the next retry.
     void Flush();
+    /// How often a journal that could not be written is tried again (a minute; tests shorten it).
+    void SetRetryInterval(std::chrono::milliseconds interval);
 
     /// A journal left by a run that did not end normally.
     struct CutOff
@@ -78,12 +84,9 @@ private:
         QString strPath;
         ErrorHandler onError;
     };
-    class Writer;
     void Push(Job job);
     void WriterLoop();
-    void Run(Writer& writer, Job& job);
-    /// The writer made the file of journal `nJournal` at `strPath`.
-    void NoteMade(int nJournal, const QString& strPath);
+    void Run(CJournalWriter& writer, Job& job);
 
     mutable std::mutex m_hLock;
     std::condition_variable m_cvWork;
@@ -92,6 +95,7 @@ private:
     bool m_bBusy = false;
     bool m_bStop = false;
     int m_nLastJournal = 0;
+    std::chrono::steady_clock::duration m_retryEvery = std::chrono::minutes(1);
     std::map<int, QString> m_paths; ///< journals made, by number
     std::thread m_hThread;
 };

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +15,17 @@
 #include <unistd.h>
 
 namespace platform {
+
+namespace {
+
+std::atomic<int> g_appendFailure{0};
+
+} // namespace
+
+void SetAppendFailure(int error)
+{
+    g_appendFailure.store(error);
+}
 
 int MakePath(const QString& folder)
 {
@@ -53,9 +65,28 @@ int AppendFile::Create(const QString& path)
     return 0;
 }
 
+int AppendFile::Reopen(const QString& path, qint64 nKeep)
+{
+    Close();
+    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (m_fd < 0)
+        return errno;
+    m_path = path;
+    if (::ftruncate(m_fd, static_cast<off_t>(nKeep)) != 0) {
+        const int error = errno;
+        Close();
+        return error;
+    }
+    return 0;
+}
+
 int AppendFile::Append(std::string_view bytes)
 {
-    return m_fd < 0 ? EBADF : WriteAll(m_fd, bytes.data(), bytes.size());
+    if (m_fd < 0)
+        return EBADF;
+    if (const int error = g_appendFailure.load(); error != 0)
+        return error;
+    return WriteAll(m_fd, bytes.data(), bytes.size());
 }
 
 int AppendFile::SyncData()

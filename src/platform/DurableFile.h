@@ -26,6 +26,9 @@ public:
 
     /// Creates `path` (mode 0644 less the umask); EEXIST when something is already there.
     int Create(const QString& path);
+    /// Opens the existing file `path` to go on appending after its first `nKeep` bytes (what was
+    /// written after them, such as half a line a full disk cut short, is cut off).
+    int Reopen(const QString& path, qint64 nKeep);
     int Append(std::string_view bytes);
     /// Puts what was appended on the disk (the data; the size with it).
     int SyncData();
@@ -38,6 +41,10 @@ private:
     int m_fd = -1;
     QString m_path;
 };
+
+/// For tests: while `error` is not 0, every AppendFile::Append fails with it without writing, as
+/// a full disk (ENOSPC) or a failing device (EIO) would.
+void SetAppendFailure(int error);
 
 /// A marker file that says "in use" for as long as this process holds it: locked before it gets its
 /// name, so no other process ever sees it unlocked while it is held. A marker left behind unlocked

@@ -7,6 +7,7 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "platform/DurableFile.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,9 @@
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -130,6 +134,41 @@ TEST_F(RunJournalTest, AJournalThatCannotBeWrittenNeverStopsTheRun)
     ASSERT_EQ(m_messages.size(), 1u) << "one message for the run";
     EXPECT_TRUE(m_messages[0].contains(QStringLiteral("Not a directory"))) << m_messages[0].toStdString();
     engine.EndRun();
+    EXPECT_EQ(m_messages.size(), 1u);
+}
+
+TEST_F(RunJournalTest, AFullDiskLosesNoSampleAndTheRowsFollowOnceItHasRoom)
+{
+    CRunEngine engine(m_supply);
+    engine.m_journal.SetRetryInterval(std::chrono::milliseconds(20));
+    QObject::connect(&engine, &CRunEngine::JournalFailed, [this](const QString& strFolder, const QString& strReason) {
+        m_messages.push_back(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    });
+    engine.StartRun(false, QString(), 0);
+    engine.OnTimer(CRunEngine::kUserTimer);
+    engine.m_journal.Flush();
+    platform::SetAppendFailure(ENOSPC); // the disk fills up during the run
+    for (int i = 0; i < 3; ++i) {
+        engine.OnTimer(CRunEngine::kUserTimer);
+        engine.m_journal.Flush();
+    }
+    QCoreApplication::processEvents();
+    ASSERT_EQ(m_messages.size(), 1u) << "said once";
+    EXPECT_TRUE(m_messages[0].contains(QStringLiteral("No space left on device"))) << m_messages[0].toStdString();
+    EXPECT_TRUE(m_messages[0].contains(CRunJournal::Folder())) << "the message names the folder";
+
+    // Save Data still works to another place meanwhile (its writer is not the journal's).
+    const QString record = m_dir.filePath(QStringLiteral("record.csv"));
+    EXPECT_EQ(m_supply.SaveRecord(record), 1);
+
+    platform::SetAppendFailure(0); // room again: the waiting rows follow, in order, then the new ones
+    const QString journal = QDir(CRunJournal::Folder()).filePath(Journals().filter(QStringLiteral(".csv")).value(0));
+    const QByteArray expected = kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.00,0.500\r\n4,5.00,0.500\r\n";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadTestFile(journal) == expected; }, 3000)) << ReadTestFile(journal).toStdString();
+    engine.OnTimer(CRunEngine::kUserTimer);
+    engine.EndRun();
+    engine.m_journal.Flush();
+    EXPECT_EQ(ReadTestFile(journal), expected + "5,5.00,0.500\r\n");
     EXPECT_EQ(m_messages.size(), 1u);
 }
 
