@@ -152,7 +152,7 @@ Outcome applyChange(SerialSession& session, const Change& change)
     return Outcome::Lost;
 }
 
-void runLink(std::shared_ptr<Shared> shared, SerialTarget target)
+void runLink(std::shared_ptr<Shared> shared, PortSetting target)
 {
     Shared& s = *shared;
     SerialTransport transport(s.stop);
@@ -326,6 +326,8 @@ public:
         return aliveLocked(*m_shared);
     }
 
+    UnitMaximum learnedMaximum() override { return {}; }
+
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override
     {
         Shared& s = *m_shared;
@@ -385,19 +387,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<Link> OpenSerialLink(const QString& target, QString* error)
+std::unique_ptr<Link> OpenWireLink(const PortSetting& setting, QString* error)
 {
-    const auto parsed = ParseSerialTarget(target);
-    if (!parsed) {
-        if (error)
-            *error = QStringLiteral("Cannot use the serial port setting \"%1\": it names no port, or an "
-                                    "impossible baud rate.")
-                         .arg(target);
-        return nullptr;
-    }
     auto shared = std::make_shared<Shared>();
     // A QThread, not a bare std::thread: the serial port's notifiers want one.
-    QThread* thread = QThread::create(runLink, shared, *parsed);
+    QThread* thread = QThread::create(runLink, shared, setting);
     thread->setObjectName(QStringLiteral("serial link"));
     auto link = std::make_unique<SerialLink>(shared, thread);
     thread->start();
@@ -408,7 +402,7 @@ std::unique_ptr<Link> OpenSerialLink(const QString& target, QString* error)
         ok = shared->openDone && shared->openOk;
         if (!ok && error)
             *error = shared->openDone ? shared->openError
-                                      : QStringLiteral("Cannot open %1: the port did not respond.").arg(parsed->path);
+                                      : QStringLiteral("Cannot open %1: the port did not respond.").arg(setting.path);
     }
     if (!ok)
         return nullptr; // the link's destructor stops and joins the thread

@@ -57,7 +57,7 @@ private:
 
 SerialSession::SerialSession(SerialTransport& transport, const DialectInfo* dialect)
     : m_transport(transport), m_info(dialect), m_dialect(dialect ? dialect->open() : nullptr),
-      m_gap(dialect ? dialect->commandGap : Dialects().front()->commandGap), m_busyGap(m_gap),
+      m_gap(dialect ? dialect->commandGap : WireDialects().front()->commandGap), m_busyGap(m_gap),
       m_lastCommand(Clock::now()), m_lastAnswer(Clock::now())
 {
     // Counting the open as a command keeps the gap to whatever the last session sent just
@@ -161,7 +161,7 @@ std::string SerialSession::identify()
             answered();
         return identity;
     }
-    for (const DialectInfo* info : Dialects()) {
+    for (const DialectInfo* info : WireDialects()) {
         if (m_transport.stopping())
             break;
         auto dialect = info->open();
@@ -175,7 +175,7 @@ std::string SerialSession::identify()
             return identity;
         }
     }
-    m_gap = Dialects().front()->commandGap;
+    m_gap = WireDialects().front()->commandGap;
     return {};
 }
 
