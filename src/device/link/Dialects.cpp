@@ -2,8 +2,8 @@
 
 #include "device/link/Link.h"
 #include "device/link/PortSetting.h"
-#include "device/link/SerialLink.h"
 #include "device/link/SimLink.h"
+#include "device/link/WireLink.h"
 #include "device/link/scpi/ScpiDialect.h"
 #include "device/link/text/TextDialect.h"
 
