@@ -4,8 +4,8 @@
 // Usage: bench_link [--ticks N]   (default 100 one-second ticks)
 
 #include "device/link/Dialects.h"
-#include "device/link/SerialSession.h"
 #include "device/link/SerialTransport.h"
+#include "device/link/Session.h"
 #include "device/NumberText.h"
 #include "device/pslink.h"
 
@@ -97,11 +97,11 @@ int main(int argc, char** argv)
     {
         std::atomic<bool> stop{false};
         pslink::SerialTransport transport(stop);
-        if (!transport.open(pty, 9600)) {
+        if (!transport.open(*pslink::ParsePortSetting(pty))) {
             std::fprintf(stderr, "bench_link: cannot reopen %s\n", qPrintable(pty));
             return 1;
         }
-        pslink::SerialSession session(transport, pslink::FindDialect("text"));
+        pslink::Session session(transport, pslink::FindDialect("text"));
         for (int t = 0; t < std::min(ticks, 10); ++t) {
             syncCalls.push_back(timed([&] { session.setVoltage(100 + (t % 3) * 100); }));
             syncCalls.push_back(timed([&] { session.setCurrent(200 + (t % 3) * 100); }));

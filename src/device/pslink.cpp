@@ -1,9 +1,8 @@
 #include "device/pslink.h"
 
 #include "device/NumberText.h"
+#include "device/link/Dialects.h"
 #include "device/link/Link.h"
-#include "device/link/SerialLink.h"
-#include "device/link/SerialPorts.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
 
@@ -12,72 +11,30 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace {
 
 constexpr int kDevices = 8;
-constexpr int kPorts = pslink::kPortCount;
 
 struct Device
 {
-    // Guards the members. The simulator link is called under it (one caller at a time); a
-    // serial link keeps its own lock and is called outside it, so a slow dsoReadVersion on the
-    // worker thread never holds up the UI thread's reads.
+    // Guards the members. Links are called outside it (each is safe from several threads), so a
+    // slow dsoReadVersion on the worker thread never holds up the UI thread's reads.
     std::mutex lock;
     std::shared_ptr<pslink::Link> link;
-    bool concurrent = false; // link is safe to call from several threads at once
     std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
-    QString openError; // why the last OpenCOM could not open its port
+    std::optional<pslink::PortSetting> setting;   // the last one asked for
+    QString openError;                            // why the last open failed
 };
 
 std::array<Device, kDevices> g_devices;
 std::atomic<bool> g_simulateAll{false};
 
-// The supply on the desk keeps its state when the link is closed and opened again.
-std::mutex g_simLock;
-std::array<std::shared_ptr<pslink::SimulatedSupply>, kPorts> g_portSims;
-
 Device* deviceAt(int device)
 {
     return device >= 0 && device < kDevices ? &g_devices[static_cast<size_t>(device)] : nullptr;
-}
-
-struct PortTarget
-{
-    enum Kind { None, Sim, Serial } kind = None;
-    QString target;
-    QString adapter; // what the system knows of the port, when it came from its list
-};
-
-PortTarget resolvePort(int port)
-{
-    if (port < 0 || port >= kPorts)
-        return {};
-    const QByteArray env = qgetenv(QByteArray("TARNWELL_COM") + QByteArray::number(port + 1));
-    if (!env.trimmed().isEmpty()) {
-        const QString value = QString::fromLocal8Bit(env.trimmed());
-        if (value.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0)
-            return {PortTarget::Sim, QString(), QString()};
-        return {PortTarget::Serial, value, QString()};
-    }
-    if (g_simulateAll.load())
-        return {PortTarget::Sim, QString(), QString()};
-    const std::vector<pslink::SerialPortEntry> ports = pslink::SystemSerialPorts();
-    if (static_cast<size_t>(port) < ports.size()) {
-        const pslink::SerialPortEntry& entry = ports[static_cast<size_t>(port)];
-        return {PortTarget::Serial, entry.path, pslink::DescribeAdapter(entry)};
-    }
-    return {};
-}
-
-std::shared_ptr<pslink::SimulatedSupply> simulatorForPort(int port)
-{
-    std::lock_guard<std::mutex> guard(g_simLock);
-    auto& sim = g_portSims[static_cast<size_t>(port)];
-    if (!sim)
-        sim = std::make_shared<pslink::SimulatedSupply>();
-    return sim;
 }
 
 std::string digitsText(const unsigned char* digits)
@@ -91,73 +48,71 @@ std::string digitsText(const unsigned char* digits)
     return text;
 }
 
+std::shared_ptr<pslink::Link> takeLink(Device& d)
+{
+    std::lock_guard<std::mutex> guard(d.lock);
+    return std::move(d.link);
+}
+
+// The link of `device`, with the call noted under the device lock: the log keeps the order of
+// the calls, and a call noted before CloseCOM's never comes after it.
+std::shared_ptr<pslink::Link> linkFor(int device, const char* call)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return nullptr;
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (d->link && call)
+        d->link->noteCall(call);
+    return d->link;
+}
+
 } // namespace
 
-int OpenCOM(int device, int port)
+namespace pslink {
+
+int OpenPort(int device, const PortSetting& setting, QString* error)
 {
     Device* d = deviceAt(device);
     if (!d)
         return 0;
-    std::shared_ptr<pslink::Link> previous;
-    {
-        std::lock_guard<std::mutex> guard(d->lock);
-        previous = std::move(d->link);
-        d->link.reset();
-    }
-    if (previous)
+    if (const auto previous = takeLink(*d))
         previous->close(); // a serial link may take a moment; nobody waits on the device lock
 
-    const PortTarget target = resolvePort(port);
-    std::shared_ptr<pslink::Link> link;
-    std::shared_ptr<pslink::SimulatedSupply> sim;
-    QString openError;
-    switch (target.kind) {
-    case PortTarget::Sim:
-        sim = simulatorForPort(port);
-        link = std::make_shared<pslink::SimLink>(sim);
-        break;
-    case PortTarget::Serial:
-        link = pslink::OpenSerialLink(target.target, &openError);
-        break;
-    case PortTarget::None:
-        break;
-    }
-    std::shared_ptr<pslink::Link> overtaken;
-    bool concurrentOvertaken = false;
+    QString why;
+    const std::shared_ptr<Link> link = OpenLink(setting, &why);
+    if (link)
+        why.clear();
+    std::shared_ptr<Link> overtaken;
     {
         std::lock_guard<std::mutex> guard(d->lock);
         // Another thread opened the device meanwhile: the later open wins.
         overtaken = std::move(d->link);
-        concurrentOvertaken = d->concurrent;
         d->link = link;
-        d->concurrent = target.kind == PortTarget::Serial;
-        d->sim = sim;
-        d->openError = link ? QString() : openError;
-        if (d->link)
-            d->link->noteCall("OpenCOM " + std::to_string(port));
-        if (overtaken && !concurrentOvertaken)
-            overtaken->close(); // the simulator's close is instant; it expects the lock held
+        d->sim = link ? link->simulatedSupply() : nullptr;
+        d->setting = setting;
+        d->openError = why;
     }
-    if (overtaken && concurrentOvertaken)
+    if (overtaken)
         overtaken->close(); // up to a second: never under the lock the UI thread's reads take
+    if (error)
+        *error = why;
     return link ? 1 : 0;
+}
+
+} // namespace pslink
+
+int OpenCOM(int device, int port)
+{
+    return pslink::OpenPort(device, pslink::PortSettingFor(port));
 }
 
 namespace {
 
 std::string identityOf(int device)
 {
-    Device* d = deviceAt(device);
-    if (!d)
-        return {};
-    std::unique_lock<std::mutex> guard(d->lock);
-    const std::shared_ptr<pslink::Link> link = d->link;
-    if (!link)
-        return {};
-    link->noteCall("dsoReadVersion");
-    if (d->concurrent)
-        guard.unlock(); // the probes take seconds when nothing answers
-    return link->readVersion();
+    const auto link = linkFor(device, "dsoReadVersion");
+    return link ? link->readVersion() : std::string(); // the probes take seconds when nothing answers
 }
 
 } // namespace
@@ -177,18 +132,8 @@ namespace {
 template <typename F>
 auto withLink(int device, const char* call, F&& action, decltype(action(std::declval<pslink::Link&>())) otherwise)
 {
-    Device* d = deviceAt(device);
-    if (!d)
-        return otherwise;
-    std::unique_lock<std::mutex> guard(d->lock);
-    const std::shared_ptr<pslink::Link> link = d->link;
-    if (!link)
-        return otherwise;
-    if (call)
-        link->noteCall(call);
-    if (d->concurrent)
-        guard.unlock();
-    return action(*link);
+    const auto link = linkFor(device, call);
+    return link ? action(*link) : otherwise;
 }
 
 } // namespace
@@ -282,11 +227,6 @@ void CloseCOM(int device)
             return;
         d->link->noteCall("CloseCOM");
         link = std::move(d->link);
-        d->link.reset();
-        if (!d->concurrent) {
-            link->close();
-            return;
-        }
     }
     link->close(); // bounded by the link itself; other callers may finish with their copy
 }
@@ -304,11 +244,7 @@ void afterCommands(int device, bool freshReadings, std::function<void(bool ok)> 
 {
     if (!done)
         return;
-    std::shared_ptr<Link> link;
-    if (Device* d = deviceAt(device)) {
-        std::lock_guard<std::mutex> guard(d->lock);
-        link = d->link;
-    }
+    const auto link = linkFor(device, nullptr);
     // Outside the device lock: `done` may well call back into the library.
     if (link)
         link->afterCommands(freshReadings, std::move(done));
@@ -349,22 +285,22 @@ bool SimulateAll()
 
 QString DescribePort(int port)
 {
-    const PortTarget target = resolvePort(port);
-    switch (target.kind) {
-    case PortTarget::Sim:
-        return QStringLiteral("Simulated supply (built in)");
-    case PortTarget::Serial: {
-        QString adapter = target.adapter;
-        const auto parsed = pslink::ParseSerialTarget(target.target);
-        if (adapter.isEmpty() && parsed) // named by TARNWELL_COM<n>: it may still be a known adapter
-            if (const auto entry = pslink::FindSerialPort(parsed->path))
-                adapter = pslink::DescribeAdapter(*entry);
-        return pslink::DescribeSerialTarget(target.target, adapter);
-    }
-    case PortTarget::None:
-        break;
-    }
-    return QStringLiteral("No serial port");
+    return DescribePortSetting(PortSettingFor(port));
+}
+
+std::optional<PortSetting> LastPortSetting(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return std::nullopt;
+    std::lock_guard<std::mutex> guard(d->lock);
+    return d->setting;
+}
+
+UnitMaximum LearnedMaximum(int device)
+{
+    const auto link = linkFor(device, nullptr);
+    return link ? link->learnedMaximum() : UnitMaximum{};
 }
 
 std::string ReadIdentity(int device)
@@ -372,28 +308,29 @@ std::string ReadIdentity(int device)
     return identityOf(device);
 }
 
-SimulatedSupply* SimulatorFor(int device)
+std::shared_ptr<SimulatedSupply> SimulatorFor(int device)
 {
     Device* d = deviceAt(device);
     if (!d)
         return nullptr;
     std::lock_guard<std::mutex> guard(d->lock);
-    return d->sim.get();
+    return d->sim;
 }
 
 void ResetSimulators()
 {
     for (auto& d : g_devices) {
-        std::lock_guard<std::mutex> guard(d.lock);
-        if (d.link && d.sim) {
-            d.link->close();
-            d.link.reset();
+        std::shared_ptr<Link> link;
+        {
+            std::lock_guard<std::mutex> guard(d.lock);
+            if (d.link && d.link->simulatedSupply())
+                link = std::move(d.link);
+            d.sim.reset();
         }
-        d.sim.reset();
+        if (link)
+            link->close();
     }
-    std::lock_guard<std::mutex> guard(g_simLock);
-    for (auto& sim : g_portSims)
-        sim.reset();
+    ForgetSimulatedSupplies();
 }
 
 } // namespace pslink

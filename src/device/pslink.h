@@ -5,10 +5,14 @@
 // A digit buffer is 5 bytes whose first four hold one decimal digit each (0..9), most significant
 // first: hundredths of a volt or thousandths of an ampere.
 
+#include "device/link/PortSetting.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 class QPainter;
@@ -22,7 +26,8 @@ constexpr DsoColor DsoRgb(int r, int g, int b)
 
 // ---- Link ----
 
-/// Opens the link of `device` on port index `port` (0..6 = COM1..COM7). Nonzero when open.
+/// Opens the link of `device` on port index `port` (0..6 = COM1..COM7): OpenPort with
+/// pslink::PortSettingFor(port). Nonzero when open.
 int OpenCOM(int device, int port);
 /// Asks the supply for its identity into a 10-byte buffer. Nonzero when it answered.
 std::int16_t dsoReadVersion(int device, unsigned char* version);
@@ -46,7 +51,7 @@ void dsoReadState(int device, int* out, int* cv, int* cc);
 void CloseCOM(int device);
 /// 1 while the link of `device` works; 0 when nothing is open, the port failed, the supply has
 /// not answered for 3 s, or a change it was sent did not hold after three tries (for good, until
-/// the next OpenCOM).
+/// the next OpenCOM). A setpoint the unit holds at its own maximum has held.
 int dsoLinkAlive(int device);
 
 // ---- Drawing (the device context is a QPainter) ----
@@ -77,6 +82,43 @@ inline constexpr int kPortCount = 7;
 
 class SimulatedSupply;
 
+/// The largest setpoints a unit holds, in counts (hundredths of a volt, thousandths of an
+/// ampere); 0 = not known.
+struct UnitMaximum
+{
+    int centivolts = 0;
+    int milliamps = 0;
+    bool operator==(const UnitMaximum&) const = default;
+};
+
+/// Reads a port setting as a user writes it: "sim", "/dev/ttyUSB0", "text:/dev/ttyUSB0",
+/// "scpi:/dev/ttyACM0@115200" (any registered name as the prefix; "sim" stands alone). The baud
+/// rate defaults to 9600. nullopt when the text names no port, an impossible baud rate or a
+/// port for the simulator, with `error` (when given) set to a sentence for the user.
+std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error = nullptr);
+
+/// What COMn (`port` 0..6) reaches: TARNWELL_COM<n> when set (a setting that cannot be read is
+/// kept as unusable), else the simulated supply of that port when SimulateAll(), else the
+/// system's n-th serial port (USB adapters first), else nothing (PortSetting::reachesNothing()).
+PortSetting PortSettingFor(int port);
+
+/// Opens the link of `device` to what `setting` names. Nonzero when open. `error` (when given)
+/// receives what LastOpenError gives afterwards.
+int OpenPort(int device, const PortSetting& setting, QString* error = nullptr);
+
+/// For the port list's tooltips: "Simulated supply (built in)", "Serial port /dev/ttyUSB0
+/// (plain text, 9600 baud)" with what the system knows of the adapter on a second line, "No
+/// serial port" or "Unusable serial port setting ...".
+QString DescribePortSetting(const PortSetting& setting);
+
+/// The setting the last OpenPort (or OpenCOM) of `device` was given, kept after CloseCOM;
+/// nullopt before the first.
+std::optional<PortSetting> LastPortSetting(int device);
+
+/// The maximum the unit on `device` showed on this connection: a setpoint above it held at it.
+/// Setpoints above it are sent as it from then on. Forgotten by OpenPort, OpenCOM and CloseCOM.
+UnitMaximum LearnedMaximum(int device);
+
 /// With `on`, every port without its own TARNWELL_COM<n> setting reaches the simulated supply.
 void SetSimulateAll(bool on);
 bool SimulateAll();
@@ -90,7 +132,7 @@ std::string ReadIdentity(int device);
 
 /// The simulated supply behind `device`: the one it is open on, or after CloseCOM the one it
 /// was last open on; nullptr when that link is not the simulator.
-SimulatedSupply* SimulatorFor(int device);
+std::shared_ptr<SimulatedSupply> SimulatorFor(int device);
 
 /// Forgets every simulated supply, so the next OpenCOM starts a fresh one (tests).
 void ResetSimulators();
@@ -108,13 +150,14 @@ void ResetSimulators();
 void AfterFreshReadings(int device, std::function<void(bool ok)> done);
 
 /// As AfterFreshReadings without waiting for the poll: `done(true)` once every command given
-/// before has been confirmed by the supply or replaced by a newer one.
+/// before has been confirmed by the supply or replaced by a newer one. A setpoint the unit holds
+/// at its own maximum counts as confirmed (see LearnedMaximum).
 void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done);
 
-/// After an OpenCOM that returned 0 because its serial port could not be opened: the whole
-/// sentence for a message box, saying why (permission denied, busy, no such device, ...) and
-/// what to do about it. Empty when the last OpenCOM of `device` succeeded, reached no port at
-/// all, or opened its port and only the supply did not answer.
+/// After an OpenPort or OpenCOM that returned 0 because its port could not be opened or its
+/// setting cannot be used: the whole sentence for a message box, saying why (permission denied,
+/// busy, no such device, ...) and what to do about it. Empty when the last open of `device`
+/// succeeded, reached no port at all, or opened its port and only the supply did not answer.
 QString LastOpenError(int device);
 
 } // namespace pslink

@@ -60,7 +60,7 @@ TEST(EndToEnd, ConnectPresetTwoCycleProgramSaveAndReadBack)
 
         Click(ItemOf(control, "1003"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return ItemOf(control, "1023")->isEnabled(); }, 10000));
-        pslink::SimulatedSupply* sim = pslink::SimulatorFor(0);
+        auto sim = pslink::SimulatorFor(0);
         ASSERT_NE(sim, nullptr);
 
         // A typed preset waits for OK, then goes to the supply.

@@ -105,7 +105,7 @@ protected:
         ASSERT_EQ(m_page->m_bConnected.load(), 1);
     }
 
-    pslink::SimulatedSupply* Sim() const { return pslink::SimulatorFor(0); }
+    std::shared_ptr<pslink::SimulatedSupply> Sim() const { return pslink::SimulatorFor(0); }
 
     /// Focuses a preset field as a click would (runs the page's focus handler).
     void FocusField(int nID)

@@ -73,7 +73,7 @@ protected:
 TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     StartRunByButton(CDlgControl::kUserTimer);
     EXPECT_FALSE(Enabled(1023));
     EXPECT_FALSE(Enabled(1040));
@@ -131,7 +131,7 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
 TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     sim->setLoadOhms(100.0);
     ChooseProgram("2");
     ASSERT_EQ(m_requests.size(), 1u);
@@ -247,7 +247,7 @@ TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
 TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     StartRun(CDlgControl::kUserTimer);
     m_page->OnTimer(CDlgControl::kUserTimer);
     m_page->OnTimer(CDlgControl::kUserTimer);
@@ -273,7 +273,7 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
 TEST_F(DlgControlRunTest, LostLinkEndsTheRunAndKeepsTheSamples)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     StartRun(CDlgControl::kUserTimer);
     m_page->OnTimer(CDlgControl::kUserTimer);
     sim->setAnswering(false);
@@ -315,7 +315,7 @@ TEST_F(DlgControlRunTest, ClosingDuringARunAndCommandsNeverHangs)
 TEST_F(DlgControlRunTest, PresetsAfterAProgramFollowItsLastPointWithinTheLimits)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     m_nextFile = WriteFile(QStringLiteral("over.csv"), kHeader + "1,40.00,0.500\r\n2,41.00,0.500\r\n3,40.00,6.000\r\n");
     Click(1031);
     StartRun(CDlgControl::kProgramTimer);

@@ -70,7 +70,7 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
     Connect();
     m_page->ExecuteCommand(CMD_CONNECT, 0); // disconnect
     ASSERT_EQ(m_page->m_bConnected.load(), 0);
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     sim->setAnswering(false);
     sim->clearLog();
 
@@ -109,7 +109,7 @@ TEST_F(DlgControlTest, PortListNamesWhatEachPortReaches)
 TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
 
     // Through the button and the worker: voltage selected, step "1".
     Click(1020);
@@ -171,7 +171,7 @@ TEST_F(DlgControlTest, ClicksWithinOnePassAreQueuedOnce)
 TEST_F(DlgControlTest, TypedPresetIsAppliedWithOk)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
 
     Type(1004, "7.5");
     EXPECT_TRUE(Shown(1024));
@@ -199,7 +199,7 @@ TEST_F(DlgControlTest, TypedPresetIsAppliedWithOk)
 TEST_F(DlgControlTest, OkWriteBackDoesNotRedirectTheApply)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     // A stepped current shows three decimals; the write-back will rewrite it as "2.1".
     FocusField(1006);
     SelectStep(1);
@@ -219,7 +219,7 @@ TEST_F(DlgControlTest, OkWriteBackDoesNotRedirectTheApply)
 TEST_F(DlgControlTest, OkWithoutANumberPromptsAndSendsNothing)
 {
     Connect();
-    pslink::SimulatedSupply* sim = Sim();
+    auto sim = Sim();
     sim->clearLog();
     Type(1004, "");
     EXPECT_EQ(Text(1004), "");

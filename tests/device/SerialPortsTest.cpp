@@ -1,6 +1,8 @@
 // Which system port each COMn reaches, and what a port that cannot be opened tells the user.
 
+#include "device/link/Dialects.h"
 #include "device/link/SerialPorts.h"
+#include "device/link/SimLink.h"
 #include "device/pslink.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +16,88 @@
 #include <unistd.h>
 
 using namespace pslink;
+
+TEST(SerialPorts, SettingsReadAsWrittenAndDescribed)
+{
+    const struct
+    {
+        const char* text;
+        const char* dialect; // nullptr: the text cannot be used
+        const char* path;
+        int baud;
+        const char* description; // its first line; the second names the adapter, when known
+    } rows[] = {
+        {"/dev/ttyUSB0", "", "/dev/ttyUSB0", 9600, "Serial port /dev/ttyUSB0 (dialect detected on connect, 9600 baud)"},
+        {"text:/dev/ttyUSB0", "text", "/dev/ttyUSB0", 9600, "Serial port /dev/ttyUSB0 (plain text, 9600 baud)"},
+        {"scpi:/dev/ttyACM0@115200", "scpi", "/dev/ttyACM0", 115200, "Serial port /dev/ttyACM0 (SCPI, 115200 baud)"},
+        {"SCPI:/dev/ttyACM0", "scpi", "/dev/ttyACM0", 9600, "Serial port /dev/ttyACM0 (SCPI, 9600 baud)"},
+        {"/dev/ttyS0@19200", "", "/dev/ttyS0", 19200, "Serial port /dev/ttyS0 (dialect detected on connect, 19200 baud)"},
+        {" text:/dev/pts/3 ", "text", "/dev/pts/3", 9600, "Serial port /dev/pts/3 (plain text, 9600 baud)"},
+        {" Sim ", "sim", "", 9600, "Simulated supply (built in)"},
+        {"sim:/dev/ttyUSB0", nullptr, "", 0, "Unusable serial port setting sim:/dev/ttyUSB0"},
+        {"scpi:/dev/ttyACM0@", nullptr, "", 0, "Unusable serial port setting scpi:/dev/ttyACM0@"},
+        {"scpi:/dev/ttyACM0@fast", nullptr, "", 0, "Unusable serial port setting scpi:/dev/ttyACM0@fast"},
+        {"/dev/ttyUSB0@0", nullptr, "", 0, "Unusable serial port setting /dev/ttyUSB0@0"},
+        {"/dev/ttyUSB0@99999999999", nullptr, "", 0, "Unusable serial port setting /dev/ttyUSB0@99999999999"},
+        {"text:", nullptr, "", 0, "Unusable serial port setting text:"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        QString error;
+        const auto parsed = ParsePortSetting(QString::fromLatin1(r.text), &error);
+        const PortSetting setting = ReadPortSetting(QString::fromLatin1(r.text));
+        EXPECT_EQ(DescribePortSetting(setting).section('\n', 0, 0), QString::fromLatin1(r.description));
+        ASSERT_EQ(parsed.has_value(), r.dialect != nullptr) << error.toStdString();
+        if (!parsed) {
+            EXPECT_TRUE(error.contains(QString::fromLatin1(r.text))) << error.toStdString();
+            // Opening it says the same as parsing it did.
+            QString why;
+            EXPECT_EQ(OpenPort(0, setting, &why), 0);
+            EXPECT_EQ(why, error);
+            EXPECT_EQ(LastOpenError(0), error);
+            continue;
+        }
+        EXPECT_EQ(*parsed, setting);
+        EXPECT_STREQ(parsed->dialect ? parsed->dialect->name : "", r.dialect);
+        EXPECT_EQ(parsed->path, QString::fromLatin1(r.path));
+        EXPECT_EQ(parsed->baud, r.baud);
+    }
+    EXPECT_TRUE(PortSetting().reachesNothing());
+    EXPECT_EQ(DescribePortSetting(PortSetting()), "No serial port");
+    EXPECT_EQ(OpenPort(0, PortSetting()), 0);
+    EXPECT_EQ(LastOpenError(0), QString()); // nothing there: nothing to explain
+    EXPECT_EQ(OpenPort(0, *ParsePortSetting("text:/nonexistent/tty")), 0); // fails, does not pretend
+}
+
+TEST(SerialPorts, EachComReachesItsMappingOrItsSimulatorOrASystemPort)
+{
+    qputenv("TARNWELL_COM3", "sim");
+    qputenv("TARNWELL_COM4", " text:/dev/ttyUSB7 ");
+    SetSimulateAll(true);
+    const PortSetting com2 = PortSettingFor(1);
+    const PortSetting com3 = PortSettingFor(2);
+    const PortSetting com4 = PortSettingFor(3);
+    SetSimulateAll(false);
+    qunsetenv("TARNWELL_COM3");
+    qunsetenv("TARNWELL_COM4");
+
+    // Each COMn has a simulated supply of its own; a mapping wins over simulating every port.
+    EXPECT_EQ(com2, (PortSetting{FindDialect("sim"), {}, 9600, 1, {}}));
+    EXPECT_EQ(com3, (PortSetting{FindDialect("sim"), {}, 9600, 2, {}}));
+    EXPECT_EQ(com4, *ParsePortSetting("text:/dev/ttyUSB7"));
+    for (int port : {-1, kPortCount}) {
+        EXPECT_TRUE(PortSettingFor(port).reachesNothing()) << port;
+        EXPECT_EQ(DescribePort(port), "No serial port");
+    }
+
+    // The setting last asked for stays known after the link closed.
+    ASSERT_EQ(OpenPort(0, com3), 1);
+    EXPECT_EQ(SimulatorFor(0), SimulatedSupplyAt(2));
+    CloseCOM(0);
+    EXPECT_EQ(LastPortSetting(0), com3);
+    EXPECT_EQ(SimulatorFor(0), SimulatedSupplyAt(2)); // its log stays readable
+    ResetSimulators();
+}
 
 TEST(SerialPorts, UsbAdaptersComeFirstInNaturalOrder)
 {

@@ -1,5 +1,4 @@
 #include "device/link/scpi/ScpiProtocol.h"
-#include "device/link/SerialLink.h"
 
 #include <gtest/gtest.h>
 
@@ -82,43 +81,4 @@ TEST(SerialScpi, ModeInferredFromReadings)
     // Both at their setpoints (the boundary): voltage is still regulated.
     EXPECT_EQ(scpi::inferMode(500, 1000, 500, 1000), M::ConstantVoltage);
     EXPECT_EQ(scpi::inferMode(0, 0, 500, 0), M::ConstantVoltage);
-}
-
-TEST(SerialScpi, PortSettings)
-{
-    const struct
-    {
-        const char* text;
-        bool valid;
-        const char* dialect; // "" when found on connect
-        const char* path;
-        int baud;
-    } rows[] = {
-        {"/dev/ttyUSB0", true, "", "/dev/ttyUSB0", 9600},
-        {"text:/dev/ttyUSB0", true, "text", "/dev/ttyUSB0", 9600},
-        {"scpi:/dev/ttyACM0@115200", true, "scpi", "/dev/ttyACM0", 115200},
-        {"SCPI:/dev/ttyACM0", true, "scpi", "/dev/ttyACM0", 9600},
-        {"/dev/ttyS0@19200", true, "", "/dev/ttyS0", 19200},
-        {" text:/dev/pts/3 ", true, "text", "/dev/pts/3", 9600},
-        {"scpi:/dev/ttyACM0@", false, "", "", 0},
-        {"scpi:/dev/ttyACM0@fast", false, "", "", 0},
-        {"/dev/ttyUSB0@0", false, "", "", 0},
-        {"/dev/ttyUSB0@99999999999", false, "", "", 0},
-        {"text:", false, "", "", 0},
-        {"", false, "", "", 0},
-    };
-    for (const auto& r : rows) {
-        const auto t = ParseSerialTarget(QString::fromLatin1(r.text));
-        ASSERT_EQ(t.has_value(), r.valid) << r.text;
-        if (!t)
-            continue;
-        EXPECT_STREQ(t->dialect ? t->dialect->name : "", r.dialect) << r.text;
-        EXPECT_EQ(t->path, QString::fromLatin1(r.path)) << r.text;
-        EXPECT_EQ(t->baud, r.baud) << r.text;
-    }
-    EXPECT_EQ(DescribeSerialTarget("scpi:/dev/ttyACM0@115200"),
-              QStringLiteral("Serial port /dev/ttyACM0 (SCPI, 115200 baud)"));
-    // A path that cannot be opened fails the open instead of pretending.
-    EXPECT_EQ(OpenSerialLink("text:/nonexistent/tty"), nullptr);
-    EXPECT_EQ(OpenSerialLink("text:/dev/null@abc"), nullptr);
 }

@@ -53,8 +53,8 @@ TEST_F(Fuzz, EveryTargetHoldsItsInvariantsOverASeededPass)
         EXPECT_TRUE(fuzz::RunInput(target, input, replay->seed));
         return;
     }
-    // Every dialect of the registry is fuzzed from both sides.
-    for (const pslink::DialectInfo* info : pslink::Dialects()) {
+    // Every wire dialect of the registry is fuzzed from both sides.
+    for (const pslink::DialectInfo* info : pslink::WireDialects()) {
         EXPECT_NE(s_set->find(info->name + ".replies"s), nullptr);
         EXPECT_NE(s_set->find(info->name + ".commands"s), nullptr);
     }
@@ -99,7 +99,7 @@ TEST_F(Fuzz, InputsThatOnceFailedHold)
         {"text.commands", "*IDN?VSET1:12.34ISET1:2.500OUT1STATUS?VOUT1?VSET1?ISET\r\r\n1?STATUS?"s},
         {"text.commands", "VSET1:22.11OUT1ST\nATUS?VOUT1?"s},
         // A place marker in a port's path: the tooltip's rate went into the path.
-        {"SerialTarget", "text:/dev/tty%1@4800"s},
+        {"PortSetting", "text:/dev/tty%1@4800"s},
     };
     for (const auto& f : found)
         EXPECT_TRUE(fuzz::RunInput(Named(f.target), f.input, std::nullopt)) << f.target << ": " << fuzz::Escape(f.input);

@@ -205,7 +205,7 @@ TEST_F(ProgramPageTest, WheelStartsFromTheShownValue)
     pslink::ResetSimulators();
     pslink::SetSimulateAll(true);
     ASSERT_EQ(OpenCOM(0, 0), 1);
-    pslink::SimulatedSupply* sim = pslink::SimulatorFor(0);
+    auto sim = pslink::SimulatorFor(0);
     ASSERT_NE(sim, nullptr);
     page.m_editVoltage.setText(QStringLiteral("40"));
     Wheel(&page.m_editVoltage, 120);

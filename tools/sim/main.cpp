@@ -50,7 +50,7 @@ struct Options
 std::string dialectNames()
 {
     std::string names;
-    for (const pslink::DialectInfo* d : pslink::Dialects()) {
+    for (const pslink::DialectInfo* d : pslink::WireDialects()) {
         if (!names.empty())
             names += '|';
         names += d->name;
@@ -118,7 +118,7 @@ bool parseArgs(int argc, char** argv, Options& o)
             return false;
         } else if (a == "--dialect") {
             o.dialect = pslink::FindDialect(argv[++i]);
-            if (!o.dialect)
+            if (!o.dialect || !o.dialect->onWire())
                 return false;
         } else if (a == "--log") {
             o.logPath = argv[++i];

@@ -1,17 +1,22 @@
 #pragma once
 
-// What every serial dialect provides, and what the serial session offers it in return. A
-// dialect lives in its own folder (framing, commands, timing, identity probe, state query and the
-// simulator's supply side); the session keeps the port, the spacing between commands and the
-// detection, and never asks which dialect it is talking.
+// What every wire dialect provides, and what the session offers it in return. A dialect lives
+// in its own folder (framing, commands, timing, identity probe, state query and the simulator's
+// supply side); the session keeps the transport, the spacing between commands and the
+// detection, and never asks which dialect it is talking. The registry lists the dialects beside
+// the drivers that need no wire (the built-in simulator), all as DialectInfo.
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 
+class QString;
+
 namespace pslink {
 
+class Link;
+struct PortSetting;
 class SimulatedSupply;
 class SupplyResponder;
 struct ResponderQuirks;
@@ -117,7 +122,7 @@ public:
     virtual std::optional<bool> queryOutput(Channel& channel) = 0;
 };
 
-/// A dialect as the registry lists it.
+/// A driver as the registry lists it: a dialect spoken over a wire, or a driver that needs none.
 struct DialectInfo
 {
     const char* name;        ///< "text": the port setting's prefix and tarnwell-sim's --dialect
@@ -129,10 +134,16 @@ struct DialectInfo
     std::chrono::milliseconds commandGap;
     /// The longest spacing the link grows to after a Busy command when changes do not hold.
     std::chrono::milliseconds slowestGap;
-    /// A fresh link side for one connection.
+    /// A fresh link side for one connection; nullptr for a driver without a wire.
     std::unique_ptr<Dialect> (*open)();
-    /// The supply's side of the wire, for tarnwell-sim.
+    /// The supply's side of the wire, for tarnwell-sim; nullptr for a driver without a wire.
     std::unique_ptr<SupplyResponder> (*respond)(SimulatedSupply& supply, const ResponderQuirks& quirks);
+    /// A driver without a wire opens its own link; nullptr for a wire dialect, which the wire
+    /// link speaks over the transport the port setting chooses.
+    std::unique_ptr<Link> (*openLink)(const PortSetting& setting, QString* error);
+
+    /// Spoken over a transport: detection tries it and tarnwell-sim serves it.
+    bool onWire() const { return open != nullptr; }
 };
 
 } // namespace pslink

@@ -1,15 +1,21 @@
 #pragma once
 
+#include "device/pslink.h"
+
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace pslink {
 
+class SimulatedSupply;
+
 /// One open connection to a supply. Values are in the supply's own counts: hundredths of a volt
-/// and thousandths of an ampere. Calls are serialised by the library's per-device lock.
+/// and thousandths of an ampere. Every link may be called from several threads at once: the
+/// library holds no lock around its calls.
 class Link
 {
-public:
+  public:
     virtual ~Link() = default;
 
     /// The identity text, or an empty string when the supply did not answer.
@@ -22,16 +28,22 @@ public:
     virtual int readCurrent() = 0;
     virtual void readState(int& out, int& cv, int& cc) = 0;
     virtual bool alive() = 0;
+    /// The unit's maximum as learned on this connection (0 where not known).
+    virtual UnitMaximum learnedMaximum() = 0;
     /// Runs `done(true)` once every command given before has been carried out (sent and
     /// confirmed, or replaced by a newer one) and, with `freshReadings`, a whole poll taken after
     /// them has completed; `done(false)` when the link fails, is lost or closes first. Exactly
-    /// once; never after close() returned. Safe to call without the library's device lock.
+    /// once; never after close() returned.
     virtual void afterCommands(bool freshReadings, std::function<void(bool ok)> done) = 0;
-    /// Ends the connection; must return promptly whatever the supply does.
+    /// Ends the connection; must return promptly whatever the supply does. Calls made after it
+    /// reach nothing.
     virtual void close() = 0;
 
-    /// Every library call made on this link, for links that keep a log.
+    /// Every library call made on this link, for links that keep a log. Quick: the library
+    /// makes it under its device lock, so that the log's order is the order of the calls.
     virtual void noteCall(const std::string& /*call*/) {}
+    /// The simulated supply behind this link, for links that have one.
+    virtual std::shared_ptr<SimulatedSupply> simulatedSupply() const { return nullptr; }
 };
 
 } // namespace pslink

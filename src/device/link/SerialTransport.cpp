@@ -1,28 +1,22 @@
 #include "device/link/SerialTransport.h"
 
+#include "device/link/PortSetting.h"
 #include "device/link/SerialPorts.h"
 
 #include <QSerialPort>
 
-#include <thread>
-
 namespace pslink {
 
-namespace {
-
-constexpr std::chrono::milliseconds kSlice{20};
-
-} // namespace
-
-SerialTransport::SerialTransport(const std::atomic<bool>& stop) : m_stop(stop) {}
+SerialTransport::SerialTransport(const std::atomic<bool>& stop) : Transport(stop) {}
 
 SerialTransport::~SerialTransport()
 {
     close();
 }
 
-bool SerialTransport::open(const QString& path, int baud, QString* error)
+bool SerialTransport::open(const PortSetting& setting, QString* error)
 {
+    const QString& path = setting.path;
     close();
     m_port = std::make_unique<QSerialPort>();
     m_port->setPortName(path);
@@ -36,7 +30,7 @@ bool SerialTransport::open(const QString& path, int baud, QString* error)
         m_port.reset();
         return false;
     }
-    const bool configured = m_port->setBaudRate(baud) && m_port->setDataBits(QSerialPort::Data8)
+    const bool configured = m_port->setBaudRate(setting.baud) && m_port->setDataBits(QSerialPort::Data8)
                             && m_port->setParity(QSerialPort::NoParity)
                             && m_port->setStopBits(QSerialPort::OneStop)
                             && m_port->setFlowControl(QSerialPort::NoFlowControl);
@@ -83,7 +77,7 @@ bool SerialTransport::write(const std::string& bytes)
     }
     // Push it to the driver now; the bytes are few, so this is quick on a working port.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (m_port->bytesToWrite() > 0 && !m_stop.load() && std::chrono::steady_clock::now() < deadline) {
+    while (m_port->bytesToWrite() > 0 && !stopping() && std::chrono::steady_clock::now() < deadline) {
         if (!m_port->waitForBytesWritten(static_cast<int>(kSlice.count())) && m_port->error() == QSerialPort::ResourceError) {
             m_failed = true;
             return false;
@@ -103,7 +97,7 @@ std::string SerialTransport::readSome(std::chrono::milliseconds timeout)
             return std::string(data.constData(), static_cast<size_t>(data.size()));
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || m_stop.load())
+        if (left.count() <= 0 || stopping())
             return {};
         if (!m_port->waitForReadyRead(static_cast<int>(std::min(left, kSlice).count()))) {
             if (m_port->error() == QSerialPort::ResourceError) {
@@ -121,18 +115,6 @@ void SerialTransport::drain()
         return;
     m_port->clear(QSerialPort::Input);
     m_port->readAll();
-}
-
-bool SerialTransport::pause(std::chrono::milliseconds duration)
-{
-    const auto deadline = std::chrono::steady_clock::now() + duration;
-    while (!m_stop.load()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return true;
-        std::this_thread::sleep_for(std::min(left, kSlice));
-    }
-    return false;
 }
 
 } // namespace pslink

@@ -21,13 +21,22 @@ SimulatedSupply::SimulatedSupply()
 void SimulatedSupply::setVoltage(int centivolts)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_setCentivolts = std::clamp(centivolts, 0, numtext::kMaxCount);
+    m_setCentivolts = std::clamp(centivolts, 0, m_maxCentivolts);
 }
 
 void SimulatedSupply::setCurrent(int milliamps)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_setMilliamps = std::clamp(milliamps, 0, numtext::kMaxCount);
+    m_setMilliamps = std::clamp(milliamps, 0, m_maxMilliamps);
+}
+
+void SimulatedSupply::setMaximum(int centivolts, int milliamps)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_maxCentivolts = std::clamp(centivolts, 0, numtext::kMaxCount);
+    m_maxMilliamps = std::clamp(milliamps, 0, numtext::kMaxCount);
+    m_setCentivolts = std::min(m_setCentivolts, m_maxCentivolts);
+    m_setMilliamps = std::min(m_setMilliamps, m_maxMilliamps);
 }
 
 void SimulatedSupply::setOutput(bool on)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/NumberText.h"
+
 #include <cstddef>
 #include <deque>
 #include <mutex>
@@ -34,6 +36,10 @@ public:
     bool constantVoltage() const; ///< C.V lamp (false while the output is off)
     bool constantCurrent() const; ///< C.C lamp (false while the output is off)
 
+    /// The most this unit holds (a 30 V unit asked for 32 V holds 30 V); counts, at most
+    /// numtext::kMaxCount, which is also where it starts.
+    void setMaximum(int centivolts, int milliamps);
+
     // State for tests and for tarnwell-sim's control lines.
     int setCentivolts() const;
     int setMilliamps() const;
@@ -66,6 +72,8 @@ private:
     mutable std::mutex m_lock;
     int m_setCentivolts = 500;
     int m_setMilliamps = 1000;
+    int m_maxCentivolts = numtext::kMaxCount;
+    int m_maxMilliamps = numtext::kMaxCount;
     bool m_outputOn = false;
     double m_loadOhms = kDefaultLoadOhms;
     bool m_answering = true;

@@ -111,7 +111,7 @@ void RunCommands(const pslink::DialectInfo& info, std::string_view input)
 std::vector<Target> DialectTargets()
 {
     std::vector<Target> targets;
-    for (const pslink::DialectInfo* info : pslink::Dialects()) {
+    for (const pslink::DialectInfo* info : pslink::WireDialects()) {
         const Traffic traffic = Capture(*info);
         std::vector<std::string> replyWords = traffic.bursts;
         replyWords.push_back(std::string(kBurst));

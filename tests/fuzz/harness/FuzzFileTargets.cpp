@@ -102,7 +102,7 @@ void RunLoadDisplay(Scratch& scratch, std::string_view input)
 // never past the end, and the point sent is the row's.
 void CheckPlayback(CPowerSupply& ps, const Expected& e, long long total)
 {
-    pslink::SimulatedSupply* sim = pslink::SimulatorFor(ps.m_nDevice);
+    auto sim = pslink::SimulatorFor(ps.m_nDevice);
     Check(sim != nullptr, "no simulated supply on the device");
     const long long steps = std::min<long long>(total, 40);
     for (long long k = 0; k < steps; ++k) {

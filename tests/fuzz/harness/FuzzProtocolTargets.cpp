@@ -263,7 +263,7 @@ std::vector<Target> ProtocolTargets()
 {
     using namespace std::string_literals;
     std::vector<Traffic> traffic;
-    for (const pslink::DialectInfo* info : pslink::Dialects())
+    for (const pslink::DialectInfo* info : pslink::WireDialects())
         traffic.push_back(Capture(*info));
     const std::vector<std::string> replies = Replies(traffic);
     // The two dialects whose texts these targets read.

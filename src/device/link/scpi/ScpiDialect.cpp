@@ -36,7 +36,7 @@ std::string line(const char* command)
 
 // SCPI needs no spacing; a short one keeps the polling from flooding a slow USB bridge.
 constinit const DialectInfo kDialect{"scpi",           "SCPI",     milliseconds(0), milliseconds(10),
-                                     milliseconds(600), &openScpi, &respondScpi};
+                                     milliseconds(600), &openScpi, &respondScpi, nullptr};
 
 std::optional<std::string> ScpiDialect::query(Channel& channel, const char* command)
 {

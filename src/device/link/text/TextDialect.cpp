@@ -44,11 +44,12 @@ std::unique_ptr<SupplyResponder> respondTextLf(SimulatedSupply& supply, const Re
 // The link keeps a margin over the units' minimum: a unit that drops a command costs a whole
 // tick, and a USB bridge may hold one command back a little and pass the next on at once.
 constinit const DialectInfo kDialect{"text",      "plain text", kMinCommandGap, kMinCommandGap + milliseconds(15),
-                                     kSlowestGap, &openText,    &respondText};
+                                     kSlowestGap, &openText,    &respondText,
+                                     nullptr};
 constinit const DialectInfo kDialectLf{"text-lf",   "plain text, LF after each command",
                                        kMinCommandGap, kMinCommandGap + milliseconds(15),
                                        kSlowestGap,    &openTextLf,
-                                       &respondTextLf};
+                                       &respondTextLf, nullptr};
 
 TextDialect::TextDialect(std::string lineEnd) : m_lineEnd(std::move(lineEnd)) {}
 

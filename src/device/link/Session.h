@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/link/Dialect.h"
-#include "device/link/SerialTransport.h"
+#include "device/link/Transport.h"
 
 #include <chrono>
 #include <functional>
@@ -17,7 +17,7 @@ constexpr std::chrono::milliseconds kAnswerLost{3000};
 /// One supply on an open transport, spoken to synchronously in its dialect: each call sends
 /// and, for queries, waits for the reply within the dialect's timing rules. Used by the link
 /// thread (and by the benchmark to measure what a synchronous call costs).
-class SerialSession : private Channel
+class Session : private Channel
 {
 public:
     using State = SupplyState;
@@ -37,8 +37,8 @@ public:
     };
 
     /// `dialect` nullptr: found by identify().
-    SerialSession(SerialTransport& transport, const DialectInfo* dialect);
-    ~SerialSession() override;
+    Session(Transport& transport, const DialectInfo* dialect);
+    ~Session() override;
 
     /// nullptr until identify() has found one.
     const DialectInfo* dialect() const { return m_info; }
@@ -84,7 +84,7 @@ private:
     T answeredIf(T value);
     std::optional<int> readBack(Change::Kind kind);
 
-    SerialTransport& m_transport;
+    Transport& m_transport;
     const DialectInfo* m_info;
     std::unique_ptr<Dialect> m_dialect;
     // The spacing of the dialect being spoken or tried, and the one learned for slow firmware.

@@ -1,4 +1,4 @@
-#include "device/link/SerialSession.h"
+#include "device/link/Session.h"
 
 #include "device/NumberText.h"
 
@@ -20,10 +20,10 @@ constexpr milliseconds kBufferedProbe{300};
 } // namespace
 
 // The requests of one detection pass, so that each dialect's probe can build on the last.
-class SerialSession::DetectionProbe : public Probe
+class Session::DetectionProbe : public Probe
 {
 public:
-    explicit DetectionProbe(SerialSession& session) : m_session(session) {}
+    explicit DetectionProbe(Session& session) : m_session(session) {}
 
     std::optional<std::string> ask(const std::string& request, Framer& framer, ReplyTiming timing) override
     {
@@ -49,24 +49,24 @@ public:
     Channel& channel() override { return m_session; }
 
 private:
-    SerialSession& m_session;
+    Session& m_session;
     std::map<std::string, std::optional<std::string>> m_asked;
     std::string m_last;
     unsigned m_writesAtLast = 0;
 };
 
-SerialSession::SerialSession(SerialTransport& transport, const DialectInfo* dialect)
+Session::Session(Transport& transport, const DialectInfo* dialect)
     : m_transport(transport), m_info(dialect), m_dialect(dialect ? dialect->open() : nullptr),
-      m_gap(dialect ? dialect->commandGap : Dialects().front()->commandGap), m_busyGap(m_gap),
+      m_gap(dialect ? dialect->commandGap : WireDialects().front()->commandGap), m_busyGap(m_gap),
       m_lastCommand(Clock::now()), m_lastAnswer(Clock::now())
 {
     // Counting the open as a command keeps the gap to whatever the last session sent just
     // before a quick reconnect.
 }
 
-SerialSession::~SerialSession() = default;
+Session::~Session() = default;
 
-void SerialSession::answered()
+void Session::answered()
 {
     m_lastAnswer = Clock::now();
     if (m_onAnswer)
@@ -74,14 +74,14 @@ void SerialSession::answered()
 }
 
 template <typename T>
-T SerialSession::answeredIf(T value)
+T Session::answeredIf(T value)
 {
     if (value)
         answered();
     return value;
 }
 
-void SerialSession::keepGap()
+void Session::keepGap()
 {
     const milliseconds gap = m_lastPace == Pace::Busy ? std::max(m_gap, m_busyGap) : m_gap;
     const auto next = m_lastCommand + gap;
@@ -90,7 +90,7 @@ void SerialSession::keepGap()
         m_transport.pause(std::chrono::duration_cast<milliseconds>(next - now) + milliseconds(1));
 }
 
-void SerialSession::growBusyGap()
+void Session::growBusyGap()
 {
     if (!m_info)
         return;
@@ -98,7 +98,7 @@ void SerialSession::growBusyGap()
     m_busyGap = std::min(std::max(m_busyGap * 5 / 2, m_busyGap + milliseconds(100)), m_info->slowestGap);
 }
 
-bool SerialSession::write(const std::string& bytes, Pace pace)
+bool Session::write(const std::string& bytes, Pace pace)
 {
     const bool written = m_transport.write(bytes);
     // The gap counts from when the command has reached the driver, not from before the write:
@@ -110,7 +110,7 @@ bool SerialSession::write(const std::string& bytes, Pace pace)
     return written;
 }
 
-bool SerialSession::send(const std::string& bytes, Pace pace)
+bool Session::send(const std::string& bytes, Pace pace)
 {
     keepGap();
     if (m_transport.stopping())
@@ -119,13 +119,13 @@ bool SerialSession::send(const std::string& bytes, Pace pace)
     return write(bytes, pace);
 }
 
-bool SerialSession::append(const std::string& bytes)
+bool Session::append(const std::string& bytes)
 {
     keepGap();
     return write(bytes, Pace::Quick);
 }
 
-std::optional<std::string> SerialSession::receive(Framer& framer, ReplyTiming timing)
+std::optional<std::string> Session::receive(Framer& framer, ReplyTiming timing)
 {
     const std::string first = m_transport.readSome(timing.firstByte);
     if (first.empty()) {
@@ -145,14 +145,14 @@ std::optional<std::string> SerialSession::receive(Framer& framer, ReplyTiming ti
     return framer.take();
 }
 
-void SerialSession::settle(milliseconds quiet)
+void Session::settle(milliseconds quiet)
 {
     while (!m_transport.stopping() && !m_transport.readSome(quiet).empty()) {
     }
     m_transport.drain();
 }
 
-std::string SerialSession::identify()
+std::string Session::identify()
 {
     DetectionProbe probe(*this);
     if (m_dialect) {
@@ -161,7 +161,7 @@ std::string SerialSession::identify()
             answered();
         return identity;
     }
-    for (const DialectInfo* info : Dialects()) {
+    for (const DialectInfo* info : WireDialects()) {
         if (m_transport.stopping())
             break;
         auto dialect = info->open();
@@ -175,26 +175,26 @@ std::string SerialSession::identify()
             return identity;
         }
     }
-    m_gap = Dialects().front()->commandGap;
+    m_gap = WireDialects().front()->commandGap;
     return {};
 }
 
-bool SerialSession::setVoltage(int centivolts)
+bool Session::setVoltage(int centivolts)
 {
     return m_dialect && m_dialect->setVoltage(*this, centivolts);
 }
 
-bool SerialSession::setCurrent(int milliamps)
+bool Session::setCurrent(int milliamps)
 {
     return m_dialect && m_dialect->setCurrent(*this, milliamps);
 }
 
-bool SerialSession::setOutput(bool on)
+bool Session::setOutput(bool on)
 {
     return m_dialect && m_dialect->setOutput(*this, on);
 }
 
-std::optional<int> SerialSession::readBack(Change::Kind kind)
+std::optional<int> Session::readBack(Change::Kind kind)
 {
     switch (kind) {
     case Change::Voltage:
@@ -209,7 +209,7 @@ std::optional<int> SerialSession::readBack(Change::Kind kind)
     return std::nullopt;
 }
 
-SerialSession::Applied SerialSession::apply(const Change& change)
+Session::Applied Session::apply(const Change& change)
 {
     if (!m_dialect)
         return Applied::Unanswered;
@@ -244,17 +244,17 @@ SerialSession::Applied SerialSession::apply(const Change& change)
     }
 }
 
-std::optional<int> SerialSession::queryVoltage()
+std::optional<int> Session::queryVoltage()
 {
     return m_dialect ? answeredIf(m_dialect->queryVoltage(*this)) : std::nullopt;
 }
 
-std::optional<int> SerialSession::queryCurrent()
+std::optional<int> Session::queryCurrent()
 {
     return m_dialect ? answeredIf(m_dialect->queryCurrent(*this)) : std::nullopt;
 }
 
-std::optional<SerialSession::State> SerialSession::queryState()
+std::optional<Session::State> Session::queryState()
 {
     return m_dialect ? answeredIf(m_dialect->queryState(*this)) : std::nullopt;
 }

@@ -1,0 +1,317 @@
+#include "device/link/LinkWorker.h"
+
+#include "device/link/ChangeConfirmer.h"
+#include "device/link/SerialTransport.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace pslink {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kIdentityTimeout{8000}; // every probe with its time-outs fits well inside
+constexpr milliseconds kIdleWait{50};
+
+// The transport the setting chooses: a serial port, the only kind so far.
+std::unique_ptr<Transport> makeTransport(const PortSetting&, const std::atomic<bool>& stop)
+{
+    return std::make_unique<SerialTransport>(stop);
+}
+
+} // namespace
+
+LinkWorker::LinkWorker(PortSetting setting) : m_setting(std::move(setting)) {}
+
+// ---- The link thread ----
+
+void LinkWorker::run()
+{
+    const std::unique_ptr<Transport> transport = makeTransport(m_setting, m_stop);
+    if (openTransport(*transport)) {
+        Session session(*transport, m_setting.dialect);
+        session.setAnswerListener([this] {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_lastAnswer = Clock::now();
+        });
+        ChangeConfirmer confirmer(session);
+        while (!m_stop.load() && step(*transport, session, confirmer) == Step::Again) {
+        }
+        transport->close();
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_finished = true;
+    m_change.notify_all();
+}
+
+bool LinkWorker::openTransport(Transport& transport)
+{
+    QString error;
+    const bool ok = transport.open(m_setting, &error);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_openDone = true;
+    m_openOk = ok;
+    m_openError = error;
+    m_lastAnswer = Clock::now();
+    m_change.notify_all();
+    return ok;
+}
+
+// One round: the identity when asked for; else the changes waiting, then one poll.
+LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, ChangeConfirmer& confirmer)
+{
+    if (transport.failed()) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_portFailed = true;
+    }
+    if (const auto ticket = identityAsked()) {
+        serveIdentity(session, *ticket);
+        return Step::Again;
+    }
+    if (!readyToPoll()) {
+        idle();
+        return Step::Again;
+    }
+    if (sendPending(confirmer) == Step::Stop)
+        return Step::Stop;
+    serveWaiters();      // those waiting for the commands alone need not wait for a poll
+    if (readyToPoll()) { // not when a change was just lost
+        poll(session);
+        serveWaiters();
+    }
+    return Step::Again;
+}
+
+std::optional<unsigned> LinkWorker::identityAsked()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_identityAsked == m_identityServed)
+        return std::nullopt;
+    return m_identityAsked;
+}
+
+void LinkWorker::serveIdentity(Session& session, unsigned ticket)
+{
+    const std::string identity = session.identify();
+    m_identified = m_identified || !identity.empty();
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_identity = identity;
+    m_identityServed = ticket;
+    m_change.notify_all();
+}
+
+bool LinkWorker::readyToPoll()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_identified && !m_portFailed && !m_lost;
+}
+
+// Nothing to poll until the supply has said who it is; nothing to do on a vanished port or a
+// lost supply but to tell whoever waits.
+void LinkWorker::idle()
+{
+    serveWaiters();
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_wake.wait_for(guard, kIdleWait);
+}
+
+// What is waiting now goes out before the next poll; what arrives meanwhile waits for the one
+// after, so a steadily turning wheel cannot starve the readings.
+LinkWorker::Step LinkWorker::sendPending(ChangeConfirmer& confirmer)
+{
+    std::deque<Change> batch;
+    std::uint64_t given = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        batch.swap(m_pending);
+        given = m_queued;
+    }
+    ChangeConfirmer::Outcome outcome = ChangeConfirmer::Outcome::Held;
+    for (const Change& change : batch) {
+        outcome = confirmer.apply(change);
+        if (outcome != ChangeConfirmer::Outcome::Held)
+            break;
+    }
+    if (outcome == ChangeConfirmer::Outcome::Stopped || m_stop.load())
+        return Step::Stop;
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (outcome == ChangeConfirmer::Outcome::Lost) {
+        m_lost = true;
+        m_pending.clear();
+        return Step::Again;
+    }
+    for (Waiter& w : m_waiters)
+        if (!w.pollMark && w.queued <= given)
+            w.pollMark = m_polls;
+    return Step::Again;
+}
+
+void LinkWorker::poll(Session& session)
+{
+    std::optional<int> value;
+    std::optional<SupplyState> state;
+    switch (m_pollStep) {
+    case 0:
+        state = session.queryState();
+        break;
+    case 1:
+        value = session.queryVoltage();
+        break;
+    default:
+        value = session.queryCurrent();
+        break;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (state)
+        m_readings.state = *state;
+    else if (value && m_pollStep == 1)
+        m_readings.centivolts = *value;
+    else if (value)
+        m_readings.milliamps = *value;
+    if (state || value)
+        m_polled[static_cast<size_t>(m_pollStep)] = ++m_polls;
+    m_pollStep = (m_pollStep + 1) % 3;
+}
+
+// Runs the callbacks of the waiters whose time has come: satisfied, or the link gone.
+void LinkWorker::serveWaiters()
+{
+    std::lock_guard<std::mutex> running(m_callbacks);
+    std::vector<std::pair<std::function<void(bool)>, bool>> ready;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_dismissed)
+            return;
+        const bool alive = aliveLocked();
+        const std::uint64_t freshest = *std::min_element(m_polled.begin(), m_polled.end());
+        for (auto it = m_waiters.begin(); it != m_waiters.end();) {
+            const bool met = it->pollMark && (!it->freshReadings || freshest > *it->pollMark);
+            if (met || !alive) {
+                ready.emplace_back(std::move(it->done), met && alive);
+                it = m_waiters.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& [done, ok] : ready)
+        done(ok);
+}
+
+bool LinkWorker::aliveLocked() const
+{
+    return !m_finished && !m_portFailed && !m_lost && Clock::now() - m_lastAnswer < kAnswerLost;
+}
+
+// ---- The callers' threads ----
+
+bool LinkWorker::waitOpened(milliseconds timeout, QString* error)
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_change.wait_for(guard, timeout, [&] { return m_openDone; });
+    if (m_openDone && m_openOk)
+        return true;
+    if (error)
+        *error = m_openDone ? m_openError
+                            : QStringLiteral("Cannot open %1: the port did not respond.").arg(m_setting.path);
+    return false;
+}
+
+void LinkWorker::queue(const Change& change)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_queued;
+    if (change.kind == Change::Output) {
+        // Only the tail may be merged: an output switch must stay after the setpoints before it.
+        if (!m_pending.empty() && m_pending.back().kind == Change::Output)
+            m_pending.back() = change;
+        else
+            m_pending.push_back(change);
+    } else {
+        // A newer setpoint replaces one still waiting, in its place: nothing stale goes out.
+        const auto waiting = std::find_if(m_pending.begin(), m_pending.end(),
+                                          [&](const Change& c) { return c.kind == change.kind; });
+        if (waiting != m_pending.end())
+            waiting->value = change.value;
+        else
+            m_pending.push_back(change);
+    }
+    m_wake.notify_all();
+}
+
+std::string LinkWorker::identify()
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (m_finished)
+        return {};
+    const unsigned ticket = ++m_identityAsked;
+    m_wake.notify_all();
+    const bool served = m_change.wait_for(guard, kIdentityTimeout, [&] {
+        return m_finished || static_cast<int>(m_identityServed - ticket) >= 0;
+    });
+    return served && !m_finished ? m_identity : std::string();
+}
+
+bool LinkWorker::portOpen() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return !m_finished && !m_portFailed;
+}
+
+bool LinkWorker::alive() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return aliveLocked();
+}
+
+LinkWorker::Readings LinkWorker::readings() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_readings;
+}
+
+UnitMaximum LinkWorker::maximum() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_maximum;
+}
+
+void LinkWorker::afterCommands(bool freshReadings, std::function<void(bool ok)> done)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_dismissed && aliveLocked()) {
+            m_waiters.push_back({m_queued, freshReadings, std::nullopt, std::move(done)});
+            m_wake.notify_all();
+            return;
+        }
+    }
+    done(false);
+}
+
+bool LinkWorker::stop(milliseconds timeout)
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_stop.store(true);
+    m_wake.notify_all();
+    return m_change.wait_for(guard, timeout, [&] { return m_finished; });
+}
+
+void LinkWorker::dismissWaiters()
+{
+    std::vector<Waiter> left;
+    {
+        std::lock_guard<std::mutex> running(m_callbacks);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_dismissed = true;
+        left.swap(m_waiters);
+    }
+    for (Waiter& w : left)
+        w.done(false);
+}
+
+} // namespace pslink
