@@ -4,12 +4,11 @@
 
 include(GNUInstallDirs)
 
-set(TARNWELL_APP_ID "org.example.Tarnwell" CACHE STRING
-    "AppStream component id (reverse DNS of the project's domain)")
-set(TARNWELL_HOMEPAGE "https://tarnwell.example.org" CACHE STRING
-    "Project homepage, named by the package and the AppStream metadata (screenshots under docs/)")
-set(TARNWELL_MAINTAINER "Tarnwell developers <tarnwell@example.org>" CACHE STRING
-    "Who answers for the package: its Maintainer field and changelog entry")
+# Who and where the project is. Placeholders until it has a home of its own: the AppStream id is
+# the reverse of its domain, the metadata expects the README's pictures under HOMEPAGE/docs/.
+set(TARNWELL_APP_ID "org.example.tarnwell")
+set(TARNWELL_HOMEPAGE "https://tarnwell.example.org")
+set(TARNWELL_MAINTAINER "Tarnwell developers <tarnwell@example.org>")
 # The release of PROJECT_VERSION: the AppStream release, the man pages' date, the changelog entry.
 set(TARNWELL_RELEASE_DATE "2026-12-08")
 execute_process(COMMAND date -u -R -d "${TARNWELL_RELEASE_DATE} 12:00"
@@ -41,6 +40,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/app/icons/tarnwell.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/src/app/icons/tarnwell-48.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps RENAME tarnwell.png)
+# The metadata tells software centres which hardware the program is for: the USB ids the udev
+# rules match, read from the rules themselves.
+file(STRINGS ${TARNWELL_DIST}/70-tarnwell-serial.rules TARNWELL_USB_RULES REGEX "ATTRS{idProduct}")
+set(TARNWELL_MODALIASES "")
+foreach(rule IN LISTS TARNWELL_USB_RULES)
+  string(REGEX MATCH "idVendor}==\"([0-9a-f]+)\".*idProduct}==\"([0-9a-f]+)\"" matched "${rule}")
+  string(TOUPPER "${CMAKE_MATCH_1}" vendor)
+  string(TOUPPER "${CMAKE_MATCH_2}" product)
+  string(APPEND TARNWELL_MODALIASES "    <modalias>usb:v${vendor}p${product}d*</modalias>\n")
+endforeach()
+string(STRIP "${TARNWELL_MODALIASES}" TARNWELL_MODALIASES)
 configure_file(${TARNWELL_DIST}/tarnwell.metainfo.xml.in
                ${TARNWELL_DIST_OUT}/${TARNWELL_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${TARNWELL_DIST_OUT}/${TARNWELL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -10,21 +10,22 @@ set(CPACK_PACKAGE_CONTACT ${TARNWELL_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control program for a programmable DC bench power supply")
-# Each line is one line of the extended description; "." stands for an empty one.
+# The extended description, one list item a line ("." is an empty line); CPack puts the summary
+# before it. No semicolons: CMake would take them for list separators.
 set(TARNWELL_DEB_DESCRIPTION
-  "Tarnwell drives one single-channel programmable DC bench power supply (up to 32 V"
-  "and 5.1 A) over a serial port or a USB serial adapter. Set the voltage and the"
-  "current limit, start runs that sample the supply once a second with live voltage"
-  "and current traces, play program files of one point a second, save runs as CSV"
-  "records and browse them over time scales from 50 seconds to 100 hours, in English"
-  "or Chinese."
+  "Tarnwell drives one single-channel programmable DC bench power supply"
+  "(up to 32 V and 5.1 A) over a serial port or a USB serial adapter. Set"
+  "the voltage and the current limit, start runs that sample the supply"
+  "once a second with live voltage and current traces, play program files"
+  "of one point a second, save runs as CSV records and browse them over"
+  "time scales from 50 seconds to 100 hours, in English or Chinese."
   "."
-  "tarnwell-cli does the same from scripts and headless machines and writes plots of"
-  "records as PNG, SVG or PDF; tarnwell-sim serves a simulated supply on a"
-  "pseudo-terminal. udev rules let the desktop user reach common USB serial adapters"
-  "without joining the dialout group and keep ModemManager from probing them.")
-list(JOIN TARNWELL_DEB_DESCRIPTION "\n" TARNWELL_DEB_DESCRIPTION)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${TARNWELL_DEB_DESCRIPTION}")
+  "tarnwell-cli does the same from scripts and headless machines and"
+  "writes plots of records as PNG, SVG or PDF, and tarnwell-sim serves a"
+  "simulated supply on a pseudo-terminal. udev rules let the desktop user"
+  "reach common USB serial adapters without joining the dialout group and"
+  "keep ModemManager from probing them.")
+list(JOIN TARNWELL_DEB_DESCRIPTION "\n" CPACK_PACKAGE_DESCRIPTION)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # tarnwell_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARNWELL_MAINTAINER})

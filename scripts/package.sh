@@ -57,7 +57,7 @@ dpkg-deb -x "$deb" "$contents"
 
 step "lintian"
 # Errors fail the package; the remaining warnings are listed in the README.
-lintian --fail-on error --display-info --no-tag-display-limit "$deb"
+lintian --fail-on error --display-info --tag-display-limit 0 "$deb"
 
 step "desktop-file-validate"
 desktop-file-validate "$contents/usr/share/applications/tarnwell.desktop"
@@ -85,8 +85,11 @@ if [ "$install" -eq 1 ]; then
   desktop-file-validate /usr/share/applications/tarnwell.desktop
   test -f /usr/share/icons/hicolor/256x256/apps/tarnwell.png
   test -f /usr/share/icons/hicolor/scalable/apps/tarnwell.svg
-  appstreamcli get --no-cache "$(basename "$(ls /usr/share/metainfo/*.metainfo.xml)" .metainfo.xml)" \
-    || echo "(appstreamcli finds the metadata once its cache is refreshed)"
+  # The software centres' view: the metadata of the installed component, found by its id.
+  app_id="$(basename "$(ls "$contents"/usr/share/metainfo/*.metainfo.xml)" .metainfo.xml)"
+  $sudo appstreamcli refresh-cache --force >/dev/null
+  appstreamcli get "$app_id" | tee "$contents/appstream.txt"
+  grep -q '^Name: Tarnwell$' "$contents/appstream.txt"
   tarnwell --version
   tarnwell-cli --version
   tarnwell-sim --version
@@ -95,13 +98,16 @@ if [ "$install" -eq 1 ]; then
     COMP_WORDS=(tarnwell-cli pl); COMP_CWORD=1; _tarnwell_cli; echo "${COMPREPLY[*]}"')"
   echo "tarnwell-cli pl<TAB>: $offered"
   [ "$offered" = "play plot" ]
-  # udev reads the rules without complaint (any tty device will do for the parse).
+  # udev reads the rules without complaint (any tty device will do for the parse); it names a
+  # fault as "<file>:<line> <what>".
   if tty="$(ls -d /sys/class/tty/* 2>/dev/null | head -n 1)" && [ -n "$tty" ]; then
-    if udevadm test --action=add "$tty" 2>&1 | grep -i 'tarnwell' | grep -iE 'invalid|error|ignor'; then
+    udevadm test --action=add "$tty" > "$contents/udev.txt" 2>&1 || true
+    grep -q 'Reading rules file: .*/70-tarnwell-serial\.rules' "$contents/udev.txt"
+    if grep -E '70-tarnwell-serial\.rules:[0-9]+' "$contents/udev.txt"; then
       echo "udev complains about the rules above" >&2
       exit 1
     fi
-    echo "udevadm test $tty: the rules parse"
+    echo "udevadm test $tty: udev reads the rules without complaint"
   fi
   record="$contents/plot-record.csv"
   printf 'Time(S),Voltage(V),Current(A)\r\n1,5.00,0.500\r\n2,12.00,1.200\r\n' > "$record"
