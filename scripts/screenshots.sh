@@ -22,12 +22,12 @@ mkdir -p docs
 for n in 1 2 3 4 5 6 7; do unset "TARNWELL_COM$n"; done
 unset TARNWELL_SIM_LOAD_OHMS
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1
-xvfb-run -a -s "-screen 0 1280x800x24" timeout 180 "$build/tarnwell-screenshots" docs
+xvfb-run -a -s "-screen 0 1280x800x24" timeout 180 "$build/tools/tarnwell-screenshots" docs
 
 # The DataRecord page once more as a 200 % desktop shows it (the AppStream metadata lists it):
 # the same tour at twice the device pixels, of which only that picture is kept.
 hidpi="$(mktemp -d)"
 trap 'rm -rf "$hidpi"' EXIT
-QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2560x1600x24" timeout 180 "$build/tarnwell-screenshots" "$hidpi" >/dev/null
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2560x1600x24" timeout 180 "$build/tools/tarnwell-screenshots" "$hidpi" >/dev/null
 cp "$hidpi/record-en.png" docs/record-en-2x.png
 echo docs/record-en-2x.png
