@@ -1,6 +1,7 @@
 // Time of one full render of an 800 x 600 wave display: a 100-hour record, the same record at
-// 50 seconds scrolled to its middle, a 10-hour live program run, and for comparison a renderer
-// that draws every sample of the 100-hour record as one polyline.
+// 50 seconds scrolled to its middle, a 10-hour live program run, each also at device pixel ratio 2
+// (a 200 % screen), and for comparison a renderer that draws every sample of the 100-hour record as
+// one polyline.
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
 #include "record/StaticWave.h"
@@ -80,9 +81,13 @@ int main(int argc, char** argv)
     record.m_nViewOffset = 0;
     const double hundredHours = MedianMs([&] { wave.Render(); }, 41);
 
+    // The same on a 200 % screen: four times the pixels, drawn at the device pixel ratio.
+    const double hundredHoursRatio2 = MedianMs([&] { wave.Render(2.0); }, 41);
+
     wave.m_nTimeScale = 0;
     record.m_nViewOffset = kRecordSamples / 2;
     const double fiftySeconds = MedianMs([&] { wave.Render(); }, 41);
+    const double fiftySecondsRatio2 = MedianMs([&] { wave.Render(2.0); }, 41);
 
     CPowerSupply live;
     Fill(live, kLiveSamples);
@@ -92,6 +97,7 @@ int main(int argc, char** argv)
     liveWave.m_pSupply = &live;
     liveWave.m_bDrawWaves = 1;
     const double liveRun = MedianMs([&] { liveWave.Render(); }, 41);
+    const double liveRunRatio2 = MedianMs([&] { liveWave.Render(2.0); }, 41);
 
     // Every sample a vertex, same surface, grid, copies and scaling.
     const QRect plot = wave.m_rcPlot;
@@ -124,6 +130,9 @@ int main(int argc, char** argv)
     bench::Print("render_record_100hr_ms", hundredHours, "ms");
     bench::Print("render_record_50s_ms", fiftySeconds, "ms");
     bench::Print("render_live_36000_ms", liveRun, "ms");
+    bench::Print("render_record_100hr_ratio2_ms", hundredHoursRatio2, "ms");
+    bench::Print("render_record_50s_ratio2_ms", fiftySecondsRatio2, "ms");
+    bench::Print("render_live_36000_ratio2_ms", liveRunRatio2, "ms");
     bench::Print("render_naive_100hr_ms", naiveMs, "ms");
     bench::Print("render_speedup_100hr_x", naiveMs / hundredHours, "x");
     return 0;

@@ -4,13 +4,24 @@
 
 TARNWELL_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev
   xvfb xauth fontconfig python3
 )
 
+# What scripts/package.sh needs besides the build: dpkg-shlibdeps and file find the package's
+# dependencies, lintian, desktop-file-validate and appstreamcli check it, man and udevadm try the
+# installed package.
+TARNWELL_PACKAGE_TOOLS=(
+  dpkg-dev file lintian desktop-file-utils appstream man-db udev
+)
+
 tarnwell_install_deps() {
   tarnwell_apt_install "${TARNWELL_PACKAGES[@]}"
+}
+
+tarnwell_install_package_tools() {
+  tarnwell_apt_install "${TARNWELL_PACKAGE_TOOLS[@]}"
 }
 
 # The Chinese captions need a font with CJK glyphs; any installed one will do, otherwise

@@ -1,5 +1,7 @@
 #include "app/AboutDlg.h"
 
+#include "platform/BuildVersion.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QIcon>
@@ -18,7 +20,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     icon->setPixmap(QIcon(QStringLiteral(":/tarnwell/tarnwell.png")).pixmap(48, 48));
 
     auto* version = new QLabel(QStringLiteral("Tarnwell, Version 1.0"), this);
-    auto* line = new QLabel(QStringLiteral("Control program for a bench power supply on a serial port"), this);
+    // The second line also names the build, so a report can say exactly what was run.
+    auto* line = new QLabel(QStringLiteral("Control program for a bench power supply on a serial port\nBuild %1")
+                                .arg(QLatin1String(platform::kBuildVersion)),
+                            this);
+    line->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));

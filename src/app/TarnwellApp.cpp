@@ -1,6 +1,7 @@
 #include "app/TarnwellApp.h"
 
 #include "app/TarnwellDlg.h"
+#include "platform/BuildVersion.h"
 #include "platform/widgets/WidgetDialogs.h"
 
 #include <QTimer>
@@ -10,7 +11,7 @@
 CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Tarnwell"));
-    setApplicationVersion(QStringLiteral("1.0"));
+    setApplicationVersion(QLatin1String(platform::kBuildVersion));
     setDesktopFileName(QStringLiteral("tarnwell"));
     // QApplication took the locale from the environment; numbers in files, fields and pictures
     // are always written with a decimal point, whatever the user's language.

@@ -299,9 +299,11 @@ QString CCliOptions::Usage(Command nCommand)
         "  read [--port P] [--json]             one sample: volts, amperes, CV/CC, output\n"
         "  log [--port P] --for DURATION [--out FILE] [--json]\n"
         "  play [--port P] PROGRAM.csv [--cycles N] [--out FILE] [--measured FILE] [--json]\n"
+        "  plot RECORD.csv --out FILE [--scale S] [--from SECONDS] [--show WHAT] [--size WxH]\n"
+        "                                       a record's picture as PNG, SVG or PDF, no display needed\n"
         "\n"
         "P is COM1..COM7 (default COM1), sim, or a device path such as /dev/ttyUSB0.\n"
-        "'tarnwell-cli COMMAND --help' tells more about one command.\n"
+        "'tarnwell-cli COMMAND --help' tells more about one command; --version prints the version.\n"
         "\n"
         "Exit status: 0 done; 1 usage error; 2 no supply answered on the port; 3 link lost during\n"
         "the run (files still written); 4 a file could not be read or written; 130 interrupted.\n");

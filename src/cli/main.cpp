@@ -4,17 +4,27 @@
 #include "cli/CliCommands.h"
 #include "cli/CliConsole.h"
 #include "cli/CliOptions.h"
+#include "cli/CliPlot.h"
 #include "cli/CliPort.h"
 #include "cli/CliRun.h"
+#include "platform/BuildVersion.h"
 
 #include <QCoreApplication>
 
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tarnwell-cli %s\n", platform::kBuildVersion);
+        return kExitDone;
+    }
+    // plot draws text and so runs on an application of its own.
+    if (argc > 1 && std::strcmp(argv[1], "plot") == 0)
+        return RunPlot(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwell-cli"));
     // Qt hands the C library the user's locale; numbers here are C-locale whatever it is.

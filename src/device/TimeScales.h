@@ -46,4 +46,19 @@ constexpr int Window(int index)
     return scale ? scale->window : 0;
 }
 
+/// Below this many samples of scroll range the window holds (nearly) the whole record: the record
+/// view shows no scroll bar and starts at the first sample.
+inline constexpr int kMinScrollRange = 2;
+
+/// The first visible sample the record view allows for `wanted` in a record of `points` samples
+/// on scale `index`: held to 0..points - window, and 0 when the range is below kMinScrollRange
+/// (or the index names no scale).
+constexpr int ClampViewOffset(int points, int index, int wanted)
+{
+    const int range = points - Window(index);
+    if (Window(index) < 1 || range < kMinScrollRange)
+        return 0;
+    return wanted < 0 ? 0 : wanted > range ? range : wanted;
+}
+
 } // namespace timescale

@@ -246,8 +246,8 @@ void CDlgRecord::UpdateScrollRange()
     const int window = timescale::Window(m_wave.m_nTimeScale);
     if (window > 0)
         m_nScrollMax = m_supply.m_nPointsPerCycle.load() - window;
-    // Below 2 the window (almost) holds the whole record: no bar, the window starts at 0.
-    if (m_nScrollMax >= 2) {
+    // Below the least range the window (almost) holds the whole record: no bar, the window starts at 0.
+    if (m_nScrollMax >= timescale::kMinScrollRange) {
         if (m_supply.m_nViewOffset.load() > m_nScrollMax)
             m_supply.m_nViewOffset = m_nScrollMax;
         const QSignalBlocker block(m_scroll);

@@ -2,7 +2,9 @@
 
 #include "device/draw/PlotScale.h"
 #include "device/pslink.h"
+#include "platform/Dialogs.h"
 
+#include <QAction>
 #include <QImage>
 #include <QRect>
 #include <QWidget>
@@ -24,16 +26,16 @@ public:
     explicit CStaticWave(QWidget* parent = nullptr);
     ~CStaticWave() override;
 
-    static constexpr DsoColor kVoltageColour = DsoRgb(255, 0, 0);
-    static constexpr DsoColor kCurrentColour = DsoRgb(255, 255, 0);
-    static constexpr DsoColor kTextColour = DsoRgb(0, 255, 0);
+    static constexpr DsoColor kVoltageColour = plot::kVoltageColour;
+    static constexpr DsoColor kCurrentColour = plot::kCurrentColour;
+    static constexpr DsoColor kTextColour = plot::kTextColour;
     static constexpr double kVoltageMax = plot::kVoltsFullScale;
     static constexpr double kCurrentMax = plot::kAmpsFullScale;
 
-    QImage m_bmpBack;                   ///< persistent back buffer: the last finished picture
+    QImage m_bmpBack;                   ///< persistent back buffer: the last finished picture, in device pixels
     QRect m_rcClient;                   ///< client rectangle, taken by InitBackBuffer
     std::int16_t m_gridA = plot::kVoltsDivisions;          ///< grid argument, never changed
-    std::uint16_t m_gridB = 33;         ///< grid argument, never changed
+    std::uint16_t m_gridB = plot::kGridDivisions; ///< grid argument, never changed
     int m_bRecordMode = 0;              ///< 0 = live display, 1 = record display
     std::uint16_t m_nTimeScale = 0;     ///< time scale index 0..6 (device/TimeScales.h)
     int m_bShowVoltage = 1;             ///< record display: draw the voltage trace
@@ -46,16 +48,33 @@ public:
     std::atomic<int> m_bDrawWaves{0};   ///< traces only when set (the worker may set it)
     CPowerSupply* m_pSupply = nullptr;  ///< whose samples are drawn; owned by the page
 
-    /// Takes the client and plot rectangles and sizes the back buffer.
+    /// Takes the client and plot rectangles and sizes the back buffer at the control's device
+    /// pixel ratio.
     void InitBackBuffer();
-    /// Rebuilds the whole picture into m_bmpBack (also picks up a changed widget size).
+    /// Rebuilds the whole picture into m_bmpBack (also picks up a changed widget size or screen).
     void Render();
-    void DrawGrid(QPainter& dc);
-    void DrawLiveWaves(QPainter& dc);
-    void DrawRecordWaves(QPainter& dc);
+    /// The same for a screen of `fPixelRatio` device pixels to the logical pixel: m_bmpBack holds
+    /// that many times the control's size, drawn in logical coordinates.
+    void Render(qreal fPixelRatio);
+    /// Draws the whole picture as the control shows it, in its logical coordinates, on any surface.
+    void Paint(QPainter& dc);
+    /// Live display: the grid and the running series.
+    void DrawLive(QPainter& dc);
+    /// Record display: the record window (device/draw/RecordPicture.h), then the read-out.
+    void DrawRecord(QPainter& dc);
     void DrawReadout(QPainter& dc);
     /// Paint handler: Render, then one copy of the back buffer to the window.
     void OnPaint();
+    /// Context menu entry: asks for a file and saves what the control shows (SavePicture);
+    /// a failure is reported in a message box.
+    void OnSavePicture();
+    /// Writes what the control shows to `strPath`: PNG at the screen's pixel ratio, SVG or PDF as
+    /// vectors, by the extension. Empty on success, else the reason.
+    QString SavePicture(const QString& strPath);
+    /// The save dialog of OnSavePicture.
+    static platform::FileDialogRequest SavePictureRequest();
+
+    QAction m_actSavePicture;           ///< "Save Picture...", the context menu's entry
 
     /// The read-out label for time scale `nTimeScale`, first visible sample `nFirst`,
     /// position `nX` (0..50) and volts `nVolts` (0..35); empty for an index outside 0..6.
@@ -65,6 +84,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void ResizeBackBuffer(qreal fPixelRatio);
+
     // Kept between paints so that a long record costs no fresh allocations per frame.
     QImage m_bmpScratch;
     std::vector<float> m_afVoltage;

@@ -2,6 +2,7 @@
 #include "app/AboutDlg.h"
 #include "app/TarnwellDlg.h"
 #include "device/pslink.h"
+#include "platform/BuildVersion.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -131,6 +132,7 @@ TEST(MainWindow, AboutBoxFromF1ContextMenuEntryAndCornerButton)
     EXPECT_EQ(viaKey.title, "About Tarnwell");
     EXPECT_TRUE(viaKey.texts.contains("Tarnwell, Version 1.0"));
     EXPECT_EQ(viaKey.texts.size(), 3); // icon, version, our own second line
+    EXPECT_TRUE(viaKey.texts.join('\n').contains(QStringLiteral("Build %1").arg(platform::kBuildVersion)));
 
     CAboutDlg standalone;
     auto* icon = standalone.findChild<QLabel*>("128");

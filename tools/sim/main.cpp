@@ -5,6 +5,7 @@
 #include "device/link/Dialects.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/link/SupplyResponder.h"
+#include "platform/BuildVersion.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,6 +65,7 @@ void usage()
                  "usage: tarnwell-sim [--dialect %s] [--load OHMS] [--latency MS] [--baud N]\n"
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
+                 "       tarnwell-sim --version\n"
                  "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
                  dialectNames().c_str());
 }
@@ -380,6 +382,10 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tarnwell-sim %s\n", platform::kBuildVersion);
+        return 0;
+    }
     Options options;
     if (!parseArgs(argc, argv, options)) {
         usage();

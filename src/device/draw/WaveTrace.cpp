@@ -1,6 +1,7 @@
 #include "device/draw/WaveTrace.h"
 
 #include <QLine>
+#include <QPaintDevice>
 #include <QPainter>
 #include <QPen>
 #include <QVector>
@@ -83,11 +84,106 @@ int ValueRow(const PlotRect& plot, float value, double minimum, double maximum)
     return plot.bottom - static_cast<int>(std::lround(fraction * plot.height()));
 }
 
-void DrawTrace(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const float* data, std::int64_t first,
+namespace {
+
+// Keeps a polyline within columns left..right, cutting its first and last segments where they
+// cross them. The raster clip would do it too, but vector surfaces (SVG) keep no clip.
+void ClipColumns(QVector<QPoint>& points, int left, int right)
+{
+    auto cut = [](QPoint inside, QPoint outside, int x) {
+        const double t = static_cast<double>(x - inside.x()) / (outside.x() - inside.x());
+        return QPoint(x, inside.y() + static_cast<int>(std::lround(t * (outside.y() - inside.y()))));
+    };
+    qsizetype a = 0;
+    while (a < points.size() && points[a].x() < left)
+        ++a;
+    qsizetype b = points.size() - 1;
+    while (b >= 0 && points[b].x() > right)
+        --b;
+    if (a > b) {
+        points.clear();
+        return;
+    }
+    QVector<QPoint> kept;
+    kept.reserve(b - a + 3);
+    if (a > 0 && points[a].x() > left)
+        kept.append(cut(points[a], points[a - 1], left));
+    kept.append(points.mid(a, b - a + 1));
+    if (b + 1 < points.size() && points[b].x() < right)
+        kept.append(cut(points[b], points[b + 1], right));
+    points.swap(kept);
+}
+
+// At least one pixel per second: the samples [lo, hi) themselves.
+void DrawSamples(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const float* data, std::int64_t lo,
+                 std::int64_t hi, double minimum, double maximum, bool steps)
+{
+    QVector<QPoint> points;
+    points.reserve(static_cast<int>((hi - lo) * (steps ? 2 : 1)));
+    for (std::int64_t i = lo; i < hi; ++i) {
+        const int x = SampleColumn(plot, axis, i);
+        const int y = ValueRow(plot, data[i], minimum, maximum);
+        points.append(QPoint(x, y));
+        if (steps)
+            points.append(QPoint(SampleColumn(plot, axis, i + 1), y));
+    }
+    if (points.size() == 1) {
+        const QPoint p = points.front();
+        dc.drawLine(std::max(p.x() - 1, plot.left), p.y(), std::min(p.x() + 1, plot.right), p.y());
+        return;
+    }
+    ClipColumns(points, plot.left, plot.right);
+    if (points.size() == 1)
+        dc.drawPoint(points.front());
+    else if (!points.isEmpty())
+        dc.drawPolyline(points.constData(), static_cast<int>(points.size()));
+}
+
+// More samples than columns: one min-to-max line per column of samples [lo, hi) of [first, last).
+void DrawEnvelope(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const float* data, std::int64_t first,
+                  std::int64_t last, std::int64_t lo, std::int64_t hi, double minimum, double maximum)
+{
+    const int width = plot.width();
+    const std::int64_t firstColumn = std::max<std::int64_t>(0, SampleColumn(plot, axis, lo) - plot.left);
+    const std::int64_t lastColumn = std::min<std::int64_t>(width, SampleColumn(plot, axis, hi - 1) - plot.left);
+    QVector<QLine> lines;
+    lines.reserve(static_cast<int>(lastColumn - firstColumn + 1));
+    std::int64_t begin = ColumnStart(axis, width, firstColumn);
+    for (std::int64_t column = firstColumn; column <= lastColumn; ++column) {
+        const std::int64_t end = ColumnStart(axis, width, column + 1);
+        // The value held (or joined) into this column from the one before counts too.
+        const std::int64_t from = std::max(begin - 1, first);
+        const std::int64_t to = std::min(end, last);
+        begin = end;
+        if (from >= to)
+            continue;
+        float low = 0.0f;
+        float high = 0.0f;
+        MinMax(data + from, to - from, low, high);
+        if (low > high) // every value NaN
+            low = high = static_cast<float>(minimum);
+        const int x = plot.left + static_cast<int>(column);
+        lines.append(QLine(x, ValueRow(plot, high, minimum, maximum), x, ValueRow(plot, low, minimum, maximum)));
+    }
+    dc.drawLines(lines.constData(), static_cast<int>(lines.size()));
+}
+
+} // namespace
+
+void DrawTrace(QPainter& dc, const PlotRect& area, const TimeAxis& axis, const float* data, std::int64_t first,
                std::int64_t last, double minimum, double maximum, bool steps, const QColor& colour)
 {
-    if (plot.isEmpty() || !data || axis.span <= 0)
+    if (area.isEmpty() || !data || axis.span <= 0)
         return;
+    // On a surface with more than one device pixel to the logical one (a 200 % screen) the trace
+    // is laid out on device pixels, so the envelope has a line in every device column and no gaps.
+    const qreal ratio = dc.device() ? dc.device()->devicePixelRatio() : 1.0;
+    const bool dense = ratio > 1.0;
+    const PlotRect plot = dense ? PlotRect{static_cast<int>(std::lround(area.left * ratio)),
+                                           static_cast<int>(std::lround(area.top * ratio)),
+                                           static_cast<int>(std::lround(area.right * ratio)),
+                                           static_cast<int>(std::lround(area.bottom * ratio))}
+                                : area;
     first = std::max<std::int64_t>(first, 0);
     // Only what can touch the plot: the sample coming in from the left, the window, and the
     // sample the last segment runs to.
@@ -97,56 +193,18 @@ void DrawTrace(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const f
     if (lo >= hi || hi <= axis.origin)
         return;
 
-    const int width = plot.width();
     dc.save();
+    if (dense)
+        dc.scale(1.0 / ratio, 1.0 / ratio);
     dc.setRenderHint(QPainter::Antialiasing, false);
     QPen pen(colour);
     pen.setWidth(0);
     dc.setPen(pen);
-    dc.setClipRect(QRect(plot.left, plot.top, width + 1, plot.height() + 1));
-
-    if (axis.span <= width) {
-        // At least one pixel per second: draw the samples themselves.
-        QVector<QPoint> points;
-        points.reserve(static_cast<int>((hi - lo) * (steps ? 2 : 1)));
-        for (std::int64_t i = lo; i < hi; ++i) {
-            const int x = SampleColumn(plot, axis, i);
-            const int y = ValueRow(plot, data[i], minimum, maximum);
-            points.append(QPoint(x, y));
-            if (steps)
-                points.append(QPoint(SampleColumn(plot, axis, i + 1), y));
-        }
-        if (points.size() == 1) {
-            const QPoint p = points.front();
-            dc.drawLine(p.x() - 1, p.y(), p.x() + 1, p.y());
-        } else {
-            dc.drawPolyline(points.constData(), static_cast<int>(points.size()));
-        }
-    } else {
-        // More samples than columns: one min-to-max line per column.
-        const std::int64_t firstColumn = std::max<std::int64_t>(0, SampleColumn(plot, axis, lo) - plot.left);
-        const std::int64_t lastColumn = std::min<std::int64_t>(width, SampleColumn(plot, axis, hi - 1) - plot.left);
-        QVector<QLine> lines;
-        lines.reserve(static_cast<int>(lastColumn - firstColumn + 1));
-        std::int64_t begin = ColumnStart(axis, width, firstColumn);
-        for (std::int64_t column = firstColumn; column <= lastColumn; ++column) {
-            const std::int64_t end = ColumnStart(axis, width, column + 1);
-            // The value held (or joined) into this column from the one before counts too.
-            const std::int64_t from = std::max(begin - 1, first);
-            const std::int64_t to = std::min(end, last);
-            begin = end;
-            if (from >= to)
-                continue;
-            float low = 0.0f;
-            float high = 0.0f;
-            MinMax(data + from, to - from, low, high);
-            if (low > high) // every value NaN
-                low = high = static_cast<float>(minimum);
-            const int x = plot.left + static_cast<int>(column);
-            lines.append(QLine(x, ValueRow(plot, high, minimum, maximum), x, ValueRow(plot, low, minimum, maximum)));
-        }
-        dc.drawLines(lines.constData(), static_cast<int>(lines.size()));
-    }
+    dc.setClipRect(QRect(plot.left, plot.top, plot.width() + 1, plot.height() + 1));
+    if (axis.span <= plot.width())
+        DrawSamples(dc, plot, axis, data, lo, hi, minimum, maximum, steps);
+    else
+        DrawEnvelope(dc, plot, axis, data, first, last, lo, hi, minimum, maximum);
     dc.restore();
 }
 

@@ -42,7 +42,8 @@ int ValueRow(const PlotRect& plot, float value, double minimum, double maximum);
 /// second) instead of joining them with straight segments. When the samples outnumber the pixel
 /// columns, each column gets one vertical line from its lowest to its highest value (including
 /// the value carried in from the column before), which is the picture a full polyline would give
-/// at a fraction of the cost.
+/// at a fraction of the cost. `plot` is in logical pixels; on a surface with a device pixel ratio
+/// above 1 columns and rows are device pixels.
 void DrawTrace(QPainter& dc, const PlotRect& plot, const TimeAxis& axis, const float* data, std::int64_t first,
                std::int64_t last, double minimum, double maximum, bool steps, const QColor& colour);
 
