@@ -192,7 +192,6 @@ int RunPlot(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("tarnwell-cli"));
     std::setlocale(LC_NUMERIC, "C");
     CCliConsole& console = CCliConsole::Instance();
-    console.InstallMessageHandler();
 
     CPlotOptions options;
     const QString strError = options.Parse(QCoreApplication::arguments().mid(2));
