@@ -27,22 +27,24 @@ QString CCliPort::Resolve(const QString& text)
     }
     if (text.trimmed().isEmpty())
         return QStringLiteral("--port needs a value");
-    // COM1's own setting, read by the library on OpenCOM: "sim" or a serial target.
-    qputenv("TARNWELL_COM1", text.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0
-                                 ? QByteArray("sim")
-                                 : text.toLocal8Bit());
-    nPort = 0;
+    // A setting of its own ("sim", a device path), handed to the link as a value.
+    QString strError;
+    setting = CRunEngine::ReadPort(text, &strError);
+    if (!setting)
+        return strError;
     return {};
 }
 
 void CCliPort::Choose(CPowerSupply& supply) const
 {
     supply.m_nPort = static_cast<std::int16_t>(nPort);
+    supply.m_portSetting = setting;
 }
 
 QString CCliPort::Describe() const
 {
-    return QStringLiteral("%1 (%2)").arg(strName, CRunEngine::DescribePort(nPort));
+    return QStringLiteral("%1 (%2)").arg(strName, setting ? CRunEngine::DescribePort(*setting)
+                                                          : CRunEngine::DescribePort(nPort));
 }
 
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps)

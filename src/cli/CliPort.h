@@ -1,6 +1,10 @@
 #pragma once
 
+#include "device/link/PortSetting.h"
+
 #include <QString>
+
+#include <optional>
 
 class CPowerSupply;
 
@@ -9,6 +13,7 @@ class CPowerSupply;
 struct CCliPort
 {
     int nPort = 0;   ///< 0..6, COM1..COM7
+    std::optional<pslink::PortSetting> setting; ///< a port of its own instead of COMn
     QString strName; ///< as the user wrote it, for messages
 
     /// Empty on success, else what is wrong with `text`.

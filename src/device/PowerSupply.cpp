@@ -16,7 +16,8 @@ CPowerSupply::~CPowerSupply() = default;
 
 int CPowerSupply::Open(std::string* pIdentity)
 {
-    if (OpenCOM(m_nDevice, m_nPort) == 0)
+    const int nOpened = m_portSetting ? pslink::OpenPort(m_nDevice, *m_portSetting) : OpenCOM(m_nDevice, m_nPort);
+    if (nOpened == 0)
         return 0;
     // The whole identity, as dsoReadVersion asks it; the version buffer keeps its first nine.
     const std::string identity = pslink::ReadIdentity(m_nDevice);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Result.h"
+#include "device/link/PortSetting.h"
 #include "platform/FileDialogRequest.h"
 
 #include <QString>
@@ -10,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,7 +32,8 @@ public:
     /// Opens the link and sends the connect sequence (Open, then output off, the stored setpoints
     /// and the take-over); 1 on success, 0 on failure. `pIdentity` gets the whole identity text.
     int Connect(std::string* pIdentity = nullptr);
-    /// The first two steps of Connect: opens the link on port index m_nPort and asks the identity
+    /// The first two steps of Connect: opens the link on m_portSetting, or else on port index
+    /// m_nPort, and asks the identity
     /// into m_abVersion; 1 when the supply answered. Nothing is changed on the supply.
     int Open(std::string* pIdentity = nullptr);
     /// Sends a voltage (`which` nonzero) or a current setpoint; the library's result.
@@ -87,6 +90,8 @@ public:
 
     // ---- State (members in declaration order) ----
     std::atomic<std::int16_t> m_nPort{0}; ///< written by the page's port list, read by Connect
+    /// A port of the object's own instead of COM m_nPort+1 (tarnwell-cli --port); set before Connect.
+    std::optional<pslink::PortSetting> m_portSetting;
     int m_nDevice = 0;
     std::atomic<int> m_nOutState{0};
     std::atomic<int> m_nCvState{0};

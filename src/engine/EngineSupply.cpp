@@ -107,6 +107,16 @@ QString CRunEngine::DescribePort(int nPort)
     return pslink::DescribePort(nPort);
 }
 
+std::optional<pslink::PortSetting> CRunEngine::ReadPort(const QString& strText, QString* pError)
+{
+    return pslink::ParsePortSetting(strText, pError);
+}
+
+QString CRunEngine::DescribePort(const pslink::PortSetting& setting)
+{
+    return pslink::DescribePortSetting(setting);
+}
+
 std::vector<CPortProbe> CRunEngine::ProbePorts(bool bAsk)
 {
     std::vector<CPortProbe> ports(pslink::kPortCount);

@@ -5,6 +5,7 @@
 // render what it reports; failures come back as values (CResult) and reasons, never as dialogs.
 
 #include "device/Result.h"
+#include "device/link/PortSetting.h"
 #include "engine/RunJournal.h"
 
 #include <QObject>
@@ -99,6 +100,10 @@ public:
     static int PortCount();
     /// What port index `nPort` reaches, for the port list's tooltips.
     static QString DescribePort(int nPort);
+    /// A port setting as a user writes it ("sim", "/dev/ttyUSB0", "scpi:/dev/ttyACM0@115200"),
+    /// for a supply object's m_portSetting; nullopt with `pError` saying why it cannot be used.
+    static std::optional<pslink::PortSetting> ReadPort(const QString& strText, QString* pError);
+    static QString DescribePort(const pslink::PortSetting& setting);
     /// Every port of the list with what it reaches; with `bAsk`, also what answers there (all at
     /// once: a silent port takes seconds to give up).
     static std::vector<CPortProbe> ProbePorts(bool bAsk);
