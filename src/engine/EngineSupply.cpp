@@ -56,6 +56,8 @@ CResult CRunEngine::Connect(ConnectMode nMode, const std::atomic<int>* pCancel)
             m_bConnecting = 0;
             return CResult::Failure(CResult::kAborted, strPort);
         }
+        m_fMaxVolts = 0.0f; // a new connection learns the unit's maximum afresh
+        m_fMaxAmps = 0.0f;
         nConnected = nMode == kConnectFull ? supply.Connect(&identity) : supply.Open(&identity);
         m_strIdentity = nConnected != 0 ? PrintableIdentity(identity) : QString();
         m_bConnecting = 0;
@@ -217,5 +219,17 @@ float CRunEngine::MaxAmps() const
 
 void CRunEngine::NoteMaximum()
 {
-    // Filled in from the link's learned maximum.
+    const pslink::UnitMaximum held = pslink::LearnedMaximum(m_pSupply->m_nDevice);
+    const float fVolts = held.centivolts / 100.0f;
+    const float fAmps = held.milliamps / 1000.0f;
+    {
+        std::lock_guard<std::mutex> guard(m_hSupplyLock);
+        if (fVolts == m_fMaxVolts && fAmps == m_fMaxAmps)
+            return;
+        m_fMaxVolts = fVolts;
+        m_fMaxAmps = fAmps;
+    }
+    // Told once per maximum learned; a fresh connection forgets it.
+    if (fVolts > 0.0f || fAmps > 0.0f)
+        Q_EMIT MaximumLearned(fVolts, fAmps);
 }
