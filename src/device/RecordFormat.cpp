@@ -30,6 +30,12 @@ void AppendSampleRow(std::string& out, long long sample, double volts, double am
     numtext::AppendFixed(out, amps, supply::kAmpsDecimals);
 }
 
+void AppendGapRow(std::string& out, long long sample)
+{
+    numtext::AppendInt(out, sample);
+    out += ",,";
+}
+
 void AppendRow(std::string& out, std::string_view time, std::string_view voltage, std::string_view current)
 {
     out.append(time);

@@ -51,6 +51,10 @@ RowTexts SplitRow(std::string_view line);
 
 /// Appends a row of a user-mode sample, "%ld,%.2f,%.3f", without a line end.
 void AppendSampleRow(std::string& out, long long sample, double volts, double amps);
+/// Appends the row of a second without a reading (the link was down): "%ld,,", no line end. It
+/// keeps the seconds counting, so a record stays one unbroken run of rows; readers take the empty
+/// fields as 0.
+void AppendGapRow(std::string& out, long long sample);
 /// Appends a row made of texts as they stand: time, ",", voltage, ",", current; no line end.
 void AppendRow(std::string& out, std::string_view time, std::string_view voltage, std::string_view current);
 /// Appends a row numbered `time` whose voltage and current texts are kept as they stand.

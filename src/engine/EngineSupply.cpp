@@ -60,6 +60,7 @@ CResult CRunEngine::Connect(ConnectMode nMode, const std::atomic<int>* pCancel)
         m_fMaxAmps = 0.0f;
         nConnected = nMode == kConnectFull ? supply.Connect(&identity) : supply.Open(&identity);
         m_strIdentity = nConnected != 0 ? PrintableIdentity(identity) : QString();
+        m_rawIdentity = nConnected != 0 ? identity : std::string();
         m_bConnecting = 0;
     }
     if (nConnected != 0)

@@ -23,8 +23,10 @@ void Prune(const QString& strFolder, int nKeep)
         const QString path = dir.filePath(name);
         if (QFileInfo::exists(CJournalWriter::MarkerOf(path)))
             continue;
-        if (++nKept > nKeep)
+        if (++nKept > nKeep) {
             QFile::remove(path);
+            QFile::remove(CJournalWriter::EventsOf(path));
+        }
     }
 }
 
@@ -33,6 +35,22 @@ void Prune(const QString& strFolder, int nKeep)
 QString CJournalWriter::MarkerOf(const QString& strJournal)
 {
     return strJournal.left(strJournal.size() - filekinds::kCsv.size()) + QLatin1String(kMarkerSuffix);
+}
+
+QString CJournalWriter::EventsOf(const QString& strJournal)
+{
+    return strJournal.left(strJournal.size() - filekinds::kCsv.size()) + QStringLiteral(".events");
+}
+
+void CJournalWriter::Note(const std::string& strLine)
+{
+    if (m_nOpenJournal == 0)
+        return;
+    // Rare and short: a plain append, synced with it; a disk that refuses it refuses the rows too,
+    // which is said once already.
+    QFile events(EventsOf(m_current.strPath));
+    if (events.open(QIODevice::WriteOnly | QIODevice::Append))
+        events.write(strLine.data(), static_cast<qint64>(strLine.size()));
 }
 
 void CJournalWriter::Open(int nJournal, const QString& strPath, ErrorHandler onError)
@@ -165,6 +183,7 @@ void CJournalWriter::Remove(int nJournal, const QString& strPath)
         return;
     QFile::remove(strPath);
     QFile::remove(MarkerOf(strPath));
+    QFile::remove(EventsOf(strPath));
 }
 
 void CJournalWriter::Sync()

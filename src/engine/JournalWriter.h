@@ -34,11 +34,14 @@ public:
     CJournalWriter(const CJournalWriter&) = delete;
     CJournalWriter& operator=(const CJournalWriter&) = delete;
 
-    /// The marker of the journal at `strJournal`.
+    /// The marker and the events file of the journal at `strJournal`.
     static QString MarkerOf(const QString& strJournal);
+    static QString EventsOf(const QString& strJournal);
 
     void Open(int nJournal, const QString& strPath, ErrorHandler onError);
     void Row(std::string strText);
+    /// Appends a line to the open journal's events file.
+    void Note(const std::string& strLine);
     /// Ends the journal; older ones beyond the newest `nKeep` go.
     void End(int nKeep);
     /// Deletes journal `nJournal` at `strPath`, unless it is the one being written.

@@ -21,6 +21,7 @@ CRunEngine::CRunEngine(CPowerSupply& supply, QObject* parent)
         m_tmRun[i].setInterval(kTimerPeriodMs);
         connect(&m_tmRun[i], &QTimer::timeout, this, [this, i] { OnTimer(i); });
     }
+    connect(&m_tmReconnect, &QTimer::timeout, this, &CRunEngine::TryReconnect);
 }
 
 CRunEngine::~CRunEngine()
@@ -32,6 +33,8 @@ CRunEngine::~CRunEngine()
     }
     m_tmRun[kUserTimer].stop();
     m_tmRun[kProgramTimer].stop();
+    m_tmReconnect.stop();
+    CancelAttempt();
 }
 
 void CRunEngine::SetTimer(int nIDEvent)
@@ -56,6 +59,7 @@ void CRunEngine::BeginRun()
     if (m_bRunning.load())
         EndRun(kEndStopped);
     m_bRunning = 1;
+    m_bAfterReconnect = false;
 }
 
 CResult CRunEngine::PrepareRun(bool bProgram, const QString& strPath, int nCycles)
@@ -147,6 +151,8 @@ CResult CRunEngine::StartRun(bool bProgram, const QString& strPath, int nCycles)
 
 void CRunEngine::EndRun(EndReason nReason)
 {
+    if (m_bReconnecting)
+        StopReconnect(kLinkStopped);
     // The timer this run started, not the one the mode points at now.
     const int nTimer = m_nRunTimer.exchange(-1);
     if (nTimer >= 0)
@@ -176,13 +182,22 @@ void CRunEngine::OnTimer(int nIDEvent)
         m_nOwedTick = nIDEvent;
         return;
     }
+    if (m_bReconnecting) {
+        GapTick(nIDEvent);
+        return;
+    }
     bool bPlayed = false;
     {
         std::unique_lock<std::mutex> guard(m_hSupplyLock);
         // A supply that stopped answering would only give zeros; what was recorded stays for saving.
         if (m_bRunning.load() && dsoLinkAlive(m_pSupply->m_nDevice) == 0) {
-            CloseCOM(m_pSupply->m_nDevice);
             guard.unlock();
+            if (m_reconnectFor.count() > 0) {
+                StartReconnect();
+                GapTick(nIDEvent);
+                return;
+            }
+            CloseCOM(m_pSupply->m_nDevice);
             EndRun(kEndLinkLost);
             return;
         }
@@ -200,8 +215,10 @@ void CRunEngine::OnTimer(int nIDEvent)
     if (bPlayed) {
         CPowerSupply& supply = *m_pSupply;
         Q_EMIT PointApplied(supply.m_strSetVoltage, supply.m_strSetCurrent, supply.m_fVoltage, supply.m_fCurrent);
+        // After a reconnect the output is never switched on by the run.
         std::lock_guard<std::mutex> guard(m_hSupplyLock);
-        supply.BeginProgramSample();
+        if (!m_bAfterReconnect)
+            supply.BeginProgramSample();
     }
     AwaitReadings(nIDEvent);
 }

@@ -8,14 +8,18 @@
 #include "device/link/PortSetting.h"
 #include "engine/RunJournal.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 class CPowerSupply;
@@ -33,6 +37,7 @@ struct CRunSample
     int nOutState = 0;
     int nCvState = 0;
     int nCcState = 0;
+    int bGap = 0; ///< a second without a reading: the link was down (nothing else is filled in)
 };
 Q_DECLARE_METATYPE(CRunSample)
 
@@ -67,6 +72,16 @@ public:
         kEndLinkLost = 2,    ///< the supply stopped answering; the link has been closed
         kEndFileError = 3,   ///< the program could not be read, so the run never played
         kEndInterrupted = 4, ///< the front end is going away (window closed, a signal)
+        kEndOutputOff = 5,   ///< a program's supply came back from a lost link with its output off
+    };
+
+    /// What happened to the link during a run (LinkEvent).
+    enum LinkEventKind {
+        kLinkGone,    ///< the supply stopped answering; the engine tries to reach it again
+        kLinkBack,    ///< the same supply answers again; the run goes on
+        kLinkOther,   ///< another supply answers on the port: it is not taken for ours
+        kLinkGaveUp,  ///< no supply came back in the time given; the run ends as a lost link
+        kLinkStopped, ///< the run ended while the engine was trying; the link stays closed
     };
 
     /// How much of the connect sequence to send.
@@ -119,6 +134,13 @@ public:
     /// One reading as a user-mode sample takes it, without switching anything (after
     /// WaitForSupply).
     CRunSample ReadSample();
+    /// How long a run keeps trying to reach its supply again when the link is lost, about once a
+    /// second; zero (the default) ends the run at once. Reconnecting switches nothing: it asks the
+    /// identity and reads what the supply holds; a program run then sends its current point again,
+    /// or ends (kEndOutputOff) when the supply came back with its output off.
+    void SetReconnectTime(std::chrono::milliseconds duration) { m_reconnectFor = duration; }
+    bool IsReconnecting() const { return m_bReconnecting; }
+
     /// What the supply holds at most, as learned from setpoints it held below what was asked: 0
     /// where it is not known.
     float MaxVolts() const;
@@ -180,6 +202,9 @@ Q_SIGNALS:
     void JournalFailed(const QString& strFolder, const QString& strReason);
     /// The supply held a setpoint below what was asked: what it holds at most (0 where unknown).
     void MaximumLearned(float fVolts, float fAmps);
+    /// The link went, came back, met another supply, or trying ended; `nSample` is the sample
+    /// count at that moment, `strDetail` the identity that answered, where one did.
+    void LinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strDetail);
 
 private:
     void SetTimer(int nIDEvent);
@@ -196,6 +221,18 @@ private:
     void Journal(const CRunSample& sample);
     void NoteMaximum();
 
+    // Reconnecting (EngineReconnect.cpp).
+    struct Attempt;
+    void StartReconnect();
+    void StopReconnect(LinkEventKind nWhy);
+    /// A tick while the link is down: the second is counted and recorded as one without a reading.
+    void GapTick(int nTimer);
+    void TryReconnect();
+    /// Makes a try under way give up and waits for it.
+    void CancelAttempt();
+    void OnAttemptDone(unsigned nTicket, bool bSame, bool bOutputOn, const QString& strIdentity);
+    void TellLink(LinkEventKind nEvent, const QString& strDetail = QString());
+
     std::atomic<int> m_bConnecting{0};
     QString m_strIdentity; ///< under m_hSupplyLock
     std::atomic<int> m_nRunTimer{-1};
@@ -205,6 +242,16 @@ private:
     int m_nOwedTick = -1;         ///< a tick that came while a sample was awaited
     float m_fMaxVolts = 0.0f;     ///< the maximum last reported
     float m_fMaxAmps = 0.0f;
+    std::string m_rawIdentity;    ///< what the supply answered at connect, under m_hSupplyLock
+
+    std::chrono::milliseconds m_reconnectFor{0};
+    bool m_bReconnecting = false;
+    bool m_bAfterReconnect = false; ///< the output is never switched on again in this run
+    bool m_bOtherTold = false;
+    QElapsedTimer m_lostFor;
+    QTimer m_tmReconnect;
+    unsigned m_nReconnectTicket = 0;
+    std::shared_ptr<Attempt> m_pAttempt; ///< the attempt under way, if any
     /// Whether this engine still exists, for answers arriving on a link's thread.
     struct Presence
     {

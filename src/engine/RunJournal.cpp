@@ -92,6 +92,17 @@ void CRunJournal::Append(std::string strRow)
     Push({Job::Row, std::move(strRow), 0, {}, {}});
 }
 
+void CRunJournal::Note(const QDateTime& at, const QString& strText)
+{
+    const QString line = at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + strText;
+    Push({Job::Note, line.toStdString() + std::string(recordfile::kLineEnd), 0, {}, {}});
+}
+
+QString CRunJournal::EventsOf(const QString& strJournal)
+{
+    return CJournalWriter::EventsOf(strJournal);
+}
+
 void CRunJournal::End()
 {
     Push({Job::Close, {}, 0, {}, {}});
@@ -156,6 +167,9 @@ void CRunJournal::Run(CJournalWriter& writer, Job& job)
         break;
     case Job::Row:
         writer.Row(std::move(job.text));
+        break;
+    case Job::Note:
+        writer.Note(job.text);
         break;
     case Job::Close:
         writer.End(kKeepNewest);

@@ -46,6 +46,12 @@ public:
     int Begin(const QDateTime& start, ErrorHandler onError);
     /// Queues one record row ("12,5.00,0.500", without a line end).
     void Append(std::string strRow);
+    /// Notes an event of the run (the link went or came back, a protection tripped) with the
+    /// wall-clock time `at`, in the journal's events file beside it (`run-...events`, one line each),
+    /// so the record itself stays in the format every reader takes.
+    void Note(const QDateTime& at, const QString& strText);
+    /// The events file of the journal at `strJournal`.
+    static QString EventsOf(const QString& strJournal);
     /// Ends the journal normally: what is queued is written, the file synced and closed, the
     /// marker removed, and older journals beyond the newest 20 deleted.
     void End();
@@ -78,7 +84,7 @@ public:
 private:
     struct Job
     {
-        enum Kind { Open, Row, Close, Remove, Sync } kind;
+        enum Kind { Open, Row, Note, Close, Remove, Sync } kind;
         std::string text;
         int nJournal = 0;
         QString strPath;

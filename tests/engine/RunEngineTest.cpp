@@ -9,9 +9,12 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,7 +29,7 @@ protected:
         pslink::ResetSimulators();
         pslink::SetSimulateAll(true);
         platform::SetDialogHandlers([this](const QString& text) { m_messages.push_back(text); }, {});
-        ASSERT_EQ(m_supply.Connect(), 1);
+        ASSERT_TRUE(m_engine.Connect().Ok());
         QObject::connect(&m_engine, &CRunEngine::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
         QObject::connect(&m_engine, &CRunEngine::RunEnded, [this](int nReason) { m_ends.push_back(nReason); });
         QObject::connect(&m_engine, &CRunEngine::PointApplied,
@@ -171,4 +174,70 @@ TEST_F(RunEngineTest, EveryRunEndsOnceWithItsReason)
         EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer) || m_engine.IsTimerActive(CRunEngine::kProgramTimer));
     }
     EXPECT_TRUE(m_messages.empty()) << "the engine shows no dialog; its caller says what failed";
+}
+
+TEST_F(RunEngineTest, ALostLinkIsTriedAgainAndTheGapIsRecordedAsSecondsWithoutReadings)
+{
+    std::vector<int> events;
+    QObject::connect(&m_engine, &CRunEngine::LinkEvent,
+                     [&](int nEvent, const QDateTime&, int, const QString&) { events.push_back(nEvent); });
+    m_engine.SetReconnectTime(std::chrono::minutes(10));
+    const QString program = m_dir.filePath(QStringLiteral("prog.csv"));
+    ASSERT_TRUE(WriteTestFile(program, "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"));
+    Sim().setLoadOhms(100.0);
+    const struct
+    {
+        const char* name;
+        bool bProgram;
+        bool bOutputBack; // the supply's output when it answers again
+        std::vector<int> ends;
+    } rows[] = {
+        {"a user run goes on", false, true, {}},
+        {"a program goes on from its point", true, true, {}},
+        {"a program whose supply lost its power stops", true, false, {CRunEngine::kEndOutputOff}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        m_ends.clear();
+        m_samples.clear();
+        const int nTimer = row.bProgram ? CRunEngine::kProgramTimer : CRunEngine::kUserTimer;
+        ASSERT_TRUE(m_engine.StartRun(row.bProgram, program, 1).Ok());
+        m_engine.OnTimer(nTimer);
+        Sim().setAnswering(false); // the cable is knocked
+        m_engine.OnTimer(nTimer);
+        m_engine.OnTimer(nTimer);
+        EXPECT_TRUE(m_engine.IsReconnecting());
+        Sim().setOutput(row.bOutputBack);
+        Sim().clearLog();
+        Sim().setAnswering(true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_engine.IsReconnecting(); }, 5000));
+        EXPECT_EQ(events, (std::vector<int>{CRunEngine::kLinkGone, CRunEngine::kLinkBack}));
+        EXPECT_EQ(m_ends, row.ends);
+        for (const std::string& call : Sim().Log())
+            EXPECT_NE(call, "dsoOpenOutput") << "never switched on after a reconnect";
+        if (!row.ends.empty())
+            continue;
+        m_engine.OnTimer(nTimer);
+        // The real run timer may add a gap second while the test waits: count what came.
+        const int nLast = static_cast<int>(m_samples.size());
+        ASSERT_GE(nLast, 4);
+        for (int i = 1; i + 1 < nLast; ++i)
+            EXPECT_TRUE(m_samples[static_cast<size_t>(i)].bGap) << i;
+        EXPECT_FALSE(m_samples.back().bGap);
+        EXPECT_EQ(m_samples.back().nSample, nLast) << "the seconds kept counting";
+        if (row.bProgram) {
+            EXPECT_EQ(m_samples.back().strVoltage, "2.00") << "the program went on at its next point";
+            const std::vector<std::string> calls = Sim().Log();
+            EXPECT_TRUE(std::find(calls.begin(), calls.end(), "dsoSetVoltage 0,1,0,0") != calls.end())
+                << "the point in force was sent again";
+        } else {
+            QByteArray expected = "Time(S),Voltage(V),Current(A)\r\n1,5.00,0.050\r\n";
+            for (int i = 2; i < nLast; ++i)
+                expected += QByteArray::number(i) + ",,\r\n";
+            expected += QByteArray::number(nLast) + ",5.00,0.050\r\n";
+            EXPECT_EQ(Saved().toStdString(), expected.toStdString());
+        }
+        m_engine.EndRun();
+    }
 }
