@@ -95,6 +95,9 @@ const Caption kControlConnectedTable[] = {
     {1028, u"Device Connected", u"连接状态"},
     {1003, u"DisConnect", u"断开"},
 };
+const Caption kControlReconnectingTable[] = {
+    {1028, u"Reconnecting...", u"正在重新连接..."},
+};
 const Caption kControlDisconnectedTable[] = {
     {1043, u"MaxVoltage:  V", u"最大电压:  V"},
     {1044, u"MaxCurrent:  A", u"最大电流:  A"},
@@ -157,6 +160,7 @@ const std::span<const Caption> kControlLinkOpen = kControlLinkOpenTable;
 const std::span<const Caption> kControlLinkClosed = kControlLinkClosedTable;
 const std::span<const Caption> kControlConnected = kControlConnectedTable;
 const std::span<const Caption> kControlDisconnected = kControlDisconnectedTable;
+const std::span<const Caption> kControlReconnecting = kControlReconnectingTable;
 const std::span<const Caption> kProgram = kProgramTable;
 const std::span<const Caption> kProgramColumns = kProgramColumnsTable;
 const std::span<const Caption> kRecord = kRecordTable;

@@ -54,6 +54,8 @@ extern const std::span<const Caption> kControlLinkClosed;
 /// Items 1043, 1044, 1028 and 1003 as opening and closing the link write them.
 extern const std::span<const Caption> kControlConnected;
 extern const std::span<const Caption> kControlDisconnected;
+/// Item 1028 while a run tries to reach its supply again.
+extern const std::span<const Caption> kControlReconnecting;
 
 // ---- Program page ----
 extern const std::span<const Caption> kProgram;

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -152,6 +153,9 @@ public:
     void OnPointApplied(const QString& strVoltage, const QString& strCurrent, float fVoltage, float fCurrent);
     void OnSampled(const CRunSample& sample);
     void OnJournalFailed(const QString& strFolder, const QString& strReason);
+    void OnLinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strDetail);
+    /// How long a run tries to reach its supply again after the link was lost.
+    static constexpr std::chrono::minutes kReconnectFor{10};
 
     // ---- Message handlers (UI thread) ----
     void OnBnClickedConnect();

@@ -2,6 +2,7 @@
 // Data. Everything here runs on the UI thread.
 #include "control/DlgControl.h"
 
+#include "app/Captions.h"
 #include "control/EditEX.h"
 #include "device/FileKinds.h"
 #include "platform/Dialogs.h"
@@ -28,6 +29,28 @@ void CDlgControl::OnRunEnded(int nReason)
     // The engine has closed a link that stopped answering.
     if (nReason == CRunEngine::kEndLinkLost)
         ShowDisconnectedState();
+    // A program that met its supply switched off when the link came back is said to have stopped.
+    if (nReason == CRunEngine::kEndOutputOff)
+        platform::MessageBox(CRunEngine::EndMessage(nReason));
+}
+
+void CDlgControl::OnLinkEvent(int nEvent, const QDateTime& /*at*/, int /*nSample*/, const QString& /*strDetail*/)
+{
+    const bool bChinese = ::IsChinese(m_pLanguage);
+    switch (nEvent) {
+    case CRunEngine::kLinkGone:
+        ApplyCaptions(*this, captions::kControlReconnecting, bChinese);
+        break;
+    case CRunEngine::kLinkBack:
+        ApplyCaptions(*this, captions::kControlConnected, bChinese);
+        break;
+    case CRunEngine::kLinkGaveUp:
+    case CRunEngine::kLinkStopped:
+        ShowDisconnectedState();
+        break;
+    default:
+        break;
+    }
 }
 
 void CDlgControl::OnPointApplied(const QString& strVoltage, const QString& strCurrent, float fVoltage,
@@ -43,6 +66,8 @@ void CDlgControl::OnPointApplied(const QString& strVoltage, const QString& strCu
 
 void CDlgControl::OnSampled(const CRunSample& sample)
 {
+    // A second without a reading (bGap) comes with no texts and dark lamps: the elapsed time
+    // goes on, the readings show none.
     m_chkOut->setChecked(sample.nOutState != 0);
     m_chkCv->setChecked(sample.nCvState != 0);
     m_chkCc->setChecked(sample.nCcState != 0);

@@ -246,6 +246,8 @@ void CDlgControl::ConnectControls()
     connect(&m_engine, &CRunEngine::PointApplied, this, &CDlgControl::OnPointApplied);
     connect(&m_engine, &CRunEngine::Sampled, this, &CDlgControl::OnSampled);
     connect(&m_engine, &CRunEngine::JournalFailed, this, &CDlgControl::OnJournalFailed);
+    connect(&m_engine, &CRunEngine::LinkEvent, this, &CDlgControl::OnLinkEvent);
+    m_engine.SetReconnectTime(kReconnectFor);
 }
 
 // ---- Language ----

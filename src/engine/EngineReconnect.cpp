@@ -192,6 +192,21 @@ void CRunEngine::OnAttemptDone(unsigned nTicket, bool bSame, bool bOutputOn, con
     }
 }
 
+QString CRunEngine::EndMessage(int nReason)
+{
+    switch (nReason) {
+    case kEndLinkLost:
+        return QStringLiteral("The supply stopped answering; the run has ended. Its samples are kept.");
+    case kEndOutputOff:
+        return QStringLiteral("The supply came back with its output off (it may have lost its power); the program "
+                              "run has stopped and the output stays off. Its samples are kept.");
+    case kEndFileError:
+        return QStringLiteral("The program file could not be read; the run has not started.");
+    default:
+        return {};
+    }
+}
+
 void CRunEngine::TellLink(LinkEventKind nEvent, const QString& strDetail)
 {
     const QDateTime now = QDateTime::currentDateTime();

@@ -181,6 +181,9 @@ public:
     /// Journals of runs that were cut off, each returned once, and the words a front end shows.
     static std::vector<CRunJournal::CutOff> TakeCutOffRuns();
     static QString CutOffMessage(const CRunJournal::CutOff& cutOff);
+    /// What a front end says of a run that ended for `nReason`; empty where nothing needs saying
+    /// (done, stopped, interrupted).
+    static QString EndMessage(int nReason);
     /// What a front end says when the journal cannot be written.
     static QString JournalFailureMessage(const QString& strFolder, const QString& strReason);
 

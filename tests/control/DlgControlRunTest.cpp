@@ -270,9 +270,10 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
 }
 
-TEST_F(DlgControlRunTest, LostLinkEndsTheRunAndKeepsTheSamples)
+TEST_F(DlgControlRunTest, ALinkLostForLongerThanItIsTriedEndsTheRunAndKeepsTheSamples)
 {
     Connect();
+    m_page->m_engine.SetReconnectTime(std::chrono::milliseconds(0)); // the time given has run out
     auto sim = Sim();
     StartRun(CDlgControl::kUserTimer);
     m_page->OnTimer(CDlgControl::kUserTimer);
@@ -358,4 +359,35 @@ TEST_F(DlgControlRunTest, ClosingDuringAProgramLoadDoesNotWaitForIt)
     const auto start = std::chrono::steady_clock::now();
     m_page.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyIsBack)
+{
+    Connect();
+    auto sim = Sim();
+    StartRun(CDlgControl::kUserTimer);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    sim->setAnswering(false);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    EXPECT_EQ(Text(1028), "Reconnecting...");
+    EXPECT_EQ(Text(1042), "2") << "the elapsed time goes on";
+    EXPECT_EQ(Text(1005), "") << "no reading is shown for a second without one";
+    EXPECT_TRUE(m_page->IsRunning());
+
+    sim->setAnswering(true);
+    ASSERT_TRUE(WaitFor([&] { return Text(1028) == "Device Connected"; }, 5000));
+    const int nBefore = m_page->m_supply.m_nSample.load();
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    EXPECT_EQ(Text(1005), "5.00");
+    EXPECT_EQ(Text(1042), QString::number(nBefore + 1));
+
+    // Lost again, and Disconnect while it tries: the run ends as OFF ends it, nothing is lost.
+    sim->setAnswering(false);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    ASSERT_EQ(Text(1028), "Reconnecting...");
+    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    EXPECT_FALSE(m_page->IsRunning());
+    EXPECT_FALSE(m_page->m_engine.IsReconnecting());
+    EXPECT_EQ(Text(1028), "DisConnected");
+    EXPECT_TRUE(SaveData().endsWith(QByteArray::number(nBefore + 2) + ",,\r\n"));
 }
