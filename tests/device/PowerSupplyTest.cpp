@@ -103,6 +103,26 @@ TEST_F(PowerSupplyDevice, SetSetpointSendsOnlyOneKind)
     EXPECT_EQ(digits(ps.m_abSetVoltage), (std::array<int, 4>{0, 7, 5, 0}));
 }
 
+TEST_F(PowerSupplyDevice, AUnitAtItsMaximumIsLearnedForOneConnection)
+{
+    CPowerSupply ps;
+    ASSERT_EQ(ps.Connect(), 1);
+    sim().setMaximum(3000, 3000); // a 30 V / 3 A unit
+    ps.SetSetpoint(32.0f, 0.0f, 1);
+    EXPECT_EQ(pslink::LearnedMaximum(0), (pslink::UnitMaximum{3000, 0}));
+    ps.SetSetpoint(0.0f, 5.0f, 0);
+    EXPECT_EQ(pslink::LearnedMaximum(0), (pslink::UnitMaximum{3000, 3000}));
+    EXPECT_EQ(sim().setCentivolts(), 3000);
+    EXPECT_EQ(sim().setMilliamps(), 3000);
+
+    ASSERT_EQ(OpenCOM(0, 0), 1); // a new connection learns afresh
+    EXPECT_EQ(pslink::LearnedMaximum(0), pslink::UnitMaximum{});
+    ASSERT_EQ(ps.Connect(), 1); // which resends 32 V and 5 A
+    EXPECT_EQ(pslink::LearnedMaximum(0), (pslink::UnitMaximum{3000, 3000}));
+    CloseCOM(0);
+    EXPECT_EQ(pslink::LearnedMaximum(0), pslink::UnitMaximum{});
+}
+
 TEST_F(PowerSupplyDevice, ProgramPlaysEveryPointOverTheCyclesThenFinishes)
 {
     CPowerSupply ps;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QSerialPort>
 
 #include <atomic>
 #include <functional>
@@ -147,6 +148,86 @@ TEST(SerialFirmware, SlowFirmwareLosesNoChange)
     }
     // The unit did drop commands: the link learned its pace rather than never meeting it.
     EXPECT_TRUE(errors.contains("dropped (slow)"));
+}
+
+TEST(SerialFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
+{
+    const struct
+    {
+        const char* name;
+        QStringList simArgs;
+        const char* prefix;
+        const char* asked;  // the 32 V setpoint as sent
+        const char* capped; // the later 31 V setpoint as sent
+        int askedSends;     // how often 32 V goes out; 0 when slow firmware decides
+        const char* held;   // what the unit holds before the link opens; nullptr: its default
+    } rows[] = {
+        {"plain text", {"--dialect", "text"}, "text:", "VSET1:32.00", "VSET1:30.00", 2, nullptr},
+        {"SCPI", {"--dialect", "scpi"}, "scpi:", "VOLT 32.00", "VOLT 30.00", 2, nullptr},
+        // Ignoring the connect's 5.00 V, it reads back 2.00 V: no sign of a 2 V unit.
+        {"plain text, slow firmware holding 2 V", {"--dialect", "text", "--slow", "450"}, "text:", "VSET1:32.00",
+         "VSET1:30.00", 0, "VSET1:02.00"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A 30 V / 3 A unit; 30 V into 20 ohm draws 1.5 A, within the 3 A it holds.
+        SimProcess sim(row.simArgs + QStringList{"--max-volts", "30", "--max-amps", "3", "--load", "20", "--latency", "20"});
+        ASSERT_FALSE(sim.path().isEmpty());
+        if (row.held) {
+            QSerialPort port(sim.path());
+            ASSERT_TRUE(port.open(QIODevice::ReadWrite));
+            port.write(row.held);
+            ASSERT_TRUE(port.waitForBytesWritten(1000));
+            // Asked until it answers: a slow unit ignores everything for a while after a change.
+            QByteArray reply;
+            ASSERT_TRUE(QTest::qWaitFor([&] {
+                port.write("VSET1?");
+                port.waitForBytesWritten(100);
+                if (port.waitForReadyRead(150))
+                    reply += port.readAll();
+                return reply.endsWith(QByteArray(row.held).mid(6)); // "02.00"
+            }, 5000));
+        }
+        ASSERT_EQ(pslink::OpenPort(0, *pslink::ParsePortSetting(row.prefix + sim.path())), 1);
+        ASSERT_FALSE(version().empty());
+        dsoCloseOutput(0);
+        setPoint(500, 1000);
+        dsoOpenPower(0);
+        Answer connected;
+        pslink::AfterCommandsConfirmed(0, connected.callback());
+        ASSERT_TRUE(connected.wait(15000));
+        EXPECT_TRUE(connected.ok());
+        EXPECT_EQ(pslink::LearnedMaximum(0), pslink::UnitMaximum{}) << sim.errors().toStdString();
+
+        setPoint(3200, 5000);
+        dsoOpenOutput(0);
+        Answer confirmed;
+        pslink::AfterCommandsConfirmed(0, confirmed.callback());
+        ASSERT_TRUE(confirmed.wait(15000));
+        EXPECT_TRUE(confirmed.ok()) << sim.log().join(' ').toStdString();
+        EXPECT_EQ(freshReading(), (Reading{3000, 1500, 1, 1, 0}));
+        EXPECT_EQ(dsoLinkAlive(0), 1);
+        // What the read-backs said: 30.00 and 3.000.
+        EXPECT_EQ(pslink::LearnedMaximum(0), (pslink::UnitMaximum{3000, 3000}));
+        if (row.askedSends) {
+            EXPECT_EQ(sim.log().count(row.asked), row.askedSends) << sim.log().join(' ').toStdString();
+        }
+
+        // From now on the link knows better than to ask for more: 31 V goes out as 30 V, once.
+        const qsizetype mark = sim.log().size();
+        setPoint(3100, 1000);
+        Answer capped;
+        pslink::AfterCommandsConfirmed(0, capped.callback());
+        ASSERT_TRUE(capped.wait(10000));
+        EXPECT_TRUE(capped.ok());
+        const QStringList later = sim.log().mid(mark);
+        EXPECT_EQ(later.count(row.capped), 1) << later.join(' ').toStdString();
+        EXPECT_FALSE(later.join(' ').contains("31.00"));
+        EXPECT_EQ(dsoLinkAlive(0), 1);
+
+        CloseCOM(0);
+        EXPECT_EQ(pslink::LearnedMaximum(0), pslink::UnitMaximum{});
+    }
 }
 
 TEST(SerialFirmware, AChangeThatNeverHoldsEndsTheLink)

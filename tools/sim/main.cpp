@@ -2,6 +2,7 @@
 // can be tried end to end without hardware. Prints the terminal's path as its first line, then
 // serves until standard input closes or SIGINT/SIGTERM arrives.
 
+#include "device/NumberText.h"
 #include "device/link/Dialects.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/link/SupplyResponder.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -44,6 +46,8 @@ struct Options
     int baud = 0;          // 0: no wire time
     int minGapMs = -1;     // -1: what strict units of the dialect need
     int slowMs = 0;        // 0: ready for the next command at once after a change
+    int maxCentivolts = numtext::kMaxCount; // the most the unit holds
+    int maxMilliamps = numtext::kMaxCount;
     std::string logPath;
     pslink::SupplyResponder::Quirks quirks;
 };
@@ -63,6 +67,7 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: tarnwell-sim [--dialect %s] [--load OHMS] [--latency MS] [--baud N]\n"
+                 "                    [--max-volts V] [--max-amps A]\n"
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
                  "       tarnwell-sim --version\n"
@@ -149,6 +154,10 @@ bool parseArgs(int argc, char** argv, Options& o)
                 o.minGapMs = static_cast<int>(n);
             else if (a == "--slow" && n >= 0.0 && n <= 60000.0)
                 o.slowMs = static_cast<int>(n);
+            else if (a == "--max-volts" && n > 0.0 && n * 100.0 <= numtext::kMaxCount)
+                o.maxCentivolts = static_cast<int>(std::lround(n * 100.0));
+            else if (a == "--max-amps" && n > 0.0 && n * 1000.0 <= numtext::kMaxCount)
+                o.maxMilliamps = static_cast<int>(std::lround(n * 1000.0));
             else
                 return false;
         } else {
@@ -173,6 +182,7 @@ public:
     {
         if (o.loadOhms > 0.0)
             m_supply.setLoadOhms(o.loadOhms);
+        m_supply.setMaximum(o.maxCentivolts, o.maxMilliamps);
     }
     ~Simulator()
     {

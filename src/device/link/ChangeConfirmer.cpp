@@ -1,14 +1,45 @@
 #include "device/link/ChangeConfirmer.h"
 
+#include "device/NumberText.h"
+
+#include <algorithm>
+
 namespace pslink {
+
+std::optional<int>& ChangeConfirmer::heldOf(Change::Kind kind)
+{
+    return kind == Change::Voltage ? m_heldCentivolts : m_heldMilliamps;
+}
+
+int& ChangeConfirmer::maximumOf(Change::Kind kind)
+{
+    return kind == Change::Voltage ? m_maximum.centivolts : m_maximum.milliamps;
+}
+
+ChangeConfirmer::Change ChangeConfirmer::withinMaximum(Change change) const
+{
+    const int maximum = change.kind == Change::Voltage   ? m_maximum.centivolts
+                        : change.kind == Change::Current ? m_maximum.milliamps
+                                                         : 0;
+    change.value = std::clamp(change.value, 0, numtext::kMaxCount);
+    if (maximum > 0)
+        change.value = std::min(change.value, maximum);
+    return change;
+}
 
 // A newer value of the same kind waiting meanwhile does not cut this short: what went out is
 // seen through, so the supply never silently skips a value it was sent.
-ChangeConfirmer::Outcome ChangeConfirmer::apply(const Session::Change& change)
+ChangeConfirmer::Outcome ChangeConfirmer::apply(const Change& asked)
 {
+    const Change change = withinMaximum(asked);
+    const bool setpoint = change.kind != Change::Output;
+    const std::optional<int> before = setpoint ? heldOf(change.kind) : std::nullopt;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
-        switch (m_session.apply(change)) {
+        int held = 0;
+        switch (m_session.apply(change, &held)) {
         case Session::Applied::Held:
+            if (setpoint)
+                heldOf(change.kind) = held;
             return Outcome::Held;
         case Session::Applied::Stopped:
             return Outcome::Stopped;
@@ -17,8 +48,38 @@ ChangeConfirmer::Outcome ChangeConfirmer::apply(const Session::Change& change)
         case Session::Applied::NotHeld:
             break;
         }
+        if (setpoint && held > 0 && held < change.value && held != before)
+            if (const auto outcome = tryAgainSlowly(change, held))
+                return *outcome;
+        m_session.growBusyGap();
     }
     return Outcome::Lost;
+}
+
+// Less than was asked, and not what the unit held before: either its own maximum, or a slow
+// unit that ignored the change and still holds something older than we know. Heard once more
+// after the slowest spacing, a slow unit takes it; a unit at its maximum says the same again.
+std::optional<ChangeConfirmer::Outcome> ChangeConfirmer::tryAgainSlowly(const Change& change, int held)
+{
+    m_session.waitSlowest();
+    int again = 0;
+    switch (m_session.apply(change, &again)) {
+    case Session::Applied::Held:
+        heldOf(change.kind) = again;
+        m_session.growBusyGap(); // the first one was ignored: the unit is slower than we thought
+        return Outcome::Held;
+    case Session::Applied::Stopped:
+        return Outcome::Stopped;
+    case Session::Applied::Unanswered:
+        return Outcome::Lost;
+    case Session::Applied::NotHeld:
+        break;
+    }
+    if (again != held)
+        return std::nullopt;
+    maximumOf(change.kind) = held;
+    heldOf(change.kind) = held;
+    return Outcome::Held;
 }
 
 } // namespace pslink

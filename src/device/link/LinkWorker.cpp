@@ -139,6 +139,7 @@ LinkWorker::Step LinkWorker::sendPending(ChangeConfirmer& confirmer)
     if (outcome == ChangeConfirmer::Outcome::Stopped || m_stop.load())
         return Step::Stop;
     std::lock_guard<std::mutex> guard(m_lock);
+    m_maximum = confirmer.maximum();
     if (outcome == ChangeConfirmer::Outcome::Lost) {
         m_lost = true;
         m_pending.clear();

@@ -98,6 +98,16 @@ void Session::growBusyGap()
     m_busyGap = std::min(std::max(m_busyGap * 5 / 2, m_busyGap + milliseconds(100)), m_info->slowestGap);
 }
 
+void Session::waitSlowest()
+{
+    if (!m_info)
+        return;
+    const auto next = m_lastCommand + m_info->slowestGap;
+    const auto now = Clock::now();
+    if (now < next)
+        m_transport.pause(std::chrono::duration_cast<milliseconds>(next - now) + milliseconds(1));
+}
+
 bool Session::write(const std::string& bytes, Pace pace)
 {
     const bool written = m_transport.write(bytes);
@@ -209,7 +219,7 @@ std::optional<int> Session::readBack(Change::Kind kind)
     return std::nullopt;
 }
 
-Session::Applied Session::apply(const Change& change)
+Session::Applied Session::apply(const Change& change, int* held)
 {
     if (!m_dialect)
         return Applied::Unanswered;
@@ -231,11 +241,10 @@ Session::Applied Session::apply(const Change& change)
         return stopping() ? Applied::Stopped : Applied::Unanswered;
     for (;;) {
         // A cut or garbled read-back is no answer: ask again until the supply counts as lost.
-        if (const auto held = readBack(change.kind)) {
-            if (*held == wanted)
-                return Applied::Held;
-            growBusyGap();
-            return Applied::NotHeld;
+        if (const auto back = readBack(change.kind)) {
+            if (held)
+                *held = *back;
+            return *back == wanted ? Applied::Held : Applied::NotHeld;
         }
         if (stopping())
             return Applied::Stopped;

@@ -31,7 +31,7 @@ public:
     enum class Applied
     {
         Held,       ///< the supply reads back what was sent
-        NotHeld,    ///< it reads back something else: the change was lost on the way
+        NotHeld,    ///< it reads back something else: lost on the way, or beyond the unit
         Unanswered, ///< no read-back answer for kAnswerLost
         Stopped,    ///< the link is closing
     };
@@ -51,9 +51,14 @@ public:
     bool setCurrent(int milliamps);
     bool setOutput(bool on);
 
-    /// Sends `change` once and reads it back. A change that did not hold means the unit was
-    /// still busy with the previous command: the spacing after busy commands grows.
-    Applied apply(const Change& change);
+    /// Sends `change` once and reads it back; `held` (when given) receives what the unit read
+    /// back, for Held and NotHeld.
+    Applied apply(const Change& change, int* held = nullptr);
+    /// A change did not hold: most likely the unit was still busy with the previous command,
+    /// so the spacing after busy commands grows.
+    void growBusyGap();
+    /// Waits until the slowest spacing of the dialect has passed since the latest command.
+    void waitSlowest();
 
     std::optional<int> queryVoltage();
     std::optional<int> queryCurrent();
@@ -78,7 +83,6 @@ private:
 
     bool write(const std::string& bytes, Pace pace);
     void keepGap();
-    void growBusyGap();
     void answered();
     template <typename T>
     T answeredIf(T value);
