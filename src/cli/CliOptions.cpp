@@ -36,6 +36,11 @@ const char kRunHelp[] =
     "  --out FILE      when the run ends, write its record as the window's Save Data does\n"
     "  --json          one JSON object a line instead of text\n"
     "  --off-at-end    switch the output off when the run ends, however it ends\n"
+    "  --reconnect[=DURATION]\n"
+    "                  when the supply stops answering, keep trying it for DURATION (default 10m)\n"
+    "                  instead of ending at once; nothing is switched on reconnecting, the seconds\n"
+    "                  without readings are recorded as rows without values (\"12,,\"), and each\n"
+    "                  loss and return is told on standard error (a {\"event\":...} line with --json)\n"
     "Each sample prints one line as it is taken: seconds, volts, amperes, CV or CC, OUT or off,\n"
     "e.g. \"12 5.00 0.500 CV OUT\", or {\"t\":12,\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true}.\n"
     "Ctrl-C, SIGTERM or a hang-up (unless under nohup) ends the run as OFF does: the files are\n"
@@ -139,6 +144,13 @@ QString CCliOptions::Parse(const QStringList& args)
         if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0) {
             value = arg.mid(eq + 1);
             arg = arg.left(eq);
+        }
+        if (Offers(arg, "--reconnect", {kLog, kPlay})) {
+            // Its duration is optional, so it only comes after '='.
+            nReconnectSeconds = kDefaultReconnectSeconds;
+            if (value && !ParseDuration(*value, nReconnectSeconds))
+                return QStringLiteral("--reconnect wants a duration such as 90, 90s, 15m or 2h, not '%1'").arg(*value);
+            continue;
         }
         if (IsFlag(arg)) {
             if (value)
@@ -272,6 +284,7 @@ QString CCliOptions::Usage(Command nCommand)
     case kLog:
         return QStringLiteral(
                    "usage: tarnwell-cli log [--port P] --for DURATION [--out FILE] [--json] [--off-at-end]\n"
+                   "                        [--reconnect[=DURATION]]\n"
                    "A user-mode run: connects as the window does (output off, 5.00 V, 1.000 A), switches\n"
                    "the output on at the first sample and samples once a second for DURATION.\n"
                    "  --for DURATION  seconds, or a number with s, m or h: 90, 90s, 15m, 2h\n") +
@@ -280,7 +293,7 @@ QString CCliOptions::Usage(Command nCommand)
         return QStringLiteral(
                    "usage: tarnwell-cli play [--port P] PROGRAM.csv [--cycles N] [--out FILE] [--measured "
                    "FILE]\n"
-                   "                         [--json] [--off-at-end]\n"
+                   "                         [--json] [--off-at-end] [--reconnect[=DURATION]]\n"
                    "A program-mode run: connects as the window does, then applies one point of the program\n"
                    "file a second, N times over, and samples after each; ends after the last point.\n"
                    "  --cycles N      passes through the program (default 1)\n"

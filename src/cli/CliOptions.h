@@ -36,6 +36,8 @@ struct CCliOptions
     QString strOut;
     QString strMeasured;
     bool bOffAtEnd = false;
+    int nReconnectSeconds = 0; ///< log/play --reconnect: how long to try a lost supply; 0 ends at once
+    static constexpr int kDefaultReconnectSeconds = 600;
 
     /// Parses the arguments after the program name. Empty on success, else what was wrong.
     QString Parse(const QStringList& args);

@@ -161,9 +161,12 @@ TEST(SerialFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
         const char* capped; // the later 31 V setpoint as sent
         int askedSends;     // how often 32 V goes out; 0 when slow firmware decides
         const char* held;   // what the unit holds before the link opens; nullptr: its default
+        bool bAtMaximumFirst = false; // stepped to exactly 30 V / 3 A before it is asked for more
     } rows[] = {
         {"plain text", {"--dialect", "text"}, "text:", "VSET1:32.00", "VSET1:30.00", 2, nullptr},
         {"SCPI", {"--dialect", "scpi"}, "scpi:", "VOLT 32.00", "VOLT 30.00", 2, nullptr},
+        {"plain text, at its maximum already", {"--dialect", "text"}, "text:", "VSET1:32.00", "VSET1:30.00", 2,
+         nullptr, true},
         // Ignoring the connect's 5.00 V, it reads back 2.00 V: no sign of a 2 V unit.
         {"plain text, slow firmware holding 2 V", {"--dialect", "text", "--slow", "450"}, "text:", "VSET1:32.00",
          "VSET1:30.00", 0, "VSET1:02.00"},
@@ -198,6 +201,13 @@ TEST(SerialFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
         ASSERT_TRUE(connected.wait(15000));
         EXPECT_TRUE(connected.ok());
         EXPECT_EQ(pslink::LearnedMaximum(0), pslink::UnitMaximum{}) << sim.errors().toStdString();
+        if (row.bAtMaximumFirst) {
+            setPoint(3000, 3000);
+            Answer atMaximum;
+            pslink::AfterCommandsConfirmed(0, atMaximum.callback());
+            ASSERT_TRUE(atMaximum.wait(15000));
+            ASSERT_TRUE(atMaximum.ok());
+        }
 
         setPoint(3200, 5000);
         dsoOpenOutput(0);
@@ -243,7 +253,7 @@ TEST(SerialFirmware, AChangeThatNeverHoldsEndsTheLink)
     ASSERT_TRUE(settled.ok());
 
     sim.control("refuse"); // answers every query, takes no change
-    setPoint(600, 1000);
+    setPoint(400, 1000);
     Answer refused, sample;
     pslink::AfterCommandsConfirmed(0, refused.callback());
     pslink::AfterFreshReadings(0, sample.callback());
@@ -252,7 +262,7 @@ TEST(SerialFirmware, AChangeThatNeverHoldsEndsTheLink)
     ASSERT_TRUE(sample.wait(1000));
     EXPECT_FALSE(sample.ok());
     EXPECT_EQ(dsoLinkAlive(0), 0);
-    EXPECT_EQ(sim.errors().count("refused: VSET1:06.00"), 3) << sim.errors().toStdString();
+    EXPECT_EQ(sim.errors().count("refused: VSET1:04.00"), 3) << sim.errors().toStdString();
 
     Answer afterwards; // the link stays lost
     pslink::AfterFreshReadings(0, afterwards.callback());

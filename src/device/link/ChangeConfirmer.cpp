@@ -33,7 +33,6 @@ ChangeConfirmer::Outcome ChangeConfirmer::apply(const Change& asked)
 {
     const Change change = withinMaximum(asked);
     const bool setpoint = change.kind != Change::Output;
-    const std::optional<int> before = setpoint ? heldOf(change.kind) : std::nullopt;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         int held = 0;
         switch (m_session.apply(change, &held)) {
@@ -48,7 +47,7 @@ ChangeConfirmer::Outcome ChangeConfirmer::apply(const Change& asked)
         case Session::Applied::NotHeld:
             break;
         }
-        if (setpoint && held > 0 && held < change.value && held != before)
+        if (setpoint && held > 0 && held < change.value)
             if (const auto outcome = tryAgainSlowly(change, held))
                 return *outcome;
         m_session.growBusyGap();
@@ -56,9 +55,11 @@ ChangeConfirmer::Outcome ChangeConfirmer::apply(const Change& asked)
     return Outcome::Lost;
 }
 
-// Less than was asked, and not what the unit held before: either its own maximum, or a slow
-// unit that ignored the change and still holds something older than we know. Heard once more
-// after the slowest spacing, a slow unit takes it; a unit at its maximum says the same again.
+// Less than was asked: the unit's own maximum (also when it held exactly that before, as a unit
+// stepped up to its limit does), or a slow unit that ignored the change. Heard once more after
+// the slowest spacing, a slow unit takes it; a unit at its maximum says the same again. A unit
+// that takes no change at all is then held at what it has: it is lost as soon as it is asked
+// for less.
 std::optional<ChangeConfirmer::Outcome> ChangeConfirmer::tryAgainSlowly(const Change& change, int held)
 {
     m_session.waitSlowest();
