@@ -104,6 +104,7 @@ int RunRead(const CCliOptions& options, const CCliPort& port)
         return nExit;
     const CRunSample sample = command.Engine().ReadSample();
     CCliConsole::Instance().PrintLine(SampleLine(-1, sample.fVoltage, sample.fCurrent, sample.nCvState,
-                                                 sample.nCcState, sample.nOutState, options.bJson));
+                                                 sample.nCcState, sample.nOutState, options.bJson,
+                                                 CRunEngine::ProtectionText(sample.nProtection)));
     return kExitDone;
 }

@@ -42,7 +42,7 @@ const char kRunHelp[] =
     "                  without readings are recorded as rows without values (\"12,,\"), and each\n"
     "                  loss and return is told on standard error (a {\"event\":...} line with --json)\n"
     "Each sample prints one line as it is taken: seconds, volts, amperes, CV or CC, OUT or off,\n"
-    "e.g. \"12 5.00 0.500 CV OUT\", or {\"t\":12,\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true}.\n"
+    "e.g. \"12 5.00 0.500 CV OUT\", or {\"t\":12,\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true,\"protect\":null}.\n"
     "Ctrl-C, SIGTERM or a hang-up (unless under nohup) ends the run as OFF does: the files are\n"
     "written, the output is left as it is.\n";
 
@@ -277,7 +277,7 @@ QString CCliOptions::Usage(Command nCommand)
         return QStringLiteral(
                    "usage: tarnwell-cli read [--port P] [--json]\n"
                    "Prints one sample: volts, amperes, CV or CC (-- when neither), OUT or off,\n"
-                   "e.g. \"5.00 0.500 CV OUT\", or {\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true}.\n"
+                   "e.g. \"5.00 0.500 CV OUT\", or {\"v\":5.00,\"i\":0.500,\"mode\":\"CV\",\"out\":true,\"protect\":null}.\n"
                    "Nothing is sent but the identity request and the readings.\n") +
                QLatin1String(kPortHelp) +
                QStringLiteral("  --json          print the sample as a JSON object\n");

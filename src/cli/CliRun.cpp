@@ -112,7 +112,8 @@ void CCliRun::OnSampled(const CRunSample& sample)
     if (IsProgram())
         m_measured.push_back(MeasuredRow(sample.nSample, sample.fVoltage, sample.fCurrent));
     const QString strLine = SampleLine(sample.nSample, sample.fVoltage, sample.fCurrent, sample.nCvState,
-                                       sample.nCcState, sample.nOutState, m_options.bJson);
+                                       sample.nCcState, sample.nOutState, m_options.bJson,
+                                       CRunEngine::ProtectionText(sample.nProtection));
     if (!console.PrintLine(strLine)) {
         // Whoever read the samples has gone: end as a signal would, and keep what was recorded.
         EndSoon(CRunEngine::kEndInterrupted);

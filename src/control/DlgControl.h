@@ -154,6 +154,7 @@ public:
     void OnSampled(const CRunSample& sample);
     void OnJournalFailed(const QString& strFolder, const QString& strReason);
     void OnLinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strDetail);
+    void OnProtectionChanged(unsigned nProtection);
     /// How long a run tries to reach its supply again after the link was lost.
     static constexpr std::chrono::minutes kReconnectFor{10};
 

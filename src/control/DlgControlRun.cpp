@@ -4,6 +4,7 @@
 
 #include "app/Captions.h"
 #include "control/EditEX.h"
+#include "device/link/Protection.h"
 #include "device/FileKinds.h"
 #include "platform/Dialogs.h"
 #include "record/StaticWave.h"
@@ -32,6 +33,13 @@ void CDlgControl::OnRunEnded(int nReason)
     // A program that met its supply switched off when the link came back is said to have stopped.
     if (nReason == CRunEngine::kEndOutputOff)
         platform::MessageBox(CRunEngine::EndMessage(nReason));
+}
+
+void CDlgControl::OnProtectionChanged(unsigned nProtection)
+{
+    // Lit where the supply tells its protection state (dark where it cannot).
+    m_chkOvp->setChecked((nProtection & pslink::kOverVoltage) != 0);
+    m_chkOcp->setChecked((nProtection & pslink::kOverCurrent) != 0);
 }
 
 void CDlgControl::OnLinkEvent(int nEvent, const QDateTime& /*at*/, int /*nSample*/, const QString& /*strDetail*/)
@@ -68,6 +76,7 @@ void CDlgControl::OnSampled(const CRunSample& sample)
 {
     // A second without a reading (bGap) comes with no texts and dark lamps: the elapsed time
     // goes on, the readings show none.
+    OnProtectionChanged(sample.nProtection);
     m_chkOut->setChecked(sample.nOutState != 0);
     m_chkCv->setChecked(sample.nCvState != 0);
     m_chkCc->setChecked(sample.nCcState != 0);

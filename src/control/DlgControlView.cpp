@@ -247,6 +247,7 @@ void CDlgControl::ConnectControls()
     connect(&m_engine, &CRunEngine::Sampled, this, &CDlgControl::OnSampled);
     connect(&m_engine, &CRunEngine::JournalFailed, this, &CDlgControl::OnJournalFailed);
     connect(&m_engine, &CRunEngine::LinkEvent, this, &CDlgControl::OnLinkEvent);
+    connect(&m_engine, &CRunEngine::ProtectionChanged, this, &CDlgControl::OnProtectionChanged);
     m_engine.SetReconnectTime(kReconnectFor);
 }
 

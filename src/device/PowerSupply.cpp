@@ -90,6 +90,7 @@ void CPowerSupply::ReadLamps()
     m_nOutState = out;
     m_nCvState = cv;
     m_nCcState = cc;
+    m_nProtection = pslink::ReadProtection(m_nDevice);
 }
 
 int CPowerSupply::ReadProgramSample()

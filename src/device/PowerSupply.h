@@ -96,6 +96,8 @@ public:
     std::atomic<int> m_nOutState{0};
     std::atomic<int> m_nCvState{0};
     std::atomic<int> m_nCcState{0};
+    /// What has tripped (pslink::ProtectionBit values), read with the lamps; 0 where the link cannot tell.
+    std::atomic<unsigned> m_nProtection{0};
     unsigned char m_abVersion[10] = {};
     unsigned char m_abSetVoltage[5] = {0, 5, 0, 0, 0};
     unsigned char m_abSetCurrent[5] = {1, 0, 0, 0, 0};
@@ -142,6 +144,6 @@ public:
     std::mutex m_hLock; ///< guards every sequence above against the other thread
 
 private:
-    /// Reads the OUT, C.V and C.C lamp words into the three state members.
+    /// Reads the OUT, C.V and C.C lamp words into the three state members, and the protections.
     void ReadLamps();
 };

@@ -215,6 +215,15 @@ void dsoReadState(int device, int* out, int* cv, int* cc)
         *cc = c;
 }
 
+namespace pslink {
+
+unsigned ReadProtection(int device)
+{
+    return withLink(device, nullptr, [](Link& l) { return l.readProtection(); }, 0u);
+}
+
+} // namespace pslink
+
 void CloseCOM(int device)
 {
     Device* d = deviceAt(device);

@@ -6,6 +6,7 @@
 // first: hundredths of a volt or thousandths of an ampere.
 
 #include "device/link/PortSetting.h"
+#include "device/link/Protection.h"
 
 #include <QString>
 
@@ -118,6 +119,10 @@ std::optional<PortSetting> LastPortSetting(int device);
 /// The maximum the unit on `device` showed on this connection: a setpoint above it held at it.
 /// Setpoints above it are sent as it from then on. Forgotten by OpenPort, OpenCOM and CloseCOM.
 UnitMaximum LearnedMaximum(int device);
+
+/// The protections tripped on the supply of `device` (ProtectionBit values), as the link last read
+/// them; 0 when none has tripped, nothing is open, or the dialect cannot tell.
+unsigned ReadProtection(int device);
 
 /// With `on`, every port without its own TARNWELL_COM<n> setting reaches the simulated supply.
 void SetSimulateAll(bool on);

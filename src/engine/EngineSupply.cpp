@@ -63,8 +63,10 @@ CResult CRunEngine::Connect(ConnectMode nMode, const std::atomic<int>* pCancel)
         m_rawIdentity = nConnected != 0 ? identity : std::string();
         m_bConnecting = 0;
     }
-    if (nConnected != 0)
+    if (nConnected != 0) {
+        WatchProtection();
         return CResult::Done(strPort);
+    }
     // A port that could not be opened is said, with what to do about it; a supply that is there
     // but silent is only that.
     const QString strWhy = pslink::LastOpenError(nDevice);
@@ -233,4 +235,47 @@ void CRunEngine::NoteMaximum()
     // Told once per maximum learned; a fresh connection forgets it.
     if (fVolts > 0.0f || fAmps > 0.0f)
         Q_EMIT MaximumLearned(fVolts, fAmps);
+}
+
+void CRunEngine::WatchProtection()
+{
+    const int nDevice = m_pSupply->m_nDevice;
+    const std::shared_ptr<Presence> presence = m_pPresence;
+    pslink::AfterFreshReadings(nDevice, [this, presence, nDevice](bool bFresh) {
+        if (!bFresh)
+            return;
+        const unsigned nProtection = pslink::ReadProtection(nDevice);
+        std::lock_guard<std::mutex> guard(presence->lock);
+        if (presence->bAlive)
+            QMetaObject::invokeMethod(this, [this, nProtection] { NoteProtection(nProtection); }, Qt::QueuedConnection);
+    });
+}
+
+void CRunEngine::NoteProtection(unsigned nProtection)
+{
+    if (nProtection == m_nProtection)
+        return;
+    m_nProtection = nProtection;
+    if (m_nJournal != 0 && nProtection != 0)
+        m_journal.Note(QDateTime::currentDateTime(),
+                       QStringLiteral("sample %1: %2 tripped; the output is off")
+                           .arg(m_pSupply->m_nSample.load())
+                           .arg(ProtectionText(nProtection)));
+    Q_EMIT ProtectionChanged(nProtection);
+}
+
+QString CRunEngine::ProtectionText(unsigned nProtection)
+{
+    static const struct
+    {
+        unsigned bit;
+        const char* word;
+    } kWords[] = {{pslink::kOverVoltage, "OVP"}, {pslink::kOverCurrent, "OCP"}, {pslink::kOverPower, "OPP"},
+                  {pslink::kOverTemperature, "OTP"}, {pslink::kShortCircuit, "SCP"}};
+    QStringList words;
+    for (const auto& w : kWords) {
+        if (nProtection & w.bit)
+            words << QLatin1String(w.word);
+    }
+    return words.join(QLatin1Char('+'));
 }

@@ -271,6 +271,7 @@ void CRunEngine::CompleteSample(unsigned nSample, int nTimer, bool bFresh)
     const CRunSample sample = TakeSample(nTimer);
     Journal(sample);
     NoteMaximum();
+    NoteProtection(sample.nProtection);
     Q_EMIT Sampled(sample);
     RunOwedTick();
 }
@@ -322,5 +323,6 @@ CRunSample CRunEngine::LampsAndCount(int bProgram) const
     sample.nOutState = m_pSupply->m_nOutState.load();
     sample.nCvState = m_pSupply->m_nCvState.load();
     sample.nCcState = m_pSupply->m_nCcState.load();
+    sample.nProtection = m_pSupply->m_nProtection.load();
     return sample;
 }

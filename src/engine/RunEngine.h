@@ -37,6 +37,7 @@ struct CRunSample
     int nOutState = 0;
     int nCvState = 0;
     int nCcState = 0;
+    unsigned nProtection = 0; ///< tripped protections (pslink::ProtectionBit); 0: none, or not known
     int bGap = 0; ///< a second without a reading: the link was down (nothing else is filled in)
 };
 Q_DECLARE_METATYPE(CRunSample)
@@ -181,6 +182,9 @@ public:
     /// Journals of runs that were cut off, each returned once, and the words a front end shows.
     static std::vector<CRunJournal::CutOff> TakeCutOffRuns();
     static QString CutOffMessage(const CRunJournal::CutOff& cutOff);
+    /// The protections as words: "OVP", "OCP", "OPP", "OTP", "SCP" (short circuit), joined by
+    /// '+'; empty when none has tripped.
+    static QString ProtectionText(unsigned nProtection);
     /// What a front end says of a run that ended for `nReason`; empty where nothing needs saying
     /// (done, stopped, interrupted).
     static QString EndMessage(int nReason);
@@ -205,6 +209,9 @@ Q_SIGNALS:
     void JournalFailed(const QString& strFolder, const QString& strReason);
     /// The supply held a setpoint below what was asked: what it holds at most (0 where unknown).
     void MaximumLearned(float fVolts, float fAmps);
+    /// The supply's tripped protections changed (pslink::ProtectionBit values; 0: none, or the
+    /// dialect cannot tell): during a run and once a connect's first readings are in.
+    void ProtectionChanged(unsigned nProtection);
     /// The link went, came back, met another supply, or trying ended; `nSample` is the sample
     /// count at that moment, `strDetail` the identity that answered, where one did.
     void LinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strDetail);
@@ -223,6 +230,10 @@ private:
     CRunSample LampsAndCount(int bProgram) const;
     void Journal(const CRunSample& sample);
     void NoteMaximum();
+    /// Tells a change of the protections (and notes a trip in the run's journal).
+    void NoteProtection(unsigned nProtection);
+    /// Once the link's first readings after a connect are in, tells the protections.
+    void WatchProtection();
 
     // Reconnecting (EngineReconnect.cpp).
     struct Attempt;
@@ -245,6 +256,7 @@ private:
     int m_nOwedTick = -1;         ///< a tick that came while a sample was awaited
     float m_fMaxVolts = 0.0f;     ///< the maximum last reported
     float m_fMaxAmps = 0.0f;
+    unsigned m_nProtection = 0;   ///< the protections last told (this object's thread)
     std::string m_rawIdentity;    ///< what the supply answered at connect, under m_hSupplyLock
 
     std::chrono::milliseconds m_reconnectFor{0};

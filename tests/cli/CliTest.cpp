@@ -87,7 +87,7 @@ TEST(Cli, LogPrintsOneJsonObjectPerSampleAndRecordsEachRow)
 
     EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
     ASSERT_EQ(r.lines.size(), 3);
-    EXPECT_EQ(r.lines[0], R"({"t":1,"v":5.00,"i":0.500,"mode":"CV","out":true})");
+    EXPECT_EQ(r.lines[0], R"({"t":1,"v":5.00,"i":0.500,"mode":"CV","out":true,"protect":null})");
     for (int i = 0; i < 3; ++i) {
         QJsonParseError error{};
         const QJsonObject o = QJsonDocument::fromJson(r.lines[i].toUtf8(), &error).object();
@@ -216,7 +216,7 @@ TEST(Cli, OverASerialLinkSetSendsOnlyWhatIsAskedAndReadShowsIt)
     EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
     r = RunCli({"read", "--port", sim.path(), "--json"});
     EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
-    EXPECT_EQ(r.lines, QStringList{R"({"v":7.00,"i":0.700,"mode":"CV","out":true})"})
+    EXPECT_EQ(r.lines, QStringList{R"({"v":7.00,"i":0.700,"mode":"CV","out":true,"protect":null})"})
         << "the readings once the link has polled, never its first zeros";
 
     QStringList setters;

@@ -6,6 +6,8 @@
 // detection, and never asks which dialect it is talking. The registry lists the dialects beside
 // the drivers that need no wire (the built-in simulator), all as DialectInfo.
 
+#include "device/link/Protection.h"
+
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -99,6 +101,7 @@ struct SupplyState
     bool outputOn = false;
     bool constantVoltage = false;
     bool constantCurrent = false;
+    unsigned protection = 0; ///< ProtectionBit values of what has tripped; 0 where the dialect cannot tell
 };
 
 /// One supply spoken to in one dialect. Values are counts: hundredths of a volt, thousandths of

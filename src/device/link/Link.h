@@ -27,6 +27,8 @@ class Link
     virtual int readVoltage() = 0;
     virtual int readCurrent() = 0;
     virtual void readState(int& out, int& cv, int& cc) = 0;
+    /// ProtectionBit values of what has tripped, as last read; 0 where the dialect cannot tell.
+    virtual unsigned readProtection() { return 0; }
     virtual bool alive() = 0;
     /// The unit's maximum as learned on this connection (0 where not known).
     virtual UnitMaximum learnedMaximum() = 0;

@@ -120,6 +120,14 @@ void SimLink::readState(int& out, int& cv, int& cc)
     cc = m_lastCc;
 }
 
+unsigned SimLink::readProtection()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (reachable())
+        m_lastProtection = m_supply->protection();
+    return m_lastProtection;
+}
+
 bool SimLink::alive()
 {
     std::lock_guard<std::mutex> guard(m_lock);

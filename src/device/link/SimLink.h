@@ -34,6 +34,7 @@ class SimLink : public Link
     int readVoltage() override;
     int readCurrent() override;
     void readState(int& out, int& cv, int& cc) override;
+    unsigned readProtection() override;
     bool alive() override;
     UnitMaximum learnedMaximum() override;
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override;
@@ -53,6 +54,7 @@ class SimLink : public Link
     int m_lastOut = 0;
     int m_lastCv = 0;
     int m_lastCc = 0;
+    unsigned m_lastProtection = 0;
     UnitMaximum m_maximum;
 };
 

@@ -43,6 +43,22 @@ void SimulatedSupply::setOutput(bool on)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_outputOn = on;
+    if (on)
+        m_protection = 0;
+}
+
+void SimulatedSupply::trip(unsigned protection)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_protection = protection;
+    if (protection != 0)
+        m_outputOn = false;
+}
+
+unsigned SimulatedSupply::protection() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_protection;
 }
 
 std::string SimulatedSupply::version() const

@@ -48,6 +48,10 @@ public:
     void setLoadOhms(double ohms);
     /// A supply that stops answering (cable pulled, powered off).
     void setAnswering(bool answering);
+    /// A protection trips (ProtectionBit values): the output goes off, as on a real unit, and the
+    /// trip stays reported until the output is switched on again.
+    void trip(unsigned protection);
+    unsigned protection() const;
     bool answering() const;
     /// ±1 digit of noise on readings; off by default so readings are exact.
     void setNoise(bool on);
@@ -75,6 +79,7 @@ private:
     int m_maxCentivolts = numtext::kMaxCount;
     int m_maxMilliamps = numtext::kMaxCount;
     bool m_outputOn = false;
+    unsigned m_protection = 0;
     double m_loadOhms = kDefaultLoadOhms;
     bool m_answering = true;
     bool m_noise = false;
