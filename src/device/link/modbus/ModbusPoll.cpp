@@ -37,8 +37,9 @@ std::optional<Found> tryCoded(const ReadRegisters& read, const ModelTable& model
 {
     const LayoutMap& map = layoutMap(layout);
     const int first = std::min(map.modelId, map.firmware);
-    reply = read(first, std::max(map.modelId, map.firmware) - first + 1);
-    if (!reply.ok())
+    const int count = std::max(map.modelId, map.firmware) - first + 1;
+    reply = read(first, count);
+    if (!reply.ok() || reply.registers.size() != static_cast<size_t>(count))
         return std::nullopt;
     const Model* m = knownOf(models, reply.registers[static_cast<size_t>(map.modelId - first)], layout);
     if (!m)
@@ -53,13 +54,14 @@ std::optional<Found> trySelfDescribed(const ReadRegisters& read, const ModelTabl
     bool separately = false;
     const SpanRead r = readSpans(read, {{map.modelId, 1}, {map.decimals, 1}}, separately);
     reply = r.fault;
-    if (!r.registers)
+    const auto id = r.registers ? at(*r.registers, map.modelId) : std::nullopt;
+    const auto decimals = r.registers ? at(*r.registers, map.decimals) : std::nullopt;
+    if (!id || !decimals)
         return std::nullopt;
-    const int id = r.registers->at(map.modelId);
-    const auto described = selfDescribedModel(id, r.registers->at(map.decimals));
+    const auto described = selfDescribedModel(*id, static_cast<std::uint16_t>(*decimals));
     if (!described)
         return std::nullopt;
-    const Model* listed = knownOf(models, id, Layout::C);
+    const Model* listed = knownOf(models, *id, Layout::C);
     return Found{listed ? *listed : *described, std::nullopt};
 }
 
@@ -67,9 +69,10 @@ std::optional<Found> trySelfDescribed(const ReadRegisters& read, const ModelTabl
 std::optional<int> idIn(const Reply& reply, Layout layout)
 {
     const LayoutMap& map = layoutMap(layout);
-    if (!reply.ok())
+    const auto index = static_cast<size_t>(map.modelId - std::min(map.modelId, map.firmware));
+    if (!reply.ok() || reply.registers.size() <= index)
         return std::nullopt;
-    return reply.registers[static_cast<size_t>(map.modelId - std::min(map.modelId, map.firmware))];
+    return reply.registers[index];
 }
 
 // Why detection found nothing, naming the id that looks like one: layout A's are above

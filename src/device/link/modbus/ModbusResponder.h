@@ -21,7 +21,7 @@ struct ModbusUnit
 {
     int modelId = 60062;
     /// nullopt: the built-in table's layout for the id, else layout C.
-    std::optional<Layout> layout;
+    std::optional<Layout> layout = std::nullopt;
     int address = kDefaultAddress;
     int firmware = 128;              ///< A and B: the version times 100
     std::uint16_t decimals = 0x0233; ///< C: the decimals word it describes itself with
