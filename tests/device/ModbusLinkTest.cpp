@@ -85,7 +85,7 @@ TEST(ModbusLink, EveryLayoutEndToEnd)
         {{.modelId = 3005, .layout = Layout::B}, "Modbus module 3005 fw 1.28", 500, 1000, {0, 10}},
         {{.modelId = 5020, .address = 7}, "Modbus module 5020 fw 1.28", 500, 100, {0, 10}},
         {{.modelId = 3010, .decimals = 0x0233}, "Modbus module 3010", 500, 1000, {1, 49}},
-        {{.modelId = 6005, .layout = Layout::C, .address = 2, .decimals = 0x0142}, "Modbus module 6005", 50, 10000, {1, 49}},
+        {{.modelId = 6005, .address = 2, .decimals = 0x0142}, "Modbus module 6005", 50, 10000, {1, 49}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.identity);
@@ -113,8 +113,10 @@ TEST(ModbusLink, EveryLayoutEndToEnd)
         wire.requests.clear();
         auto p = dialect.poll(wire);
         ASSERT_TRUE(p);
-        EXPECT_EQ(wire.requests, std::vector<std::string>{readRequest(r.unit.address, r.poll.start, r.poll.count)});
-        EXPECT_EQ(std::tie(p->setCentivolts, p->setMilliamps, p->centivolts, p->milliamps), std::make_tuple(500, 1000, 500, 500));
+        EXPECT_EQ(wire.requests,
+                  std::vector<std::string>{readRequest(r.unit.address, r.poll.start, r.poll.count)});
+        EXPECT_EQ(std::tie(p->setCentivolts, p->setMilliamps, p->centivolts, p->milliamps),
+                  std::make_tuple(500, 1000, 500, 500));
         EXPECT_TRUE(p->state().outputOn && p->state().constantVoltage && !p->protection.tripped());
 
         supply.setLoadOhms(1.0); // the current reaches its limit
@@ -165,7 +167,8 @@ TEST(ModbusLink, NoReplyHasItsReason)
     Wire toUnknown(unknown);
     ModbusDialect refusing;
     EXPECT_EQ(refusing.identify(toUnknown), "");
-    EXPECT_NE(refusing.reason().find("unknown Modbus module model 60241"), std::string::npos) << refusing.reason();
+    EXPECT_NE(refusing.reason().find("unknown Modbus module model 60241"), std::string::npos)
+        << refusing.reason();
     EXPECT_FALSE(refusing.setVoltage(toUnknown, 500));
 
     // A unit that refuses reads across its gaps is read span by span, learned once.
@@ -194,7 +197,7 @@ TEST(ModbusLink, ModuleSideFramesAndRefusals)
     } splits[] = {
         {{read.substr(0, 3), read.substr(3, 1), read.substr(4)}, 1, false},
         {{read + writeRequest(1, 9, 1)}, 2, false},
-        {{unknownFunction}, 1, false}, // ends where its CRC checks out
+        {{unknownFunction}, 1, false},               // ends where its CRC checks out
         {{std::string("\x01\x2B\x0E", 3)}, 0, true}, // waits for silence
     };
     for (const auto& s : splits) {
@@ -213,9 +216,9 @@ TEST(ModbusLink, ModuleSideFramesAndRefusals)
         std::string reply;
     } answers[] = {
         {unknownFunction, withCrc(std::string("\x01\x91\x01", 3))},
-        {damaged, ""},                                               // a bad frame is ignored
-        {readRequest(2, 0, 2), ""},                                  // ...as is one for another unit
-        {readRequest(1, 12, 2), withCrc(std::string("\x01\x83\x02", 3))}, // past the last register
+        {damaged, ""},                                                     // a bad frame is ignored
+        {readRequest(2, 0, 2), ""},                                        // ...as is one for another unit
+        {readRequest(1, 12, 2), withCrc(std::string("\x01\x83\x02", 3))},  // past the last register
         {writeRequest(1, 11, 1), withCrc(std::string("\x01\x86\x02", 3))}, // the model id is read-only
         {writeRequest(1, 9, 2), withCrc(std::string("\x01\x86\x03", 3))},
         {writeRequest(1, 0, 5001), withCrc(std::string("\x01\x86\x03", 3))}, // past 50 V

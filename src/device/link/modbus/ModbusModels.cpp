@@ -70,8 +70,8 @@ std::optional<Model> parseLine(std::string_view line, std::string& why)
 {
     const auto f = fields(line);
     if (f.size() != 6) {
-        why = "expected 6 fields (id,layout,voltDecimals,ampDecimals,voltsMax,ampsMax), found "
-              + std::to_string(f.size());
+        why = "expected 6 fields (id,layout,voltDecimals,ampDecimals,voltsMax,ampsMax), found " +
+              std::to_string(f.size());
         return std::nullopt;
     }
     Model m{};
@@ -85,13 +85,14 @@ std::optional<Model> parseLine(std::string_view line, std::string& why)
         return std::nullopt;
     }
     m.layout = static_cast<Layout>(std::toupper(static_cast<unsigned char>(letter[0])) - 'A');
-    if (!numtext::ParseWhole(f[2], m.voltDecimals) || !numtext::ParseWhole(f[3], m.ampDecimals)
-        || std::min(m.voltDecimals, m.ampDecimals) < 0 || std::max(m.voltDecimals, m.ampDecimals) > kMaxDecimals) {
+    if (!numtext::ParseWhole(f[2], m.voltDecimals) || !numtext::ParseWhole(f[3], m.ampDecimals) ||
+        std::min(m.voltDecimals, m.ampDecimals) < 0 ||
+        std::max(m.voltDecimals, m.ampDecimals) > kMaxDecimals) {
         why = "decimals must be 0..4";
         return std::nullopt;
     }
-    if (!numtext::ParseWhole(f[4], m.voltsMax) || !numtext::ParseWhole(f[5], m.ampsMax) || !(m.voltsMax > 0)
-        || !(m.ampsMax > 0) || !std::isfinite(m.voltsMax) || !std::isfinite(m.ampsMax)) {
+    if (!numtext::ParseWhole(f[4], m.voltsMax) || !numtext::ParseWhole(f[5], m.ampsMax) ||
+        !(m.voltsMax > 0) || !(m.ampsMax > 0) || !std::isfinite(m.voltsMax) || !std::isfinite(m.ampsMax)) {
         why = "the maxima must be numbers above 0";
         return std::nullopt;
     }
@@ -151,14 +152,14 @@ long long rescale(long long value, int fromDecimals, int toDecimals)
 
 int centivoltsOf(int raw, const Model& model)
 {
-    return static_cast<int>(std::clamp<long long>(rescale(raw, model.voltDecimals, kLinkVoltDecimals), 0,
-                                                  numtext::kMaxCount));
+    return static_cast<int>(
+        std::clamp<long long>(rescale(raw, model.voltDecimals, kLinkVoltDecimals), 0, numtext::kMaxCount));
 }
 
 int milliampsOf(int raw, const Model& model)
 {
-    return static_cast<int>(std::clamp<long long>(rescale(raw, model.ampDecimals, kLinkAmpDecimals), 0,
-                                                  numtext::kMaxCount));
+    return static_cast<int>(
+        std::clamp<long long>(rescale(raw, model.ampDecimals, kLinkAmpDecimals), 0, numtext::kMaxCount));
 }
 
 std::uint16_t voltsRegister(int centivolts, const Model& model)
@@ -240,7 +241,8 @@ std::vector<std::string> ModelTable::readFile(const std::string& path)
     if (!file.open(QIODevice::ReadOnly))
         return {}; // no file: nothing added, nothing wrong
     const QByteArray bytes = file.readAll();
-    std::vector<std::string> issues = read(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    std::vector<std::string> issues =
+        read(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
     for (std::string& issue : issues) {
         issue.insert(0, path + " ");
         m_issues.push_back(issue);
@@ -251,9 +253,11 @@ std::vector<std::string> ModelTable::readFile(const std::string& path)
 std::string ModelTable::refusal(int id) const
 {
     const std::string idText = std::to_string(id);
-    return "unknown Modbus module model " + idText + ": a wrong scale would set ten times the voltage, so it "
-           "is not spoken to; add a line \"" + idText + ",layout,voltDecimals,ampDecimals,voltsMax,ampsMax\" to "
-           + (m_userPath.empty() ? userModelsPath() : m_userPath);
+    return "unknown Modbus module model " + idText +
+           ": a wrong scale would set ten times the voltage, so it "
+           "is not spoken to; add a line \"" +
+           idText + ",layout,voltDecimals,ampDecimals,voltsMax,ampsMax\" to " +
+           (m_userPath.empty() ? userModelsPath() : m_userPath);
 }
 
 } // namespace pslink::modbus

@@ -24,8 +24,8 @@ struct LayoutMap
 {
     Layout layout;
     int modelId;
-    int firmware;   ///< the version times 100
-    int decimals;   ///< layout C's own scales (see Decimals)
+    int firmware; ///< the version times 100
+    int decimals; ///< layout C's own scales (see Decimals)
     int voltageSet;
     int currentSet;
     int voltageOut;

@@ -33,7 +33,8 @@ const Model* knownOf(const ModelTable& models, int id, Layout layout)
 }
 
 // Layout A or B: the model id and the firmware register are read in one request.
-std::optional<Found> tryCoded(const ReadRegisters& read, const ModelTable& models, Layout layout, Reply& reply)
+std::optional<Found> tryCoded(const ReadRegisters& read, const ModelTable& models, Layout layout,
+                              Reply& reply)
 {
     const LayoutMap& map = layoutMap(layout);
     const int first = std::min(map.modelId, map.firmware);
@@ -198,9 +199,8 @@ std::optional<Poll> decodePoll(const Model& model, const Registers& registers)
     if (m.mode != kNoRegister)
         p.constantCurrent = p.outputOn && *mode == 1;
     else
-        p.constantCurrent = p.outputOn
-                            && scpi::inferMode(p.centivolts, p.milliamps, p.setCentivolts, p.setMilliamps)
-                                   == scpi::Mode::ConstantCurrent;
+        p.constantCurrent = p.outputOn && scpi::inferMode(p.centivolts, p.milliamps, p.setCentivolts,
+                                                          p.setMilliamps) == scpi::Mode::ConstantCurrent;
     return p;
 }
 

@@ -17,8 +17,7 @@
 namespace pslink::modbus {
 
 /// One protection that can trip.
-enum class Trip : std::uint8_t
-{
+enum class Trip : std::uint8_t {
     OverVoltage = 1,
     OverCurrent = 2,
     OverPower = 4,

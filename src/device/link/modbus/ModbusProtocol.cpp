@@ -68,7 +68,8 @@ Reply parseData(std::string_view frame, std::string_view req)
         return failed(Fault::WrongLength);
     if (frame.substr(2, 4) != req.substr(2, 4))
         return failed(Fault::WrongEcho);
-    r.registers = {static_cast<std::uint16_t>(wordAt(frame, 2)), static_cast<std::uint16_t>(wordAt(frame, 4))};
+    r.registers = {static_cast<std::uint16_t>(wordAt(frame, 2)),
+                   static_cast<std::uint16_t>(wordAt(frame, 4))};
     return r;
 }
 
@@ -168,7 +169,8 @@ std::string describe(const Reply& reply)
     case Fault::OtherAddress:
         return "a reply from address " + std::to_string(reply.fromAddress);
     case Fault::Exception:
-        return "exception " + std::to_string(reply.exceptionCode) + " (" + exceptionName(reply.exceptionCode) + ")";
+        return "exception " + std::to_string(reply.exceptionCode) + " (" +
+               exceptionName(reply.exceptionCode) + ")";
     case Fault::WrongFunction:
         return "a reply to another function";
     case Fault::WrongLength:
@@ -190,9 +192,10 @@ std::chrono::microseconds frameSilence(int baud)
 ReplyTiming replyTiming(int baud)
 {
     const auto ceilMs = [](microseconds us) { return std::chrono::ceil<milliseconds>(us); };
-    const microseconds requestWire(baud > 0 ? static_cast<long long>(kRequestLength) * kBitsPerChar * 1'000'000LL / baud
-                                            : 0LL);
-    return {kFirmwareLatency + kBridgeLatency + ceilMs(requestWire), std::max(ceilMs(frameSilence(baud)), kBridgeSilence)};
+    const microseconds requestWire(
+        baud > 0 ? static_cast<long long>(kRequestLength) * kBitsPerChar * 1'000'000LL / baud : 0LL);
+    return {kFirmwareLatency + kBridgeLatency + ceilMs(requestWire),
+            std::max(ceilMs(frameSilence(baud)), kBridgeSilence)};
 }
 
 FrameReader::FrameReader(size_t expectedLength) : m_expected(expectedLength) {}

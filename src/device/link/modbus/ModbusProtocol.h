@@ -45,8 +45,7 @@ std::string writeRequest(int address, int reg, std::uint16_t value);
 size_t replyLength(std::string_view request);
 
 /// Why a frame is no reply to the request.
-enum class Fault
-{
+enum class Fault {
     Silence,       ///< nothing came
     CutShort,      ///< fewer bytes than a whole reply
     BadCrc,        ///< the bytes are damaged
@@ -62,8 +61,8 @@ enum class Fault
 struct Reply
 {
     std::optional<Fault> fault;
-    int exceptionCode = 0;  ///< with Fault::Exception
-    int fromAddress = 0;    ///< with Fault::OtherAddress
+    int exceptionCode = 0; ///< with Fault::Exception
+    int fromAddress = 0;   ///< with Fault::OtherAddress
     std::vector<std::uint16_t> registers;
 
     bool ok() const { return !fault; }

@@ -41,8 +41,8 @@ Model unitModel(const ModbusUnit& unit)
 
 int highestRegister(const LayoutMap& m)
 {
-    return std::max({m.modelId, m.firmware, m.decimals, m.voltageSet, m.currentSet, m.voltageOut, m.currentOut,
-                     m.protection, m.mode, m.output});
+    return std::max({m.modelId, m.firmware, m.decimals, m.voltageSet, m.currentSet, m.voltageOut,
+                     m.currentOut, m.protection, m.mode, m.output});
 }
 
 long long registerMaximum(double maximum, int decimals)
@@ -99,7 +99,9 @@ std::vector<std::string> ModbusResponder::feed(const std::string& bytes)
 std::optional<std::uint16_t> ModbusResponder::registerValue(int reg) const
 {
     const LayoutMap& m = layoutMap(m_model.layout);
-    const auto value = [](long long v) { return std::optional<std::uint16_t>(static_cast<std::uint16_t>(v)); };
+    const auto value = [](long long v) {
+        return std::optional<std::uint16_t>(static_cast<std::uint16_t>(v));
+    };
     if (reg == m.modelId)
         return value(m_unit.modelId);
     if (reg == m.firmware)
@@ -200,8 +202,8 @@ bool ModbusResponder::changesSupply(const std::string& command) const
     const unsigned address = byteAt(command, 0);
     const int reg = wordAt(command, 2);
     const LayoutMap& m = layoutMap(m_model.layout);
-    return (address == 0 || address == static_cast<unsigned>(m_unit.address))
-           && (reg == m.voltageSet || reg == m.currentSet || reg == m.output);
+    return (address == 0 || address == static_cast<unsigned>(m_unit.address)) &&
+           (reg == m.voltageSet || reg == m.currentSet || reg == m.output);
 }
 
 void ModbusResponder::trip(Protection protection)
