@@ -1,0 +1,164 @@
+#include "device/link/modbus/ModbusDialect.h"
+
+#include "device/link/modbus/ModbusResponder.h"
+
+#include <algorithm>
+
+namespace pslink::modbus {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+std::unique_ptr<Dialect> openModbus()
+{
+    return std::make_unique<ModbusDialect>(ModelTable::installed());
+}
+
+std::unique_ptr<SupplyResponder> respondModbus(SimulatedSupply& supply, const ResponderQuirks&)
+{
+    return std::make_unique<ModbusResponder>(supply, ModbusUnit{});
+}
+
+} // namespace
+
+// Every request waits for its reply, so the spacing only keeps a bridge's silence between
+// frames; slow firmware is slow to answer, not to listen, and the reply timing covers it.
+constinit const DialectInfo kDialect{"modbus",          "Modbus-RTU module", milliseconds(0), kBridgeSilence,
+                                     milliseconds(600), &openModbus,         &respondModbus, nullptr};
+
+ModbusDialect::ModbusDialect(ModelTable models, int address, int baud)
+    : m_models(std::move(models)), m_address(address), m_timing(replyTiming(baud))
+{
+}
+
+Reply ModbusDialect::judged(const std::optional<std::string>& frame, const std::string& request)
+{
+    Reply r = parseReply(frame, request);
+    m_reason = r.ok() ? std::string() : describe(r);
+    return r;
+}
+
+Reply ModbusDialect::read(Channel& channel, int start, int count)
+{
+    const std::string request = readRequest(m_address, start, count);
+    FrameReader framer(replyLength(request));
+    return judged(channel.exchange(request, framer, m_timing), request);
+}
+
+std::optional<int> ModbusDialect::readOne(Channel& channel, int LayoutMap::*field)
+{
+    if (!m_found)
+        return std::nullopt;
+    const Reply r = read(channel, layoutMap(m_found->model.layout).*field, 1);
+    return r.ok() ? std::optional<int>(r.registers.front()) : std::nullopt;
+}
+
+bool ModbusDialect::write(Channel& channel, int reg, std::uint16_t value)
+{
+    if (!m_found)
+        return false;
+    const std::string request = writeRequest(m_address, reg, value);
+    if (!channel.send(request, Pace::Busy))
+        return false;
+    // The echo is taken off the line before the next request; whether the change held, the
+    // read-back tells.
+    FrameReader framer(replyLength(request));
+    judged(channel.receive(framer, m_timing), request);
+    return true;
+}
+
+std::string ModbusDialect::identify(Probe& probe)
+{
+    const ReadRegisters read = [&](int start, int count) {
+        const std::string request = readRequest(m_address, start, count);
+        FrameReader framer(replyLength(request));
+        return parseReply(probe.ask(request, framer, m_timing), request);
+    };
+    const Detection d = detect(read, m_models);
+    m_found = d.found;
+    m_readSeparately = false;
+    if (!m_found) {
+        m_reason = d.reason;
+        return {};
+    }
+    return identityText(*m_found);
+}
+
+int ModbusDialect::maxCentivolts() const
+{
+    return m_found ? modbus::maxCentivolts(m_found->model) : 0;
+}
+
+int ModbusDialect::maxMilliamps() const
+{
+    return m_found ? modbus::maxMilliamps(m_found->model) : 0;
+}
+
+bool ModbusDialect::setVoltage(Channel& channel, int centivolts)
+{
+    if (!m_found)
+        return false;
+    const int held = std::clamp(centivolts, 0, maxCentivolts());
+    return write(channel, layoutMap(m_found->model.layout).voltageSet, voltsRegister(held, m_found->model));
+}
+
+bool ModbusDialect::setCurrent(Channel& channel, int milliamps)
+{
+    if (!m_found)
+        return false;
+    const int held = std::clamp(milliamps, 0, maxMilliamps());
+    return write(channel, layoutMap(m_found->model.layout).currentSet, ampsRegister(held, m_found->model));
+}
+
+bool ModbusDialect::setOutput(Channel& channel, bool on)
+{
+    return m_found && write(channel, layoutMap(m_found->model.layout).output, on ? 1 : 0);
+}
+
+std::optional<Poll> ModbusDialect::poll(Channel& channel)
+{
+    if (!m_found)
+        return std::nullopt;
+    const ReadRegisters readFn = [&](int start, int count) { return read(channel, start, count); };
+    const SpanRead r = readSpans(readFn, pollSpans(m_found->model.layout), m_readSeparately);
+    return r.registers ? decodePoll(m_found->model, *r.registers) : std::nullopt;
+}
+
+std::optional<int> ModbusDialect::queryVoltage(Channel& channel)
+{
+    const auto raw = readOne(channel, &LayoutMap::voltageOut);
+    return raw ? std::optional<int>(centivoltsOf(*raw, m_found->model)) : std::nullopt;
+}
+
+std::optional<int> ModbusDialect::queryCurrent(Channel& channel)
+{
+    const auto raw = readOne(channel, &LayoutMap::currentOut);
+    return raw ? std::optional<int>(milliampsOf(*raw, m_found->model)) : std::nullopt;
+}
+
+std::optional<SupplyState> ModbusDialect::queryState(Channel& channel)
+{
+    const auto p = poll(channel);
+    return p ? std::optional<SupplyState>(p->state()) : std::nullopt;
+}
+
+std::optional<int> ModbusDialect::querySetVoltage(Channel& channel)
+{
+    const auto raw = readOne(channel, &LayoutMap::voltageSet);
+    return raw ? std::optional<int>(centivoltsOf(*raw, m_found->model)) : std::nullopt;
+}
+
+std::optional<int> ModbusDialect::querySetCurrent(Channel& channel)
+{
+    const auto raw = readOne(channel, &LayoutMap::currentSet);
+    return raw ? std::optional<int>(milliampsOf(*raw, m_found->model)) : std::nullopt;
+}
+
+std::optional<bool> ModbusDialect::queryOutput(Channel& channel)
+{
+    const auto raw = readOne(channel, &LayoutMap::output);
+    return raw ? std::optional<bool>(*raw != 0) : std::nullopt;
+}
+
+} // namespace pslink::modbus
