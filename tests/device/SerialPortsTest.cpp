@@ -82,8 +82,8 @@ TEST(SerialPorts, EachComReachesItsMappingOrItsSimulatorOrASystemPort)
     qunsetenv("TARNWELL_COM4");
 
     // Each COMn has a simulated supply of its own; a mapping wins over simulating every port.
-    EXPECT_EQ(com2, (PortSetting{FindDialect("sim"), {}, 9600, 1, {}}));
-    EXPECT_EQ(com3, (PortSetting{FindDialect("sim"), {}, 9600, 2, {}}));
+    EXPECT_EQ(com2, (PortSetting{FindDialect("sim"), {}, 9600, 1, {}, false, 1, {}, kScpiTcpPort}));
+    EXPECT_EQ(com3, (PortSetting{FindDialect("sim"), {}, 9600, 2, {}, false, 1, {}, kScpiTcpPort}));
     EXPECT_EQ(com4, *ParsePortSetting("text:/dev/ttyUSB7"));
     for (int port : {-1, kPortCount}) {
         EXPECT_TRUE(PortSettingFor(port).reachesNothing()) << port;

@@ -7,6 +7,7 @@
 #include "device/link/SimLink.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace pslink {
 
@@ -14,6 +15,67 @@ namespace {
 
 constexpr long long kLowestBaud = 50;
 constexpr long long kHighestBaud = 4000000;
+
+constexpr int kLowestAddress = 1;
+constexpr int kHighestAddress = 247;
+const QString kTcpScheme = QStringLiteral("tcp://");
+
+bool allDigits(const QString& text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port" into `out`; false when no host is left or the port
+// is impossible.
+bool readHostAndPort(const QString& rest, PortSetting& out)
+{
+    QString host = rest.trimmed();
+    QString port;
+    if (host.startsWith(QLatin1Char('['))) {
+        const int close = host.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        const QString after = host.mid(close + 1);
+        if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
+            return false;
+        port = after.mid(1);
+        host = host.mid(1, close - 1);
+        if (!after.isEmpty() && port.isEmpty())
+            return false;
+    } else if (const int colon = host.lastIndexOf(QLatin1Char(':')); colon >= 0) {
+        if (host.indexOf(QLatin1Char(':')) != colon)
+            return false; // an IPv6 address goes in brackets
+        port = host.mid(colon + 1);
+        host = host.left(colon);
+        if (port.isEmpty())
+            return false;
+    }
+    if (!port.isEmpty()) {
+        bool ok = false;
+        const int number = port.toInt(&ok);
+        if (!allDigits(port) || !ok || number < 1 || number > 65535)
+            return false;
+        out.tcpPort = number;
+    }
+    out.host = host;
+    return !host.isEmpty() && !host.contains(QLatin1Char('/'));
+}
+
+// A trailing "#address" into `out.address`; false when it is no bus address.
+bool readAddress(QString& rest, PortSetting& out)
+{
+    const int hash = rest.lastIndexOf(QLatin1Char('#'));
+    if (hash < 0)
+        return true;
+    const QString digits = rest.mid(hash + 1);
+    bool ok = false;
+    const int address = digits.toInt(&ok);
+    if (!allDigits(digits) || !ok || address < kLowestAddress || address > kHighestAddress)
+        return false;
+    out.address = address;
+    rest = rest.left(hash);
+    return true;
+}
 
 // "path" or "path@baud" into `out`; false when no path is left or the rate is impossible.
 bool readPathAndBaud(QString rest, PortSetting& out)
@@ -28,6 +90,7 @@ bool readPathAndBaud(QString rest, PortSetting& out)
         if (!allDigits || !ok || baud < kLowestBaud || baud > kHighestBaud)
             return false;
         out.baud = static_cast<int>(baud);
+        out.baudGiven = true;
         rest = rest.left(at);
     }
     out.path = rest.trimmed();
@@ -71,6 +134,21 @@ std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error)
             rest = rest.mid(colon + 1);
         }
     }
+    if (rest.startsWith(kTcpScheme, Qt::CaseInsensitive)) {
+        // SCPI is what units on a raw socket speak.
+        if (!out.dialect)
+            out.dialect = FindDialect("scpi");
+        if (!readHostAndPort(rest.mid(kTcpScheme.size()), out))
+            return refuse(error, QStringLiteral("Cannot use the network setting \"%1\": it names no host, or an "
+                                                "impossible port (tcp://HOST[:PORT], [::1]:5025 for IPv6).")
+                                     .arg(text));
+        return out;
+    }
+    const bool bModbus = out.dialect && std::string_view(out.dialect->name) == "modbus";
+    if (bModbus && !readAddress(rest, out))
+        return refuse(error, QStringLiteral("Cannot use the port setting \"%1\": a module's address is a number "
+                                            "from 1 to 247 (modbus:PATH[@BAUD][#ADDRESS]).")
+                                 .arg(text));
     if (!readPathAndBaud(rest, out))
         return refuse(error, unusableMessage(text));
     return out;
@@ -113,13 +191,23 @@ QString DescribePortSetting(const PortSetting& setting)
         return QStringLiteral("Unusable serial port setting %1").arg(setting.unusable);
     if (setting.dialect && !setting.dialect->onWire())
         return QString::fromLatin1(setting.dialect->description);
+    if (setting.onNetwork()) {
+        const QString host = setting.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(setting.host)
+                                                                      : setting.host;
+        return QStringLiteral("Network unit %1:%2 (%3)")
+            .arg(host, QString::number(setting.tcpPort), QString::fromLatin1(setting.dialect->description));
+    }
     if (setting.path.isEmpty())
         return QStringLiteral("No serial port");
     const QString dialect = setting.dialect ? QString::fromLatin1(setting.dialect->description)
                                             : QStringLiteral("dialect detected on connect");
     // One pass: a second arg() would take a "%1" in the path for a place of its own.
-    QString text = QStringLiteral("Serial port %1 (%2, %3 baud)")
-                       .arg(setting.path, dialect, QString::number(setting.baud));
+    const bool bModbus = setting.dialect && std::string_view(setting.dialect->name) == "modbus";
+    const QString baud = bModbus && !setting.baudGiven ? QStringLiteral("115200 or 9600")
+                                                      : QString::number(setting.baud);
+    QString text = QStringLiteral("Serial port %1 (%2, %3 baud)").arg(setting.path, dialect, baud);
+    if (bModbus)
+        text += QStringLiteral(", address %1").arg(setting.address);
     if (const auto entry = FindSerialPort(setting.path)) {
         const QString adapter = DescribeAdapter(*entry);
         if (!adapter.isEmpty())

@@ -11,6 +11,9 @@ struct DialectInfo;
 /// What one port reaches, as a value: a driver of the registry (a wire dialect, or a driver
 /// that needs no wire such as the built-in simulator) and, for a wire, where and how fast.
 /// A default-constructed setting reaches nothing.
+/// The TCP port SCPI units listen on unless told otherwise.
+inline constexpr int kScpiTcpPort = 5025;
+
 struct PortSetting
 {
     /// The driver; nullptr: a wire dialect detected on connect (or nothing, without a path).
@@ -24,9 +27,19 @@ struct PortSetting
     /// The text of a setting that could not be read (a TARNWELL_COM<n> with a typo): it opens
     /// nothing and says so in its description. Empty for every usable setting.
     QString unusable;
+    /// The baud rate was written: only it is used (a Modbus module is otherwise tried at 115200,
+    /// then 9600).
+    bool baudGiven = false;
+    /// A Modbus unit's address on its bus, 1..247 ("#ADDRESS"; 1 when not written).
+    int address = 1;
+    /// A unit on the network ("tcp://HOST[:PORT]"): its host name or address, empty for a serial
+    /// port, and its TCP port.
+    QString host;
+    int tcpPort = kScpiTcpPort;
 
     /// Neither a driver nor a path nor unreadable text: nothing is behind this port.
-    bool reachesNothing() const { return !dialect && path.isEmpty() && unusable.isEmpty(); }
+    bool reachesNothing() const { return !dialect && path.isEmpty() && host.isEmpty() && unusable.isEmpty(); }
+    bool onNetwork() const { return !host.isEmpty(); }
     bool operator==(const PortSetting&) const = default;
 };
 

@@ -1,0 +1,134 @@
+#include "SimOptions.h"
+
+#include "platform/BuildVersion.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+std::string dialectNames()
+{
+    std::string names;
+    for (const pslink::DialectInfo* d : pslink::WireDialects()) {
+        if (!names.empty())
+            names += '|';
+        names += d->name;
+    }
+    return names;
+}
+
+
+// "ACME PSU3005 V5.5\x01\xbc": \xHH is one byte, \\ a backslash.
+bool parseEscapes(const std::string& text, std::string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out.push_back(text[i]);
+        } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+            out.push_back('\\');
+            ++i;
+        } else if (i + 3 < text.size() && text[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(text[i + 2]))
+                   && std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return !out.empty();
+}
+
+} // namespace
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: tarnwell-sim [--dialect %s] [--load OHMS] [--latency MS] [--baud N]\n"
+                 "                    [--max-volts V] [--max-amps A]\n"
+                 "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
+                 "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
+                 "       tarnwell-sim --version\n"
+                 "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
+                 dialectNames().c_str());
+}
+
+bool parseNumber(const char* text, double& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end); // the C locale is never changed here
+    if (end == text || *end != '\0' || errno != 0)
+        return false;
+    out = v;
+    return true;
+}
+
+bool parseArgs(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        double n = 0.0;
+        if (a == "--noisy") {
+            o.quirks.noisyReplies = true;
+        } else if (a == "--no-mode-query") {
+            o.quirks.modeQuery = false;
+        } else if (a == "--iset-stray") {
+            o.quirks.isetStray = true;
+        } else if (a == "--status-noise") {
+            o.quirks.statusNoise = true;
+        } else if (!value) {
+            return false;
+        } else if (a == "--dialect") {
+            o.dialect = pslink::FindDialect(argv[++i]);
+            if (!o.dialect || !o.dialect->onWire())
+                return false;
+        } else if (a == "--log") {
+            o.logPath = argv[++i];
+        } else if (a == "--identity") {
+            if (!parseEscapes(argv[++i], o.quirks.identity))
+                return false;
+        } else if (a == "--eol") {
+            const std::string e = argv[++i];
+            if (e == "lf")
+                o.quirks.lineEnd = "\n";
+            else if (e == "crlf")
+                o.quirks.lineEnd = "\r\n";
+            else if (e == "lfcr")
+                o.quirks.lineEnd = "\n\r";
+            else
+                return false;
+        } else if (parseNumber(value, n)) {
+            ++i;
+            if (a == "--load" && n > 0.0)
+                o.loadOhms = n;
+            else if (a == "--latency" && n >= 0.0 && n <= 60000.0)
+                o.latencyMs = static_cast<int>(n);
+            else if (a == "--baud" && n >= 0.0 && n <= 4000000.0)
+                o.baud = static_cast<int>(n);
+            else if (a == "--min-gap" && n >= 0.0 && n <= 60000.0)
+                o.minGapMs = static_cast<int>(n);
+            else if (a == "--slow" && n >= 0.0 && n <= 60000.0)
+                o.slowMs = static_cast<int>(n);
+            else if (a == "--max-volts" && n > 0.0 && n * 100.0 <= numtext::kMaxCount)
+                o.maxCentivolts = static_cast<int>(std::lround(n * 100.0));
+            else if (a == "--max-amps" && n > 0.0 && n * 1000.0 <= numtext::kMaxCount)
+                o.maxMilliamps = static_cast<int>(std::lround(n * 1000.0));
+            else
+                return false;
+        } else {
+            return false;
+        }
+    }
+    if (o.minGapMs < 0)
+        o.minGapMs = static_cast<int>(o.dialect->unitGap.count());
+    return true;
+}
+
+} // namespace sim

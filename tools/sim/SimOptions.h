@@ -1,0 +1,35 @@
+#pragma once
+
+// tarnwell-sim's command line: which unit it simulates and how that unit departs from the plain
+// behaviour.
+
+#include "device/NumberText.h"
+#include "device/link/Dialects.h"
+#include "device/link/SupplyResponder.h"
+
+#include <string>
+
+namespace sim {
+
+struct Options
+{
+    const pslink::DialectInfo* dialect = pslink::FindDialect("text");
+    double loadOhms = 0.0; // 0: the supply's own default
+    int latencyMs = 0;
+    int baud = 0;          // 0: no wire time
+    int minGapMs = -1;     // -1: what strict units of the dialect need
+    int slowMs = 0;        // 0: ready for the next command at once after a change
+    int maxCentivolts = numtext::kMaxCount; // the most the unit holds
+    int maxMilliamps = numtext::kMaxCount;
+    std::string logPath;
+    pslink::SupplyResponder::Quirks quirks;
+};
+
+/// Prints the usage text on standard error.
+void usage();
+/// A number in the C locale, the whole text.
+bool parseNumber(const char* text, double& out);
+/// The arguments after the program name; false on anything it does not take.
+bool parseArgs(int argc, char** argv, Options& o);
+
+} // namespace sim

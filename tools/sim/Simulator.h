@@ -1,0 +1,250 @@
+#pragma once
+
+#include "SimOptions.h"
+
+#include "device/link/SimulatedSupply.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+
+/// Set by SIGINT and SIGTERM: the simulator ends.
+inline volatile std::sig_atomic_t g_quit = 0;
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+struct PendingReply
+{
+    Clock::time_point due;
+    std::string bytes;
+};
+
+/// The simulated unit on a pseudo-terminal: reads commands, answers them with the unit's timing.
+class Simulator
+{
+public:
+    explicit Simulator(const Options& o) : m_options(o), m_responder(o.dialect->respond(m_supply, o.quirks))
+    {
+        if (o.loadOhms > 0.0)
+            m_supply.setLoadOhms(o.loadOhms);
+        m_supply.setMaximum(o.maxCentivolts, o.maxMilliamps);
+    }
+    ~Simulator()
+    {
+        if (m_log)
+            std::fclose(m_log);
+        if (m_slave >= 0)
+            ::close(m_slave);
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+
+    bool start()
+    {
+        if (!m_options.logPath.empty() && !(m_log = std::fopen(m_options.logPath.c_str(), "w"))) {
+            std::fprintf(stderr, "tarnwell-sim: cannot write %s: %s\n", m_options.logPath.c_str(), std::strerror(errno));
+            return false;
+        }
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+            std::perror("tarnwell-sim: pseudo-terminal");
+            return false;
+        }
+        const char* name = ::ptsname(m_master);
+        if (!name)
+            return false;
+        m_path = name;
+        // Holding the other end open keeps the terminal alive between the clients' opens, and
+        // raw mode keeps the line discipline from echoing replies back at us.
+        m_slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
+            std::perror("tarnwell-sim: terminal settings");
+            return false;
+        }
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_slave, TCSANOW, &tio);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        std::printf("%s\n", m_path.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+
+    int run()
+    {
+        bool stdinOpen = true;
+        std::string control;
+        while (!g_quit) {
+            pollfd fds[2] = {{m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+            const auto beforePoll = Clock::now();
+            const int ready = ::poll(fds, stdinOpen ? 2 : 1, timeoutMs());
+            if (ready < 0 && errno != EINTR)
+                return 1;
+            const auto now = Clock::now();
+            if (ready > 0 && (fds[0].revents & POLLIN))
+                receive(now);
+            else if (ready >= 0)
+                m_quietAt = beforePoll; // nothing had come by some moment after this
+            if (stdinOpen && ready > 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+                char buf[256];
+                const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+                if (n <= 0)
+                    return 0; // standard input closed: the user is done
+                control.append(buf, static_cast<size_t>(n));
+                size_t end;
+                while ((end = control.find('\n')) != std::string::npos) {
+                    handleControl(control.substr(0, end));
+                    control.erase(0, end + 1);
+                }
+            }
+            // A plain-text unit forgets half a command after a pause.
+            if (m_responder->hasPartial() && now - m_lastInput > milliseconds(50))
+                m_responder->discardPartial();
+            sendDue(Clock::now());
+        }
+        return 0;
+    }
+
+private:
+    microseconds wireTime(size_t bytes) const
+    {
+        // Ten bits a byte: start, eight data, stop.
+        return m_options.baud > 0 ? microseconds(static_cast<long long>(bytes) * 10'000'000LL / m_options.baud)
+                                  : microseconds(0);
+    }
+
+    int timeoutMs() const
+    {
+        int timeout = 20;
+        if (!m_replies.empty()) {
+            const auto left = std::chrono::duration_cast<milliseconds>(m_replies.front().due - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
+        }
+        return timeout;
+    }
+
+    void receive(Clock::time_point now)
+    {
+        char buf[512];
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        m_lastInput = now;
+        // These bytes arrived after m_quietAt and by `now`; how late this process woke up to
+        // read them is not the client's doing. A command counts as too soon only when it came
+        // too soon however the arrivals fall within their windows, so a busy machine running
+        // the simulator cannot fault a client that keeps its spacing.
+        const Clock::time_point earliest = m_quietAt;
+        if (static_cast<size_t>(n) < sizeof buf)
+            m_quietAt = now; // the read emptied the terminal, after this moment
+        if (!m_responder->hasPartial())
+            m_startEarliest = earliest;
+        for (const std::string& command : m_responder->feed(std::string(buf, static_cast<size_t>(n)))) {
+            log(command);
+            const Clock::time_point start = m_startEarliest; // this command began no earlier
+            const bool tooSoon = m_options.minGapMs > 0 && m_haveCommand
+                                 && now - m_lastCommandEarliest < milliseconds(m_options.minGapMs);
+            const bool busy = m_options.slowMs > 0 && m_haveBusy && now - m_busyEarliest < milliseconds(m_options.slowMs);
+            m_lastCommandEarliest = start;
+            m_startEarliest = earliest; // a further command in these bytes began in them
+            m_haveCommand = true;
+            if (tooSoon) {
+                // What a strict unit does: the command is lost without a word.
+                std::fprintf(stderr, "tarnwell-sim: dropped (too soon): %s\n", command.c_str());
+                continue;
+            }
+            if (busy) {
+                // Slow firmware, still busy with the last change or status query.
+                std::fprintf(stderr, "tarnwell-sim: dropped (slow): %s\n", command.c_str());
+                continue;
+            }
+            if (m_refusing && m_responder->changesSupply(command)) {
+                std::fprintf(stderr, "tarnwell-sim: refused: %s\n", command.c_str());
+                continue;
+            }
+            if (m_responder->leavesBusy(command)) {
+                m_busyEarliest = start;
+                m_haveBusy = true;
+            }
+            const std::string reply = m_responder->execute(command);
+            if (reply.empty())
+                continue;
+            const auto due = now + wireTime(command.size()) + milliseconds(m_options.latencyMs) + wireTime(reply.size());
+            m_replies.push_back({std::max(due, m_replies.empty() ? due : m_replies.back().due), reply});
+        }
+    }
+
+    void sendDue(Clock::time_point now)
+    {
+        while (!m_replies.empty() && m_replies.front().due <= now) {
+            const std::string& bytes = m_replies.front().bytes;
+            if (::write(m_master, bytes.data(), bytes.size()) < 0 && errno != EAGAIN)
+                std::perror("tarnwell-sim: write");
+            m_replies.pop_front();
+        }
+    }
+
+    void handleControl(std::string line)
+    {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (line == "hang") {
+            m_supply.setAnswering(false);
+            m_replies.clear(); // nothing more leaves a dead supply
+        } else if (line == "resume") {
+            m_supply.setAnswering(true);
+        } else if (line == "refuse" || line == "accept") {
+            m_refusing = line == "refuse"; // answers as ever, takes no change
+        } else if (line.rfind("load ", 0) == 0) {
+            double ohms = 0.0;
+            if (parseNumber(line.substr(5).c_str(), ohms) && ohms > 0.0)
+                m_supply.setLoadOhms(ohms);
+            else
+                std::fprintf(stderr, "tarnwell-sim: bad load: %s\n", line.c_str());
+        } else if (!line.empty()) {
+            std::fprintf(stderr, "tarnwell-sim: unknown control line: %s\n", line.c_str());
+        }
+    }
+
+    void log(const std::string& command)
+    {
+        if (!m_log)
+            return;
+        std::fwrite(command.data(), 1, command.size(), m_log);
+        std::fputc('\n', m_log);
+        std::fflush(m_log); // readers follow the file while we run
+    }
+
+    Options m_options;
+    pslink::SimulatedSupply m_supply;
+    std::unique_ptr<pslink::SupplyResponder> m_responder;
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+    std::FILE* m_log = nullptr;
+    std::deque<PendingReply> m_replies;
+    Clock::time_point m_lastInput{};
+    Clock::time_point m_quietAt = Clock::now();         // the terminal was empty at some moment after this
+    Clock::time_point m_startEarliest{};                 // earliest start of the command being received
+    Clock::time_point m_lastCommandEarliest{};           // earliest start of the previous command
+    bool m_haveCommand = false;
+    Clock::time_point m_busyEarliest{};                  // earliest start of the last change or status query taken
+    bool m_haveBusy = false;
+    bool m_refusing = false;
+};
+
+} // namespace sim
