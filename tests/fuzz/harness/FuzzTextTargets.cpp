@@ -176,11 +176,26 @@ void RunPortSetting(std::string_view input)
               "a driver without a wire given a port");
         return;
     }
+    if (parsed->onNetwork()) {
+        Check(description.startsWith(QStringLiteral("Network unit ")) && parsed->path.isEmpty(),
+              "a network unit told as a serial port");
+        const QString host = parsed->host.contains(QLatin1Char(':')) ? QLatin1Char('[') + parsed->host + QLatin1Char(']')
+                                                                     : parsed->host;
+        const auto again = pslink::ParsePortSetting(QString::fromLatin1(parsed->dialect->name) + QStringLiteral(":tcp://")
+                                                    + host + QLatin1Char(':') + QString::number(parsed->tcpPort));
+        if (!again || *again != *parsed)
+            Fail("a network setting written out reads differently");
+        return;
+    }
+    const bool bModbus = parsed->dialect && std::string_view(parsed->dialect->name) == "modbus";
     // The tooltip names the path and the rate as they are, whatever characters the path holds.
     const QString dialect = parsed->dialect ? QString::fromLatin1(parsed->dialect->description)
                                             : QStringLiteral("dialect detected on connect");
-    const QString expected = QStringLiteral("Serial port ") + parsed->path + QStringLiteral(" (") + dialect
-                             + QStringLiteral(", ") + QString::number(parsed->baud) + QStringLiteral(" baud)");
+    const QString baud = bModbus && !parsed->baudGiven ? QStringLiteral("115200 or 9600") : QString::number(parsed->baud);
+    QString expected = QStringLiteral("Serial port ") + parsed->path + QStringLiteral(" (") + dialect
+                       + QStringLiteral(", ") + baud + QStringLiteral(" baud)");
+    if (bModbus)
+        expected += QStringLiteral(", address ") + QString::number(parsed->address);
     // A second line names the adapter when the system knows the port.
     if (description != expected && !description.startsWith(expected + QLatin1Char('\n')))
         Fail("the description reads " + Quoted(description.toUtf8().toStdString()));
@@ -190,8 +205,12 @@ void RunPortSetting(std::string_view input)
         Check(parsed->baud == 9600, "no baud rate given and not 9600");
 
     // Written out in full, the setting reads the same.
-    const QString full = (parsed->dialect ? QString::fromLatin1(parsed->dialect->name) + QLatin1Char(':') : QString())
-                         + parsed->path + QLatin1Char('@') + QString::number(parsed->baud);
+    QString full = (parsed->dialect ? QString::fromLatin1(parsed->dialect->name) + QLatin1Char(':') : QString())
+                   + parsed->path;
+    if (parsed->baudGiven)
+        full += QLatin1Char('@') + QString::number(parsed->baud);
+    if (bModbus)
+        full += QLatin1Char('#') + QString::number(parsed->address);
     const auto again = pslink::ParsePortSetting(full);
     if (!again || *again != *parsed)
         Fail("written out as " + full.toStdString() + " the setting reads differently");
