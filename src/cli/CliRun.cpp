@@ -5,10 +5,12 @@
 #include "cli/CliConsole.h"
 #include "cli/SampleText.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -86,6 +88,8 @@ int CCliRun::Start()
     connect(&m_engine, &CRunEngine::MaximumLearned, this, [this](float fVolts, float fAmps) {
         ReportMaximum(m_port, fVolts, fAmps);
     });
+    connect(&m_engine, &CRunEngine::LinkEvent, this, &CCliRun::OnLinkEvent);
+    m_engine.SetReconnectTime(std::chrono::seconds(m_options.nReconnectSeconds));
     m_supply.m_bProgramMode = IsProgram() ? 1 : 0;
     const CResult started = m_engine.StartRun(IsProgram(), m_options.strProgram, m_options.nCycles);
     if (!started.Ok()) {
@@ -109,6 +113,15 @@ void CCliRun::OnSampled(const CRunSample& sample)
     if (m_bFinishing)
         return;
     CCliConsole& console = CCliConsole::Instance();
+    if (sample.bGap) {
+        // A second without a reading: recorded as such, told by the link's events, not printed.
+        if (IsProgram())
+            m_measured.push_back(GapRow(sample.nSample));
+        ShowProgress(sample.nSample);
+        if (!IsProgram() && sample.nSample >= m_options.nSeconds)
+            EndSoon(CRunEngine::kEndStopped);
+        return;
+    }
     if (IsProgram())
         m_measured.push_back(MeasuredRow(sample.nSample, sample.fVoltage, sample.fCurrent));
     const QString strLine = SampleLine(sample.nSample, sample.fVoltage, sample.fCurrent, sample.nCvState,
@@ -122,6 +135,39 @@ void CCliRun::OnSampled(const CRunSample& sample)
     ShowProgress(sample.nSample);
     if (!IsProgram() && sample.nSample >= m_options.nSeconds)
         EndSoon(CRunEngine::kEndStopped);
+}
+
+void CCliRun::OnLinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strIdentity)
+{
+    if (m_bFinishing)
+        return;
+    CCliConsole& console = CCliConsole::Instance();
+    QString strText;
+    switch (nEvent) {
+    case CRunEngine::kLinkGone:
+        m_nGoneAt = nSample;
+        strText = QStringLiteral("the supply on %1 stopped answering at %2 s; trying it again for up to %3")
+                      .arg(m_port.Describe(), QString::number(nSample), ClockText(m_options.nReconnectSeconds));
+        break;
+    case CRunEngine::kLinkBack:
+        strText = QStringLiteral("the supply on %1 answers again at %2 s, after %3 s without readings")
+                      .arg(m_port.Describe(), QString::number(nSample), QString::number(nSample - m_nGoneAt));
+        break;
+    case CRunEngine::kLinkOther:
+        strText = QStringLiteral("another supply answers on %1 (%2): it is not taken for the one of this run")
+                      .arg(m_port.Describe(), strIdentity);
+        break;
+    case CRunEngine::kLinkGaveUp:
+        strText = QStringLiteral("the supply on %1 did not come back within %2")
+                      .arg(m_port.Describe(), ClockText(m_options.nReconnectSeconds));
+        break;
+    default:
+        return; // the run's own end says the rest
+    }
+    console.EndProgress();
+    console.Error(strText);
+    if (m_options.bJson)
+        console.PrintLine(EventLine(nEvent, at, nSample, strIdentity));
 }
 
 void CCliRun::EndSoon(int nReason)
@@ -159,7 +205,10 @@ void CCliRun::Finish(int nReason)
     CCliConsole& console = CCliConsole::Instance();
     console.EndProgress();
     int nExit = nReason == CRunEngine::kEndInterrupted ? kExitInterrupted : kExitDone;
-    if (nReason == CRunEngine::kEndLinkLost) {
+    if (nReason == CRunEngine::kEndOutputOff) {
+        nExit = kExitLinkLost;
+        console.Error(CRunEngine::EndMessage(nReason));
+    } else if (nReason == CRunEngine::kEndLinkLost) {
         nExit = kExitLinkLost;
         console.Error(QStringLiteral("the supply on %1 stopped answering after %2 s%3")
                           .arg(m_port.Describe(), QString::number(m_supply.m_nSample.load()),

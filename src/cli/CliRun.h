@@ -6,6 +6,7 @@
 #include "device/PowerSupply.h"
 #include "engine/RunEngine.h"
 
+#include <QDateTime>
 #include <QObject>
 
 #include <deque>
@@ -32,6 +33,9 @@ private:
     bool IsProgram() const { return m_options.nCommand == CCliOptions::kPlay; }
     void OnSampled(const CRunSample& sample);
     void OnRunEnded(int nReason);
+    /// The link went, came back, met another supply, or trying ended: a line on standard error,
+    /// and an event object among the samples with --json.
+    void OnLinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strIdentity);
     void OnSignal();
     /// Ends the run with `nReason` once the tick under way is done.
     void EndSoon(int nReason);
@@ -47,4 +51,5 @@ private:
     std::deque<std::string> m_measured; ///< rows of the --measured file
     long long m_nTotal = 0;             ///< seconds the run lasts, for the progress line
     bool m_bFinishing = false;
+    int m_nGoneAt = 0; ///< the sample count when the link went
 };

@@ -6,6 +6,11 @@
 #include "device/RecordFormat.h"
 #include "device/SupplyLimits.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <iterator>
+
 
 QString SampleLine(int nSeconds, float fVolts, float fAmps, int bCv, int bCc, int bOut, bool bJson,
                    const QString& strProtection)
@@ -38,6 +43,25 @@ std::string MeasuredRow(int nSeconds, float fVolts, float fAmps)
     std::string row;
     recordfile::AppendSampleRow(row, nSeconds, fVolts, fAmps);
     return row + "\n";
+}
+
+std::string GapRow(int nSeconds)
+{
+    std::string row;
+    recordfile::AppendGapRow(row, nSeconds);
+    return row + "\n";
+}
+
+QString EventLine(int nEvent, const QDateTime& at, int nSample, const QString& strIdentity)
+{
+    static const char* const kNames[] = {"link lost", "link back", "another supply", "gave up", "stopped"};
+    const bool bKnown = nEvent >= 0 && nEvent < static_cast<int>(std::size(kNames));
+    QJsonObject event{{QStringLiteral("event"), QLatin1String(bKnown ? kNames[nEvent] : "link")},
+                      {QStringLiteral("t"), nSample},
+                      {QStringLiteral("at"), at.toString(Qt::ISODate)}};
+    if (!strIdentity.isEmpty())
+        event.insert(QStringLiteral("identity"), strIdentity);
+    return QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
 }
 
 QString ClockText(long long nSeconds)

@@ -151,7 +151,8 @@ TEST(Cli, FailuresExitWithTheirStatusAndReason)
     for (const QStringList& args :
          {QStringList{"log", "--port", "sim"}, QStringList{"log", "--for", "5x"},
           QStringList{"set", "--volts", "5,0"}, QStringList{"read", "--port", "COM8"},
-          QStringList{"play", "a.csv", "--cycles", "0"}, QStringList{"play", "a.csv", "--out", "./a.csv"}}) {
+          QStringList{"play", "a.csv", "--cycles", "0"}, QStringList{"play", "a.csv", "--out", "./a.csv"},
+          QStringList{"log", "--for", "5", "--reconnect=soon"}, QStringList{"set", "--on", "--reconnect"}}) {
         r = RunCli(args);
         EXPECT_EQ(r.nExit, 1) << args.join(' ').toStdString();
     }
