@@ -240,3 +240,15 @@ TEST(Cli, OverASerialLinkSetSendsOnlyWhatIsAskedAndReadShowsIt)
     ASSERT_FALSE(switches.isEmpty());
     EXPECT_EQ(switches.back(), "OUT0");
 }
+
+TEST(Cli, AUnitThatHoldsLessThanAskedIsSetAndSaysWhatItHolds)
+{
+    SimProcess sim({"--dialect", "text", "--max-volts", "30", "--max-amps", "3", "--load", "100"});
+    ASSERT_FALSE(sim.path().isEmpty());
+
+    CliResult r = RunCli({"set", "--port", sim.path(), "--volts", "32", "--amps", "5", "--on"});
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains("holds at most 30.00 V, 3.000 A")) << r.errors.toStdString();
+    r = RunCli({"read", "--port", sim.path()});
+    EXPECT_EQ(r.lines, QStringList{"30.00 0.300 CV OUT"}) << "the current limit and the output went out too";
+}

@@ -142,3 +142,38 @@ TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForThePro
     EXPECT_LT(closing.elapsed(), 1500) << "the connect is not started for a closing page";
     qunsetenv("TARNWELL_COM1");
 }
+
+TEST(SerialControlPage, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShowsWhatItDoes)
+{
+    // A 30 V / 3 A unit; the page allows 32 V and 5.1 A.
+    SimProcess sim({"--dialect", "text", "--max-volts", "30", "--max-amps", "3", "--load", "100", "--latency", "10"});
+    ASSERT_FALSE(sim.path().isEmpty());
+    pslink::SetSimulateAll(false);
+    qputenv("TARNWELL_COM1", ("text:" + sim.path()).toLocal8Bit());
+
+    std::uint16_t nLanguage = 0;
+    auto page = std::make_unique<CDlgControl>();
+    page->m_pLanguage = &nLanguage;
+    page->show();
+    click(page.get(), 1003);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 5000));
+
+    // 32 V typed and applied, then a run: the link stays up and the readings show the unit's 30 V.
+    auto* field = page->findChild<QLineEdit*>(QStringLiteral("1004"));
+    ASSERT_NE(field, nullptr);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("32"));
+    click(page.get(), 1024);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->findChild<QAbstractButton*>(QStringLiteral("1023"))->isVisible(); }, 5000));
+    click(page.get(), 1023);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        page->OnTimer(CDlgControl::kUserTimer);
+        return text(page.get(), 1005) == "30.00";
+    }, 8000)) << text(page.get(), 1005).toStdString();
+    EXPECT_EQ(page->m_bConnected.load(), 1);
+    EXPECT_EQ(text(page.get(), 1028), "Device Connected");
+    EXPECT_FLOAT_EQ(page->m_engine.MaxVolts(), 30.0f) << "the engine learned the unit's maximum";
+    qunsetenv("TARNWELL_COM1");
+}
