@@ -121,30 +121,22 @@ QString CCliOptions::Parse(const QStringList& args)
     if (nCommand == kNone)
         return QStringLiteral("unknown command '%1'").arg(first);
 
-    bool bOptionsEnd = false;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        QString arg = args.at(i);
-        if (bOptionsEnd || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+    CArgWalker walker(args, 1);
+    for (CArgWalker::Arg next; walker.Next(next);) {
+        if (next.nKind == CArgWalker::Arg::kOperand) {
             if (nCommand != kPlay)
-                return QStringLiteral("unexpected argument '%1'").arg(arg);
+                return QStringLiteral("unexpected argument '%1'").arg(next.strText);
             if (!strProgram.isEmpty())
-                return QStringLiteral("only one program file, not also '%1'").arg(arg);
-            strProgram = arg;
+                return QStringLiteral("only one program file, not also '%1'").arg(next.strText);
+            strProgram = next.strText;
             continue;
         }
-        if (arg == QLatin1String("--")) {
-            bOptionsEnd = true;
-            continue;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+        if (next.nKind == CArgWalker::Arg::kHelp) {
             bHelp = true;
             continue;
         }
-        std::optional<QString> value;
-        if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0) {
-            value = arg.mid(eq + 1);
-            arg = arg.left(eq);
-        }
+        const QString& arg = next.strText;
+        std::optional<QString> value = next.value;
         if (Offers(arg, "--reconnect", {kLog, kPlay})) {
             // Its duration is optional, so it only comes after '='.
             nReconnectSeconds = kDefaultReconnectSeconds;
@@ -161,15 +153,43 @@ QString CCliOptions::Parse(const QStringList& args)
         }
         if (!TakesValue(arg))
             return QStringLiteral("unknown option '%1' for %2").arg(arg, first);
-        if (!value) {
-            if (i + 1 >= args.size())
-                return QStringLiteral("%1 needs a value").arg(arg);
-            value = args.at(++i);
-        }
+        if (!value && !(value = walker.TakeValue()))
+            return QStringLiteral("%1 needs a value").arg(arg);
         if (QString strError = TakeValue(arg, *value); !strError.isEmpty())
             return strError;
     }
     return bHelp ? QString() : Check();
+}
+
+bool CArgWalker::Next(Arg& arg)
+{
+    while (m_nNext < m_args.size()) {
+        const QString text = m_args.at(m_nNext++);
+        if (m_bOperandsOnly || !text.startsWith(QLatin1Char('-')) || text == QLatin1String("-")) {
+            arg = {Arg::kOperand, text, std::nullopt};
+            return true;
+        }
+        if (text == QLatin1String("--")) {
+            m_bOperandsOnly = true;
+            continue;
+        }
+        if (text == QLatin1String("--help") || text == QLatin1String("-h")) {
+            arg = {Arg::kHelp, text, std::nullopt};
+            return true;
+        }
+        arg = {Arg::kOption, text, std::nullopt};
+        if (const qsizetype eq = text.indexOf(QLatin1Char('=')); eq > 0)
+            arg = {Arg::kOption, text.left(eq), text.mid(eq + 1)};
+        return true;
+    }
+    return false;
+}
+
+std::optional<QString> CArgWalker::TakeValue()
+{
+    if (m_nNext >= m_args.size())
+        return std::nullopt;
+    return m_args.at(m_nNext++);
 }
 
 bool CCliOptions::IsFlag(const QString& arg) const

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <initializer_list>
+#include <optional>
 
 /// Exit statuses of tarnwell-cli; scripts test them, so they never change meaning.
 enum CliExit {
@@ -13,6 +14,30 @@ enum CliExit {
     kExitLinkLost = 3, ///< the link was lost during the run (files still written)
     kExitFile = 4,     ///< a file could not be read or written
     kExitInterrupted = 130,
+};
+
+/// Walks a command's arguments as every tarnwell-cli command reads them: operands (all of them
+/// after "--"), --help / -h, and options written "--name=value" or "--name value".
+class CArgWalker
+{
+public:
+    struct Arg
+    {
+        enum Kind { kOperand, kHelp, kOption } nKind = kOperand;
+        QString strText;              ///< the operand, or the option's name
+        std::optional<QString> value; ///< an option's "=value"
+    };
+
+    CArgWalker(const QStringList& args, qsizetype nFirst) : m_args(args), m_nNext(nFirst) {}
+    /// The next argument; false after the last.
+    bool Next(Arg& arg);
+    /// The argument after an option without "=value", as its value; nullopt after the last.
+    std::optional<QString> TakeValue();
+
+private:
+    const QStringList& m_args;
+    qsizetype m_nNext;
+    bool m_bOperandsOnly = false;
 };
 
 /// The command line of tarnwell-cli, parsed: the command and the options it was given.

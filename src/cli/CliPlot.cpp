@@ -80,38 +80,26 @@ bool LoadRecord(CPowerSupply& supply, const QString& strPath)
 
 QString CPlotOptions::Parse(const QStringList& args)
 {
-    bool bOptionsEnd = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString arg = args.at(i);
-        if (bOptionsEnd || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+    CArgWalker walker(args, 0);
+    for (CArgWalker::Arg next; walker.Next(next);) {
+        if (next.nKind == CArgWalker::Arg::kOperand) {
             if (!strRecord.isEmpty())
-                return QStringLiteral("only one record file, not also '%1'").arg(arg);
-            strRecord = arg;
+                return QStringLiteral("only one record file, not also '%1'").arg(next.strText);
+            strRecord = next.strText;
             continue;
         }
-        if (arg == QLatin1String("--")) {
-            bOptionsEnd = true;
-            continue;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+        if (next.nKind == CArgWalker::Arg::kHelp) {
             bHelp = true;
             continue;
         }
-        QString value;
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        if (eq > 0) {
-            value = arg.mid(eq + 1);
-            arg = arg.left(eq);
-        }
+        const QString& arg = next.strText;
         const QStringList known = {QStringLiteral("--out"), QStringLiteral("--scale"), QStringLiteral("--from"),
                                    QStringLiteral("--show"), QStringLiteral("--size")};
         if (!known.contains(arg))
             return QStringLiteral("unknown option '%1' for plot").arg(arg);
-        if (eq <= 0) {
-            if (i + 1 >= args.size())
-                return QStringLiteral("%1 needs a value").arg(arg);
-            value = args.at(++i);
-        }
+        if (!next.value && !(next.value = walker.TakeValue()))
+            return QStringLiteral("%1 needs a value").arg(arg);
+        const QString value = *next.value;
         if (arg == QLatin1String("--out")) {
             pslink::PictureFormat format;
             if (!pslink::PictureFormatOf(value, format))

@@ -391,3 +391,26 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
     EXPECT_EQ(Text(1028), "DisConnected");
     EXPECT_TRUE(SaveData().endsWith(QByteArray::number(nBefore + 2) + ",,\r\n"));
 }
+
+TEST_F(DlgControlRunTest, ProtectionLampsLightFromASupplyThatTellsItsTrips)
+{
+    // Tripped before the connect: lit once the first readings are in.
+    m_page->ExecuteCommand(CMD_CONNECT, 0); // connected, and the simulated supply made
+    Sim()->trip(pslink::kOverCurrent);
+    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    ASSERT_EQ(m_page->m_bConnected.load(), 1);
+    EXPECT_TRUE(WaitFor([&] { return Item<QAbstractButton>(1019)->isChecked(); }));
+    EXPECT_FALSE(Item<QAbstractButton>(1016)->isChecked());
+
+    // During a run: the unit trips, its output goes off, the run goes on and records it.
+    StartRun(CDlgControl::kUserTimer);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    EXPECT_FALSE(Item<QAbstractButton>(1019)->isChecked()) << "switched on again, the trip is gone";
+    Sim()->trip(pslink::kOverVoltage);
+    m_page->OnTimer(CDlgControl::kUserTimer);
+    EXPECT_TRUE(Item<QAbstractButton>(1016)->isChecked());
+    EXPECT_FALSE(Item<QAbstractButton>(1017)->isChecked()) << "a tripped unit has its output off";
+    EXPECT_TRUE(m_page->IsRunning());
+    EXPECT_EQ(Text(1005), "0.00");
+}
