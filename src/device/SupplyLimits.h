@@ -17,6 +17,9 @@ inline constexpr float kMaxVolts = 32.0f;
 /// gives the same answer.)
 inline constexpr double kMaxAmps = 5.1;
 inline constexpr float kMaxAmpsStored = 5.1f;
+/// The limits in the link's counts: hundredths of a volt, thousandths of an ampere.
+inline constexpr int kMaxCentivolts = static_cast<int>(kMaxVolts * 100.0f + 0.5f);
+inline constexpr int kMaxMilliamps = static_cast<int>(kMaxAmps * 1000.0 + 0.5);
 
 /// The limits as the texts that state them write them: "32" and "5.1"; the Control page's caption
 /// gives the current limit in whole amperes ("5").

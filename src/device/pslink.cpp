@@ -5,6 +5,7 @@
 #include "device/link/Link.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
+#include "device/link/modbus/ModbusModels.h"
 
 #include <algorithm>
 #include <array>
@@ -278,8 +279,28 @@ QString LastOpenError(int device)
     Device* d = deviceAt(device);
     if (!d)
         return {};
-    std::lock_guard<std::mutex> guard(d->lock);
-    return d->openError;
+    std::shared_ptr<Link> link;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        if (!d->openError.isEmpty() || !d->link)
+            return d->openError;
+        link = d->link;
+    }
+    return link->refusal(); // outside the lock, as every link call
+}
+
+QString LastLinkFault(int device)
+{
+    const auto link = linkFor(device, nullptr);
+    return link ? link->lastFault() : QString();
+}
+
+std::vector<QString> ModuleTableIssues()
+{
+    std::vector<QString> issues;
+    for (const std::string& issue : modbus::ModelTable::installed().issues())
+        issues.push_back(QString::fromStdString(issue));
+    return issues;
 }
 
 void SetSimulateAll(bool on)

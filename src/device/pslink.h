@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QPainter;
 
@@ -161,8 +162,19 @@ void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done);
 
 /// After an OpenPort or OpenCOM that returned 0 because its port could not be opened or its
 /// setting cannot be used: the whole sentence for a message box, saying why (permission denied,
-/// busy, no such device, ...) and what to do about it. Empty when the last open of `device`
-/// succeeded, reached no port at all, or opened its port and only the supply did not answer.
+/// busy, no such device, ...) and what to do about it. Also, while the link is open, after an
+/// identity request that a unit answered but that turned the unit down (a Modbus module of a
+/// model without scales): why. Empty when the last open of `device` succeeded, reached no
+/// port at all, or opened its port and only the supply did not answer.
 QString LastOpenError(int device);
+
+/// Why the latest reply on `device` that came to nothing did so, where its dialect can tell:
+/// "no reply", "a reply with a bad CRC", "a reply from address 3", "exception 2 (illegal data
+/// address)". Kept after whole replies; empty when none failed or nothing is open.
+QString LastLinkFault(int device);
+
+/// The problems of the user's Modbus model table (modules.csv), one text per bad line naming the
+/// file and the line; empty when it has none or there is no such file.
+std::vector<QString> ModuleTableIssues();
 
 } // namespace pslink

@@ -252,3 +252,32 @@ TEST(Cli, AUnitThatHoldsLessThanAskedIsSetAndSaysWhatItHolds)
     r = RunCli({"read", "--port", sim.path()});
     EXPECT_EQ(r.lines, QStringList{"30.00 0.300 CV OUT"}) << "the current limit and the output went out too";
 }
+
+TEST(Cli, ModbusModulesAnswerTellTheirTripsAndLimitsAndAreRefusedWhenUnknown)
+{
+    const struct
+    {
+        QStringList simArgs;
+        QStringList cliArgs;
+        int nExit;
+        QString strOut;    ///< in the last line of standard output
+        QString strErrors; ///< in standard error
+    } rows[] = {
+        {{"--model", "60062"}, {"identify"}, 0, "Modbus module 60062 fw 1.28", ""},
+        {{"--model", "60241", "--layout", "A"}, {"identify"}, 2, "", "unknown Modbus module model 60241"},
+        {{"--model", "60062", "--trip-after", "0=ovp"}, {"read", "--json"}, 0, R"("out":false,"protect":"OVP"})", ""},
+        {{"--model", "5005", "--trip-after", "0=ocp"}, {"read"}, 0, " OCP", ""},
+        {{"--model", "3010"}, {"set", "--volts", "32"}, 0, "", "holds at most 30.00 V"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE((row.simArgs + row.cliArgs).join(' ').toStdString());
+        SimProcess sim(QStringList{"--dialect", "modbus"} + row.simArgs);
+        const CliResult r = RunCli(row.cliArgs + QStringList{"--port", "modbus:" + sim.path()});
+        EXPECT_EQ(r.nExit, row.nExit) << r.errors.toStdString();
+        if (!row.strOut.isEmpty()) {
+            ASSERT_FALSE(r.lines.isEmpty());
+            EXPECT_TRUE(r.lines.back().contains(row.strOut)) << r.lines.back().toStdString();
+        }
+        EXPECT_TRUE(r.errors.contains(row.strErrors)) << r.errors.toStdString();
+    }
+}

@@ -99,3 +99,32 @@ TEST_F(RunEngineSerialTest, EachProgramSampleReadsThePointItsTickApplied)
     EXPECT_EQ(measured, m_applied) << "no sample trails its point";
     EXPECT_EQ(m_applied, (std::vector<float>{1.0f, 2.0f, 3.0f, 1.0f, 2.0f, 3.0f}));
 }
+
+TEST(RunEngineModbus, ASampleCarriesTheModulesReadingsAndItsTrip)
+{
+    pslink::SetSimulateAll(false);
+    SimProcess sim({"--dialect", "modbus", "--model", "5005", "--load", "100", "--trip-after", "3=ovp"});
+    Com1 com("modbus:" + sim.path());
+    CPowerSupply supply;
+    ASSERT_EQ(supply.Connect(), 1);
+    CRunEngine engine(supply);
+    std::vector<CRunSample> samples;
+    QObject::connect(&engine, &CRunEngine::Sampled, [&](const CRunSample& s) { samples.push_back(s); });
+    const auto tick = [&] {
+        const size_t before = samples.size();
+        engine.OnTimer(CRunEngine::kUserTimer);
+        return QTest::qWaitFor([&] { return samples.size() > before; }, 5000);
+    };
+    engine.StartRun(false, QString(), 0);
+    ASSERT_TRUE(tick());
+    ASSERT_TRUE(QTest::qWaitFor([] { return pslink::ReadProtection(0) != 0; }, 8000));
+    ASSERT_TRUE(tick());
+    ASSERT_GE(samples.size(), 2u);
+    EXPECT_EQ(samples.front().strVoltage, "5.00");
+    EXPECT_EQ(samples.front().strCurrent, "0.05");
+    EXPECT_EQ(samples.front().nCvState, 1);
+    EXPECT_EQ(samples.back().nProtection, pslink::kOverVoltage);
+    EXPECT_EQ(samples.back().nOutState, 0);
+    EXPECT_EQ(engine.MaxAmps(), 5.0f); // the model's 5 A, below the 5.1 A the page allows
+    engine.EndRun();
+}

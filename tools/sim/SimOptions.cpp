@@ -53,9 +53,10 @@ void usage()
                  "                    [--max-volts V] [--max-amps A]\n"
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
+                 "%s"
                  "       tarnwell-sim --version\n"
                  "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
-                 dialectNames().c_str());
+                 dialectNames().c_str(), moduleUsage());
 }
 
 bool parseNumber(const char* text, double& out)
@@ -83,6 +84,10 @@ bool parseArgs(int argc, char** argv, Options& o)
             o.quirks.isetStray = true;
         } else if (a == "--status-noise") {
             o.quirks.statusNoise = true;
+        } else if (const Taken taken = parseModuleArg(a, value, o); taken != Taken::No) {
+            if (taken == Taken::Bad)
+                return false;
+            ++i;
         } else if (!value) {
             return false;
         } else if (a == "--dialect") {

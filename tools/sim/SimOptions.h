@@ -23,7 +23,20 @@ struct Options
     int maxMilliamps = numtext::kMaxCount;
     std::string logPath;
     pslink::SupplyResponder::Quirks quirks;
+    // What a module (or any unit) does to its link in time.
+    int tripAfterMs = -1;   // -1: never; else this long after the first command a protection trips
+    unsigned tripBits = 0;  // what trips (ProtectionBit values)
+    int corruptEvery = 0;   // 0: never; else every N-th reply has a damaged byte
 };
+
+/// What one of the module options made of its argument.
+enum class Taken { No, Bad, Yes };
+/// The options of a Modbus module and of its quirks in time (--model, --layout, --decimals,
+/// --address, --firmware, --trip-after, --corrupt-every): Taken::Yes when `a` is one of them and
+/// `value` fits it, Taken::No when `a` is none of them.
+Taken parseModuleArg(const std::string& a, const char* value, Options& o);
+/// Their lines of the usage text.
+const char* moduleUsage();
 
 /// Prints the usage text on standard error.
 void usage();

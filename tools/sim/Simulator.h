@@ -13,6 +13,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -114,6 +115,7 @@ public:
             // A plain-text unit forgets half a command after a pause.
             if (m_responder->hasPartial() && now - m_lastInput > milliseconds(50))
                 m_responder->discardPartial();
+            tripWhenDue(Clock::now());
             sendDue(Clock::now());
         }
         return 0;
@@ -144,6 +146,12 @@ private:
         if (n <= 0)
             return;
         m_lastInput = now;
+        if (!hearsLineRate()) {
+            std::fprintf(stderr, "tarnwell-sim: dropped (port not at %d baud): %zd bytes\n", m_options.baud, n);
+            return;
+        }
+        if (!m_firstCommand)
+            m_firstCommand = now;
         // These bytes arrived after m_quietAt and by `now`; how late this process woke up to
         // read them is not the client's doing. A command counts as too soon only when it came
         // too soon however the arrivals fall within their windows, so a busy machine running
@@ -180,12 +188,52 @@ private:
                 m_busyEarliest = start;
                 m_haveBusy = true;
             }
-            const std::string reply = m_responder->execute(command);
+            const std::string reply = damaged(m_responder->execute(command));
             if (reply.empty())
                 continue;
             const auto due = now + wireTime(command.size()) + milliseconds(m_options.latencyMs) + wireTime(reply.size());
             m_replies.push_back({std::max(due, m_replies.empty() ? due : m_replies.back().due), reply});
         }
+    }
+
+    // --baud: a unit at that rate hears only garbage from a port set to another one, and a
+    // rate the table here does not know is taken as matching.
+    bool hearsLineRate() const
+    {
+        static const struct
+        {
+            int baud;
+            speed_t speed;
+        } kRates[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+                      {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+        termios tio{};
+        if (m_options.baud <= 0 || ::tcgetattr(m_slave, &tio) != 0)
+            return true;
+        for (const auto& r : kRates)
+            if (r.baud == m_options.baud)
+                return ::cfgetispeed(&tio) == r.speed;
+        return true;
+    }
+
+    // --corrupt-every N: the N-th reply, the 2N-th, ... has one bit flipped in its middle byte.
+    std::string damaged(std::string reply)
+    {
+        if (m_options.corruptEvery > 0 && !reply.empty() && ++m_replyCount % m_options.corruptEvery == 0) {
+            reply[reply.size() / 2] ^= 0x10;
+            std::fprintf(stderr, "tarnwell-sim: damaged reply %d\n", m_replyCount);
+        }
+        return reply;
+    }
+
+    // --trip-after: the protection trips once, that long after the first command.
+    void tripWhenDue(Clock::time_point now)
+    {
+        if (m_options.tripAfterMs < 0 || m_tripped || !m_firstCommand
+            || now - *m_firstCommand < milliseconds(m_options.tripAfterMs))
+            return;
+        m_tripped = true;
+        m_supply.trip(m_options.tripBits);
+        std::fprintf(stderr, "tarnwell-sim: protection tripped\n");
     }
 
     void sendDue(Clock::time_point now)
@@ -245,6 +293,9 @@ private:
     Clock::time_point m_busyEarliest{};                  // earliest start of the last change or status query taken
     bool m_haveBusy = false;
     bool m_refusing = false;
+    std::optional<Clock::time_point> m_firstCommand; // --trip-after counts from it
+    bool m_tripped = false;
+    int m_replyCount = 0;
 };
 
 } // namespace sim

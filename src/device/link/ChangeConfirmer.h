@@ -28,6 +28,8 @@ class ChangeConfirmer
     Outcome apply(const Session::Change& change);
     /// What was learned of the unit's maximum so far (0 = not known).
     UnitMaximum maximum() const { return m_maximum; }
+    /// The unit's maximum as its model data gives it: setpoints go out within it from now on.
+    void knowMaximum(UnitMaximum maximum) { m_maximum = maximum; }
 
   private:
     using Change = Session::Change;

@@ -7,6 +7,7 @@
 // the drivers that need no wire (the built-in simulator), all as DialectInfo.
 
 #include "device/link/Protection.h"
+#include "device/pslink.h"
 
 #include <chrono>
 #include <memory>
@@ -104,6 +105,14 @@ struct SupplyState
     unsigned protection = 0; ///< ProtectionBit values of what has tripped; 0 where the dialect cannot tell
 };
 
+/// What one poll reads: the readings and the lamps.
+struct Sample
+{
+    int centivolts = 0;
+    int milliamps = 0;
+    SupplyState state;
+};
+
 /// One supply spoken to in one dialect. Values are counts: hundredths of a volt, thousandths of
 /// an ampere. A query returns nullopt unless the reply was whole and well-formed.
 class Dialect
@@ -123,6 +132,28 @@ public:
     virtual std::optional<int> querySetVoltage(Channel& channel) = 0;
     virtual std::optional<int> querySetCurrent(Channel& channel) = 0;
     virtual std::optional<bool> queryOutput(Channel& channel) = 0;
+
+    /// One request holds readings and lamps alike: the link polls with readAll() alone instead
+    /// of a query per value in turn.
+    virtual bool readsWhole() const { return false; }
+    /// Readings and lamps together; nullopt unless every part came whole.
+    virtual std::optional<Sample> readAll(Channel& channel)
+    {
+        const auto state = queryState(channel);
+        const auto centivolts = state ? queryVoltage(channel) : std::nullopt;
+        const auto milliamps = centivolts ? queryCurrent(channel) : std::nullopt;
+        if (!milliamps)
+            return std::nullopt;
+        return Sample{*centivolts, *milliamps, *state};
+    }
+    /// Why the latest request came to nothing ("a reply with a bad CRC"); empty after a whole
+    /// reply, and where the dialect cannot tell.
+    virtual std::string reason() const { return {}; }
+    /// Why identify() turned down a unit that did answer (an unknown model); empty when nothing
+    /// fitting answered or the unit was taken.
+    virtual std::string refusal() const { return {}; }
+    /// What the unit identify() found takes, from its model data; 0 where not known.
+    virtual UnitMaximum maximum() const { return {}; }
 };
 
 /// A driver as the registry lists it: a dialect spoken over a wire, or a driver that needs none.
@@ -137,13 +168,17 @@ struct DialectInfo
     std::chrono::milliseconds commandGap;
     /// The longest spacing the link grows to after a Busy command when changes do not hold.
     std::chrono::milliseconds slowestGap;
-    /// A fresh link side for one connection; nullptr for a driver without a wire.
-    std::unique_ptr<Dialect> (*open)();
+    /// A fresh link side for one connection to what `setting` names (its address, its baud rate);
+    /// nullptr for a driver without a wire.
+    std::unique_ptr<Dialect> (*open)(const PortSetting& setting);
     /// The supply's side of the wire, for tarnwell-sim; nullptr for a driver without a wire.
     std::unique_ptr<SupplyResponder> (*respond)(SimulatedSupply& supply, const ResponderQuirks& quirks);
     /// A driver without a wire opens its own link; nullptr for a wire dialect, which the wire
     /// link speaks over the transport the port setting chooses.
     std::unique_ptr<Link> (*openLink)(const PortSetting& setting, QString* error);
+    /// A rate tried before the setting's own when the setting names none (a module's factory
+    /// rate); 0: only the setting's.
+    int firstBaud;
 
     /// Spoken over a transport: detection tries it and tarnwell-sim serves it.
     bool onWire() const { return open != nullptr; }

@@ -4,6 +4,7 @@
 #include "device/link/PortSetting.h"
 #include "device/link/SimLink.h"
 #include "device/link/WireLink.h"
+#include "device/link/modbus/ModbusDialect.h"
 #include "device/link/scpi/ScpiDialect.h"
 #include "device/link/text/TextDialect.h"
 
@@ -18,13 +19,18 @@ namespace pslink {
 // another. The order is also a decision across dialects: plain text goes first because its
 // unterminated identity request is harmless to the others and a terminated one completes it;
 // plain text with LF before SCPI because SCPI units answer the same terminated request and only
-// the plain-text probe can tell the two apart. The simulator needs no wire and is never probed.
+// the plain-text probe can tell the two apart. Modbus comes last: its binary requests are
+// noise to a text or SCPI unit, which may answer them with an error line that would spoil the
+// next probe, while a module ignores the text probes (no frame with a good CRC); it also
+// probes at two baud rates, which costs a port reconfiguration nobody else should pay. The
+// simulator needs no wire and is never probed.
 const std::vector<const DialectInfo*>& Dialects()
 {
     static const std::vector<const DialectInfo*> list{
         &text::kDialect,
         &text::kDialectLf,
         &scpi::kDialect,
+        &modbus::kDialect,
         &kSimulator,
     };
     return list;

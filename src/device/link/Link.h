@@ -32,6 +32,12 @@ class Link
     virtual bool alive() = 0;
     /// The unit's maximum as learned on this connection (0 where not known).
     virtual UnitMaximum learnedMaximum() = 0;
+    /// Why the unit that answered the identity request was turned down (an unknown model);
+    /// empty otherwise.
+    virtual QString refusal() { return {}; }
+    /// Why the latest reply that came to nothing did so ("a reply with a bad CRC"), where the
+    /// dialect can tell; empty otherwise.
+    virtual QString lastFault() { return {}; }
     /// Runs `done(true)` once every command given before has been carried out (sent and
     /// confirmed, or replaced by a newer one) and, with `freshReadings`, a whole poll taken after
     /// them has completed; `done(false)` when the link fails, is lost or closes first. Exactly

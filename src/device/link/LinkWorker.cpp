@@ -1,5 +1,6 @@
 #include "device/link/LinkWorker.h"
 
+#include "device/SupplyLimits.h"
 #include "device/link/ChangeConfirmer.h"
 #include "device/link/SerialTransport.h"
 
@@ -33,7 +34,7 @@ void LinkWorker::run()
 {
     const std::unique_ptr<Transport> transport = makeTransport(m_setting, m_stop);
     if (openTransport(*transport)) {
-        Session session(*transport, m_setting.dialect);
+        Session session(*transport, m_setting.dialect, m_setting);
         session.setAnswerListener([this] {
             std::lock_guard<std::mutex> guard(m_lock);
             m_lastAnswer = Clock::now();
@@ -69,7 +70,7 @@ LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, Change
         m_portFailed = true;
     }
     if (const auto ticket = identityAsked()) {
-        serveIdentity(session, *ticket);
+        serveIdentity(session, confirmer, *ticket);
         return Step::Again;
     }
     if (!readyToPoll()) {
@@ -94,11 +95,22 @@ std::optional<unsigned> LinkWorker::identityAsked()
     return m_identityAsked;
 }
 
-void LinkWorker::serveIdentity(Session& session, unsigned ticket)
+// A unit whose model data names maxima below what the program asks for is held within them
+// from the start, as though it had been seen holding them.
+void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, unsigned ticket)
 {
     const std::string identity = session.identify();
     m_identified = m_identified || !identity.empty();
+    if (!identity.empty()) {
+        const UnitMaximum model = session.maximum();
+        confirmer.knowMaximum({model.centivolts < supply::kMaxCentivolts ? model.centivolts : 0,
+                               model.milliamps < supply::kMaxMilliamps ? model.milliamps : 0});
+    }
     std::lock_guard<std::mutex> guard(m_lock);
+    m_maximum = confirmer.maximum();
+    m_refusal = session.refusal().empty() ? QString()
+                                          : QStringLiteral("Cannot use the unit on %1: %2.")
+                                                .arg(m_setting.path, QString::fromStdString(session.refusal()));
     m_identity = identity;
     m_identityServed = ticket;
     m_change.notify_all();
@@ -153,6 +165,8 @@ LinkWorker::Step LinkWorker::sendPending(ChangeConfirmer& confirmer)
 
 void LinkWorker::poll(Session& session)
 {
+    if (pollWhole(session))
+        return;
     std::optional<int> value;
     std::optional<SupplyState> state;
     switch (m_pollStep) {
@@ -176,6 +190,22 @@ void LinkWorker::poll(Session& session)
     if (state || value)
         m_polled[static_cast<size_t>(m_pollStep)] = ++m_polls;
     m_pollStep = (m_pollStep + 1) % 3;
+    m_lastFault = QString::fromStdString(session.lastFault());
+}
+
+// A dialect that reads everything in one request: one poll, every kind fresh at once.
+bool LinkWorker::pollWhole(Session& session)
+{
+    if (!session.readsWhole())
+        return false;
+    const std::optional<Sample> sample = session.readAll();
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (sample) {
+        m_readings = {sample->centivolts, sample->milliamps, sample->state};
+        m_polled.fill(++m_polls);
+    }
+    m_lastFault = QString::fromStdString(session.lastFault());
+    return true;
 }
 
 // Runs the callbacks of the waiters whose time has come: satisfied, or the link gone.
@@ -279,6 +309,18 @@ UnitMaximum LinkWorker::maximum() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_maximum;
+}
+
+QString LinkWorker::refusal() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_refusal;
+}
+
+QString LinkWorker::lastFault() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_lastFault;
 }
 
 void LinkWorker::afterCommands(bool freshReadings, std::function<void(bool ok)> done)

@@ -59,6 +59,10 @@ class LinkWorker
     bool alive() const;
     Readings readings() const;
     UnitMaximum maximum() const;
+    /// Why the unit that answered the identity request was turned down; empty otherwise.
+    QString refusal() const;
+    /// Why the latest reply that came to nothing did so, where the dialect can tell.
+    QString lastFault() const;
     /// As Link::afterCommands.
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done);
     /// Asks the thread to end; true when it has within `timeout`.
@@ -81,11 +85,12 @@ class LinkWorker
     bool openTransport(Transport& transport);
     Step step(Transport& transport, Session& session, ChangeConfirmer& confirmer);
     std::optional<unsigned> identityAsked();
-    void serveIdentity(Session& session, unsigned ticket);
+    void serveIdentity(Session& session, ChangeConfirmer& confirmer, unsigned ticket);
     bool readyToPoll();
     void idle();
     Step sendPending(ChangeConfirmer& confirmer);
     void poll(Session& session);
+    bool pollWhole(Session& session);
     void serveWaiters();
     bool aliveLocked() const;
 
@@ -104,6 +109,8 @@ class LinkWorker
     unsigned m_identityAsked = 0;
     unsigned m_identityServed = 0;
     std::string m_identity;
+    QString m_refusal;
+    QString m_lastFault;
     bool m_dismissed = false;
     std::vector<Waiter> m_waiters;
     std::uint64_t m_polls = 0;               // well-formed poll answers so far

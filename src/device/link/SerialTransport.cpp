@@ -109,6 +109,14 @@ std::string SerialTransport::readSome(std::chrono::milliseconds timeout)
     }
 }
 
+bool SerialTransport::setBaud(int baud)
+{
+    if (!isOpen() || !m_port->setBaudRate(baud))
+        return false;
+    drain(); // what came at the old rate is noise at the new one
+    return true;
+}
+
 void SerialTransport::drain()
 {
     if (!isOpen())

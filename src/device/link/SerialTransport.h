@@ -22,6 +22,7 @@ public:
     bool write(const std::string& bytes) override;
     std::string readSome(std::chrono::milliseconds timeout) override;
     void drain() override;
+    bool setBaud(int baud) override;
 
 private:
     std::unique_ptr<QSerialPort> m_port;

@@ -55,10 +55,11 @@ private:
     unsigned m_writesAtLast = 0;
 };
 
-Session::Session(Transport& transport, const DialectInfo* dialect)
-    : m_transport(transport), m_info(dialect), m_dialect(dialect ? dialect->open() : nullptr),
+Session::Session(Transport& transport, const DialectInfo* dialect, PortSetting setting)
+    : m_transport(transport), m_info(dialect), m_dialect(dialect ? dialect->open(setting) : nullptr),
       m_gap(dialect ? dialect->commandGap : WireDialects().front()->commandGap), m_busyGap(m_gap),
-      m_lastCommand(Clock::now()), m_lastAnswer(Clock::now())
+      m_lastCommand(Clock::now()), m_lastAnswer(Clock::now()), m_setting(std::move(setting)),
+      m_baud(m_setting.baud)
 {
     // Counting the open as a command keeps the gap to whatever the last session sent just
     // before a quick reconnect.
@@ -78,6 +79,8 @@ T Session::answeredIf(T value)
 {
     if (value)
         answered();
+    else if (std::string why = reason(); !why.empty())
+        m_lastFault = std::move(why);
     return value;
 }
 
@@ -162,22 +165,59 @@ void Session::settle(milliseconds quiet)
     m_transport.drain();
 }
 
+// The rates to ask `info` at: the one the unit answered at before, else the dialect's own first
+// rate and then the setting's; only the setting's when it names one.
+std::vector<int> Session::baudsFor(const DialectInfo& info) const
+{
+    if (m_setting.baudGiven || info.firstBaud == 0 || info.firstBaud == m_setting.baud)
+        return {m_setting.baud};
+    if (m_foundBaud != 0)
+        return {m_foundBaud, m_foundBaud == info.firstBaud ? m_setting.baud : info.firstBaud};
+    return {info.firstBaud, m_setting.baud};
+}
+
+// A fresh link side of `info` that identifies the unit, or nullptr. Requests at the setting's
+// rate share the pass's probe; at another rate what the others heard means nothing.
+std::unique_ptr<Dialect> Session::tryDialect(const DialectInfo& info, Probe& shared, std::string& identity)
+{
+    for (const int baud : baudsFor(info)) {
+        if (m_transport.stopping())
+            break;
+        if (baud != m_baud && !m_transport.setBaud(baud))
+            continue;
+        m_baud = baud;
+        PortSetting at = m_setting;
+        at.baud = baud;
+        auto dialect = info.open(at);
+        m_gap = info.commandGap;
+        DetectionProbe own(*this);
+        identity = dialect->identify(baud == m_setting.baud ? shared : own);
+        if (!identity.empty()) {
+            m_foundBaud = baud;
+            return dialect;
+        }
+        if (m_refusal.empty())
+            m_refusal = dialect->refusal();
+    }
+    return nullptr;
+}
+
 std::string Session::identify()
 {
     DetectionProbe probe(*this);
-    if (m_dialect) {
-        const std::string identity = m_dialect->identify(probe);
-        if (!identity.empty())
+    m_refusal.clear();
+    std::string identity;
+    if (m_info) {
+        if (auto dialect = tryDialect(*m_info, probe, identity)) {
+            m_dialect = std::move(dialect);
             answered();
+        }
         return identity;
     }
     for (const DialectInfo* info : WireDialects()) {
         if (m_transport.stopping())
             break;
-        auto dialect = info->open();
-        m_gap = info->commandGap;
-        const std::string identity = dialect->identify(probe);
-        if (!identity.empty()) {
+        if (auto dialect = tryDialect(*info, probe, identity)) {
             m_info = info;
             m_dialect = std::move(dialect);
             m_busyGap = m_gap;
@@ -186,6 +226,8 @@ std::string Session::identify()
         }
     }
     m_gap = WireDialects().front()->commandGap;
+    if (m_baud != m_setting.baud && m_transport.setBaud(m_setting.baud))
+        m_baud = m_setting.baud;
     return {};
 }
 
@@ -266,6 +308,11 @@ std::optional<int> Session::queryCurrent()
 std::optional<Session::State> Session::queryState()
 {
     return m_dialect ? answeredIf(m_dialect->queryState(*this)) : std::nullopt;
+}
+
+std::optional<Sample> Session::readAll()
+{
+    return m_dialect ? answeredIf(m_dialect->readAll(*this)) : std::nullopt;
 }
 
 } // namespace pslink

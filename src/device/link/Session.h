@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/link/Dialect.h"
+#include "device/link/PortSetting.h"
 #include "device/link/Transport.h"
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pslink {
 
@@ -36,8 +38,9 @@ public:
         Stopped,    ///< the link is closing
     };
 
-    /// `dialect` nullptr: found by identify().
-    Session(Transport& transport, const DialectInfo* dialect);
+    /// `dialect` nullptr: found by identify(). `setting` gives the dialects what they need of
+    /// the port (a module's address, the baud rate the transport was opened at).
+    Session(Transport& transport, const DialectInfo* dialect, PortSetting setting = {});
     ~Session() override;
 
     /// nullptr until identify() has found one.
@@ -45,6 +48,14 @@ public:
     /// Asks for the identity; without a dialect, tries the registered ones in turn and keeps the
     /// first that answers. Empty when the supply did not answer.
     std::string identify();
+    /// Why the latest identify() turned down a unit that did answer; empty otherwise.
+    const std::string& refusal() const { return m_refusal; }
+    /// Why the latest request came to nothing, where the dialect can tell.
+    std::string reason() const { return m_dialect ? m_dialect->reason() : std::string(); }
+    /// Why the latest query or read-back that came to nothing did so; kept after whole replies.
+    const std::string& lastFault() const { return m_lastFault; }
+    /// What the unit found takes, from its model data; 0 where not known.
+    UnitMaximum maximum() const { return m_dialect ? m_dialect->maximum() : UnitMaximum{}; }
 
     // Sent once, unconfirmed.
     bool setVoltage(int centivolts);
@@ -63,6 +74,9 @@ public:
     std::optional<int> queryVoltage();
     std::optional<int> queryCurrent();
     std::optional<State> queryState();
+    /// The dialect reads readings and lamps in one request: poll with readAll() alone.
+    bool readsWhole() const { return m_dialect && m_dialect->readsWhole(); }
+    std::optional<Sample> readAll();
 
     /// When the supply last gave a well-formed reply (construction time before that).
     std::chrono::steady_clock::time_point lastAnswer() const { return m_lastAnswer; }
@@ -87,6 +101,8 @@ private:
     template <typename T>
     T answeredIf(T value);
     std::optional<int> readBack(Change::Kind kind);
+    std::vector<int> baudsFor(const DialectInfo& info) const;
+    std::unique_ptr<Dialect> tryDialect(const DialectInfo& info, Probe& shared, std::string& identity);
 
     Transport& m_transport;
     const DialectInfo* m_info;
@@ -100,6 +116,11 @@ private:
     unsigned m_writes = 0;
     std::chrono::steady_clock::time_point m_lastAnswer;
     std::function<void()> m_onAnswer;
+    const PortSetting m_setting;
+    int m_baud;          // the transport's rate now
+    int m_foundBaud = 0; // the rate the unit answered at; 0 before it did
+    std::string m_refusal;
+    std::string m_lastFault;
 };
 
 } // namespace pslink

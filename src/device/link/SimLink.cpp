@@ -27,7 +27,7 @@ std::unique_ptr<Link> openSimLink(const PortSetting& setting, QString* error)
 
 // No wire, so no spacing to keep and nothing for tarnwell-sim to serve.
 constinit const DialectInfo kSimulator{
-    "sim", "Simulated supply (built in)", {}, {}, {}, nullptr, nullptr, &openSimLink};
+    "sim", "Simulated supply (built in)", {}, {}, {}, nullptr, nullptr, &openSimLink, 0};
 
 std::shared_ptr<SimulatedSupply> SimulatedSupplyAt(int index)
 {

@@ -15,6 +15,13 @@ struct ResponderQuirks
     std::string identity;       ///< the identity reply as sent; empty: the supply's own
     bool isetStray = false;     ///< plain text: the identity's sixth character follows the reply to ISET1?
     bool statusNoise = false;   ///< plain text: the STATUS? bits other than 0 and 6 vary at random
+
+    // A Modbus module: which one, and where on its bus.
+    int modelId = 60062;
+    char layout = 0;               ///< 'A', 'B' or 'C'; 0: the built-in table's for the id, else C
+    int decimals = 0x0233;         ///< layout C's decimals word
+    int address = 1;
+    int firmware = 128;            ///< the version times 100
 };
 
 /// The supply's side of the wire for tarnwell-sim: splits received bytes into commands of one

@@ -35,6 +35,8 @@ class Transport
     virtual std::string readSome(std::chrono::milliseconds timeout) = 0;
     /// Discards whatever is already waiting, e.g. a stray byte after the last reply.
     virtual void drain() = 0;
+    /// Switches to another baud rate while open; a road without one takes any.
+    virtual bool setBaud(int /*baud*/) { return true; }
 
     /// Sleeps up to `duration`; false when cut short by the stop flag.
     bool pause(std::chrono::milliseconds duration)

@@ -57,6 +57,9 @@ class WireLink : public Link
 
     bool alive() override { return m_worker->alive(); }
     UnitMaximum learnedMaximum() override { return m_worker->maximum(); }
+    unsigned readProtection() override { return m_worker->readings().state.protection; }
+    QString refusal() override { return m_worker->refusal(); }
+    QString lastFault() override { return m_worker->lastFault(); }
 
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override
     {

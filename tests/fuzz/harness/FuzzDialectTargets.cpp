@@ -17,10 +17,10 @@ void RunReplies(const pslink::DialectInfo& info, std::string_view input)
 {
     // Read once as if each reply came at once, once as it comes through a USB bridge in pieces:
     // the link must read the same.
-    const auto whole = info.open();
+    const auto whole = info.open(pslink::PortSetting{});
     ScriptedWire wireWhole(input, 0);
     const std::string atOnce = RunSession(*whole, wireWhole, wireWhole, kSessionCalls, &wireWhole);
-    const auto pieces = info.open();
+    const auto pieces = info.open(pslink::PortSetting{});
     ScriptedWire wirePieces(input, Hash(input) | 1);
     const std::string inPieces = RunSession(*pieces, wirePieces, wirePieces, kSessionCalls, &wirePieces);
     if (atOnce != inPieces)
@@ -76,7 +76,7 @@ void CheckReadBack(const pslink::DialectInfo& info, pslink::SimulatedSupply& sup
 {
     const auto responder = info.respond(supply, quirks);
     Loopback wire(*responder);
-    const auto link = info.open();
+    const auto link = info.open(pslink::PortSetting{});
     Check(!link->identify(wire).empty(), "the unit no longer tells its identity");
     const Setting held = SettingOf(supply);
     if (link->querySetVoltage(wire) != held.centivolts)

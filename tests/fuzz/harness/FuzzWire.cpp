@@ -164,7 +164,7 @@ Traffic Capture(const pslink::DialectInfo& info)
             supply.setLoadOhms(ohms);
             const auto responder = info.respond(supply, QuirksOf(bits));
             Loopback wire(*responder);
-            const auto dialect = info.open();
+            const auto dialect = info.open(pslink::PortSetting{});
             RunSession(*dialect, wire, wire, 27);
             traffic.replies.push_back(JoinBursts(wire.bursts));
             std::string commands;

@@ -10,22 +10,31 @@ namespace {
 
 using std::chrono::milliseconds;
 
-std::unique_ptr<Dialect> openModbus()
+std::unique_ptr<Dialect> openModbus(const PortSetting& setting)
 {
-    return std::make_unique<ModbusDialect>(ModelTable::installed());
+    return std::make_unique<ModbusDialect>(ModelTable::installed(), setting.address, setting.baud);
 }
 
-std::unique_ptr<SupplyResponder> respondModbus(SimulatedSupply& supply, const ResponderQuirks&)
+std::unique_ptr<SupplyResponder> respondModbus(SimulatedSupply& supply, const ResponderQuirks& quirks)
 {
-    return std::make_unique<ModbusResponder>(supply, ModbusUnit{});
+    ModbusUnit unit;
+    unit.modelId = quirks.modelId;
+    unit.address = quirks.address;
+    unit.firmware = quirks.firmware;
+    unit.decimals = static_cast<std::uint16_t>(quirks.decimals);
+    if (quirks.layout >= 'A' && quirks.layout <= 'C')
+        unit.layout = static_cast<Layout>(quirks.layout - 'A');
+    return std::make_unique<ModbusResponder>(supply, unit);
 }
 
 } // namespace
 
 // Every request waits for its reply, so the spacing only keeps a bridge's silence between
 // frames; slow firmware is slow to answer, not to listen, and the reply timing covers it.
+// Modules leave the factory at 115200 baud, and many are set to 9600 on their bus.
 constinit const DialectInfo kDialect{"modbus",          "Modbus-RTU module", milliseconds(0), kBridgeSilence,
-                                     milliseconds(600), &openModbus,         &respondModbus, nullptr};
+                                     milliseconds(600), &openModbus,         &respondModbus, nullptr,
+                                     115200};
 
 ModbusDialect::ModbusDialect(ModelTable models, int address, int baud)
     : m_models(std::move(models)), m_address(address), m_timing(replyTiming(baud))
@@ -78,11 +87,30 @@ std::string ModbusDialect::identify(Probe& probe)
     const Detection d = detect(read, m_models);
     m_found = d.found;
     m_readSeparately = false;
-    if (!m_found) {
-        m_reason = d.reason;
-        return {};
-    }
-    return identityText(*m_found);
+    m_reason = d.reason;
+    // Silence is no refusal: another dialect, or no unit, may be on the line.
+    Reply silence;
+    silence.fault = Fault::Silence;
+    m_refused = !m_found && d.reason != describe(silence);
+    return m_found ? identityText(*m_found) : std::string();
+}
+
+std::string ModbusDialect::refusal() const
+{
+    return m_refused ? m_reason : std::string();
+}
+
+UnitMaximum ModbusDialect::maximum() const
+{
+    return {maxCentivolts(), maxMilliamps()};
+}
+
+std::optional<Sample> ModbusDialect::readAll(Channel& channel)
+{
+    const auto p = poll(channel);
+    if (!p)
+        return std::nullopt;
+    return Sample{p->centivolts, p->milliamps, p->state()};
 }
 
 int ModbusDialect::maxCentivolts() const

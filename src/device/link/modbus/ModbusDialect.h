@@ -32,6 +32,12 @@ public:
     std::optional<int> querySetVoltage(Channel& channel) override;
     std::optional<int> querySetCurrent(Channel& channel) override;
     std::optional<bool> queryOutput(Channel& channel) override;
+    bool readsWhole() const override { return true; }
+    /// poll(), as the link keeps it.
+    std::optional<Sample> readAll(Channel& channel) override;
+    std::string refusal() const override;
+    /// The model's maxima, no more than the digit buffer holds.
+    UnitMaximum maximum() const override;
 
     /// Setpoints, readings, output, mode and protection in one request (three on a layout-C unit
     /// that refuses to be read across its gaps). nullopt, with reason(), when that failed.
@@ -43,7 +49,7 @@ public:
     /// Why the latest request, or identify(), came to nothing ("a reply with a bad CRC",
     /// "exception 2 (illegal data address)", the refusal of an unknown model); empty after a
     /// whole reply.
-    const std::string& reason() const { return m_reason; }
+    std::string reason() const override { return m_reason; }
     /// What the model takes, no more than the digit buffer holds; 0 before identify().
     int maxCentivolts() const;
     int maxMilliamps() const;
@@ -60,6 +66,7 @@ private:
     std::optional<Found> m_found;
     bool m_readSeparately = false; // the unit refused a read across its gaps
     std::string m_reason;
+    bool m_refused = false; // identify() turned down a unit that answered
 };
 
 } // namespace pslink::modbus

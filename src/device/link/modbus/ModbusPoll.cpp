@@ -174,6 +174,8 @@ SupplyState Poll::state() const
     s.outputOn = outputOn;
     s.constantCurrent = outputOn && constantCurrent;
     s.constantVoltage = outputOn && !constantCurrent;
+    // The bits are the link's own, but for Trip::Other, which it has no lamp for.
+    s.protection = protection.bits & kKnownMask;
     return s;
 }
 

@@ -117,7 +117,7 @@ std::optional<std::uint16_t> ModbusResponder::registerValue(int reg) const
     if (reg == m.currentOut)
         return ampsRegister(m_supply.measuredMilliamps(), m_model);
     if (reg == m.protection)
-        return value(m.protectionMask ? protectionMask(m_protection) : protectionCode(m_protection));
+        return value(m.protectionMask ? protectionMask(protection()) : protectionCode(protection()));
     if (reg == m.mode)
         return value(m_supply.constantCurrent() ? 1 : 0);
     if (reg == m.output)
@@ -141,9 +141,7 @@ int ModbusResponder::writeRegister(int reg, std::uint16_t value)
     } else if (reg == m.output) {
         if (value > 1)
             return kIllegalValue;
-        if (value == 1)
-            m_protection = {}; // switching on again is how the unit is reset
-        m_supply.setOutput(value == 1);
+        m_supply.setOutput(value == 1); // switching on again is also how a trip is reset
     } else {
         return kIllegalAddress; // read-only or no register at all
     }
@@ -208,9 +206,12 @@ bool ModbusResponder::changesSupply(const std::string& command) const
 
 void ModbusResponder::trip(Protection protection)
 {
-    m_protection = protection;
-    if (protection.tripped())
-        m_supply.setOutput(false);
+    m_supply.trip(protection.bits);
+}
+
+Protection ModbusResponder::protection() const
+{
+    return {static_cast<std::uint8_t>(m_supply.protection())};
 }
 
 } // namespace pslink::modbus

@@ -49,8 +49,9 @@ public:
 
     /// The protection trips: the output goes off and the unit reports it until the output is
     /// switched on again. A and B report the first of OVP, OCP, OPP, OTP; C every bit.
+    /// The trip is the supply's, so tarnwell-sim can trip any dialect's unit alike.
     void trip(Protection protection);
-    Protection protection() const { return m_protection; }
+    Protection protection() const;
     /// The model whose scales the unit uses.
     const Model& model() const { return m_model; }
 
@@ -65,7 +66,6 @@ private:
     SimulatedSupply& m_supply;
     ModbusUnit m_unit;
     Model m_model;
-    Protection m_protection;
     std::string m_buffer;
 };
 

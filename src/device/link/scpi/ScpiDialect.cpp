@@ -17,7 +17,7 @@ using std::chrono::milliseconds;
 // After the identity: anything still coming is a duplicate answer to drain.
 constexpr milliseconds kSettle{150};
 
-std::unique_ptr<Dialect> openScpi()
+std::unique_ptr<Dialect> openScpi(const PortSetting&)
 {
     return std::make_unique<ScpiDialect>();
 }
@@ -36,7 +36,7 @@ std::string line(const char* command)
 
 // SCPI needs no spacing; a short one keeps the polling from flooding a slow USB bridge.
 constinit const DialectInfo kDialect{"scpi",           "SCPI",     milliseconds(0), milliseconds(10),
-                                     milliseconds(600), &openScpi, &respondScpi, nullptr};
+                                     milliseconds(600), &openScpi, &respondScpi, nullptr, 0};
 
 std::optional<std::string> ScpiDialect::query(Channel& channel, const char* command)
 {

@@ -19,12 +19,12 @@ constexpr milliseconds kSettle{150};
 // A unit that ignores commands arriving soon after a change has been seen to need 450 ms.
 constexpr milliseconds kSlowestGap{600};
 
-std::unique_ptr<Dialect> openText()
+std::unique_ptr<Dialect> openText(const PortSetting&)
 {
     return std::make_unique<TextDialect>("");
 }
 
-std::unique_ptr<Dialect> openTextLf()
+std::unique_ptr<Dialect> openTextLf(const PortSetting&)
 {
     return std::make_unique<TextDialect>("\n");
 }
@@ -45,11 +45,12 @@ std::unique_ptr<SupplyResponder> respondTextLf(SimulatedSupply& supply, const Re
 // tick, and a USB bridge may hold one command back a little and pass the next on at once.
 constinit const DialectInfo kDialect{"text",      "plain text", kMinCommandGap, kMinCommandGap + milliseconds(15),
                                      kSlowestGap, &openText,    &respondText,
-                                     nullptr};
+                                     nullptr,     0};
 constinit const DialectInfo kDialectLf{"text-lf",   "plain text, LF after each command",
                                        kMinCommandGap, kMinCommandGap + milliseconds(15),
                                        kSlowestGap,    &openTextLf,
-                                       &respondTextLf, nullptr};
+                                       &respondTextLf, nullptr,
+                                       0};
 
 TextDialect::TextDialect(std::string lineEnd) : m_lineEnd(std::move(lineEnd)) {}
 
