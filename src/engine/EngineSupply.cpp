@@ -191,8 +191,11 @@ CResult CRunEngine::WaitForSupply(int nTimeoutMs)
     NoteMaximum();
     if (result->load() == 1)
         return CResult::Done(PortName(m_pSupply->m_nPort.load()));
+    // A module's link knows what became of the last reply ("a reply with a bad CRC").
+    const QString strFault = pslink::LastLinkFault(nDevice);
     return CResult::Failure(CResult::kLinkLost, PortName(m_pSupply->m_nPort.load()),
-                            QStringLiteral("the supply stopped answering"));
+                            strFault.isEmpty() ? QStringLiteral("the supply stopped answering")
+                                               : QStringLiteral("the supply stopped answering (%1)").arg(strFault));
 }
 
 CRunSample CRunEngine::ReadSample()

@@ -65,34 +65,32 @@ ModbusResponder::ModbusResponder(SimulatedSupply& supply, ModbusUnit unit)
 {
 }
 
-size_t ModbusResponder::frameLength() const
+bool ModbusResponder::frameComplete() const
 {
+    if (m_buffer.size() < 2)
+        return false;
     const unsigned function = byteAt(m_buffer, 1);
     if (function >= 1 && function <= 6)
-        return kFixedRequest;
+        return m_buffer.size() == kFixedRequest;
     if (function == 0x0F || function == 0x10) // multiple writes carry their byte count
-        return m_buffer.size() < 7 ? 0 : 9 + byteAt(m_buffer, 6);
+        return m_buffer.size() >= 7 && m_buffer.size() == 9 + byteAt(m_buffer, 6);
     // A function of unknown shape ends where its CRC checks out; else silence ends it.
-    for (size_t n = kShortestFrame; n <= m_buffer.size(); ++n) {
-        if (crc16(std::string_view(m_buffer).substr(0, n)) == 0)
-            return n;
-    }
-    return 0;
+    return m_buffer.size() >= kShortestFrame && crc16(m_buffer) == 0;
 }
 
+// Byte by byte: how the wire splits the bytes makes no difference to the frames found.
 std::vector<std::string> ModbusResponder::feed(const std::string& bytes)
 {
-    m_buffer += bytes;
     std::vector<std::string> frames;
-    while (m_buffer.size() >= 2) {
-        const size_t length = frameLength();
-        if (length == 0 || length > m_buffer.size())
-            break;
-        frames.push_back(m_buffer.substr(0, length));
-        m_buffer.erase(0, length);
+    for (const char c : bytes) {
+        m_buffer += c;
+        if (frameComplete()) {
+            frames.push_back(std::move(m_buffer));
+            m_buffer.clear();
+        } else if (m_buffer.size() > kMaxFrame) {
+            m_buffer.clear();
+        }
     }
-    if (m_buffer.size() > kMaxFrame)
-        m_buffer.clear();
     return frames;
 }
 

@@ -56,7 +56,7 @@ public:
     const Model& model() const { return m_model; }
 
 private:
-    size_t frameLength() const;
+    bool frameComplete() const;
     std::optional<std::uint16_t> registerValue(int reg) const;
     /// The exception code of a write it refuses; 0 when carried out.
     int writeRegister(int reg, std::uint16_t value);
