@@ -123,6 +123,11 @@ public:
     virtual std::optional<int> querySetVoltage(Channel& channel) = 0;
     virtual std::optional<int> querySetCurrent(Channel& channel) = 0;
     virtual std::optional<bool> queryOutput(Channel& channel) = 0;
+
+    /// The largest setpoints the unit takes, for dialects that can ask (asked once per
+    /// connection); nullopt where the unit does not tell.
+    virtual std::optional<int> queryMaximumVoltage(Channel& /*channel*/) { return std::nullopt; }
+    virtual std::optional<int> queryMaximumCurrent(Channel& /*channel*/) { return std::nullopt; }
 };
 
 /// A driver as the registry lists it: a dialect spoken over a wire, or a driver that needs none.

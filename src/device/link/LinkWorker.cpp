@@ -2,6 +2,7 @@
 
 #include "device/link/ChangeConfirmer.h"
 #include "device/link/SerialTransport.h"
+#include "device/link/TcpTransport.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,9 +18,11 @@ using std::chrono::milliseconds;
 constexpr milliseconds kIdentityTimeout{8000}; // every probe with its time-outs fits well inside
 constexpr milliseconds kIdleWait{50};
 
-// The transport the setting chooses: a serial port, the only kind so far.
-std::unique_ptr<Transport> makeTransport(const PortSetting&, const std::atomic<bool>& stop)
+// The one place that picks the transport: a socket for a unit on the network, else a serial port.
+std::unique_ptr<Transport> makeTransport(const PortSetting& setting, const std::atomic<bool>& stop)
 {
+    if (setting.onNetwork())
+        return std::make_unique<TcpTransport>(stop);
     return std::make_unique<SerialTransport>(stop);
 }
 
@@ -69,7 +72,7 @@ LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, Change
         m_portFailed = true;
     }
     if (const auto ticket = identityAsked()) {
-        serveIdentity(session, *ticket);
+        serveIdentity(session, confirmer, *ticket);
         return Step::Again;
     }
     if (!readyToPoll()) {
@@ -94,14 +97,24 @@ std::optional<unsigned> LinkWorker::identityAsked()
     return m_identityAsked;
 }
 
-void LinkWorker::serveIdentity(Session& session, unsigned ticket)
+void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, unsigned ticket)
 {
     const std::string identity = session.identify();
+    const bool first = !m_identified && !identity.empty();
     m_identified = m_identified || !identity.empty();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_identity = identity;
+        m_dialect = session.dialect();
+        m_identityServed = ticket;
+        m_change.notify_all();
+    }
+    if (!first)
+        return;
+    // Asked before the first change goes out, so that no setpoint beyond the unit ever does.
+    confirmer.knowMaximum(session.queryMaximum());
     std::lock_guard<std::mutex> guard(m_lock);
-    m_identity = identity;
-    m_identityServed = ticket;
-    m_change.notify_all();
+    m_maximum = confirmer.maximum();
 }
 
 bool LinkWorker::readyToPoll()
@@ -279,6 +292,12 @@ UnitMaximum LinkWorker::maximum() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_maximum;
+}
+
+const DialectInfo* LinkWorker::dialect() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_dialect ? m_dialect : m_setting.dialect;
 }
 
 void LinkWorker::afterCommands(bool freshReadings, std::function<void(bool ok)> done)

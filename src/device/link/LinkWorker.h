@@ -59,6 +59,8 @@ class LinkWorker
     bool alive() const;
     Readings readings() const;
     UnitMaximum maximum() const;
+    /// The setting's dialect, or the one the identity request found; nullptr before.
+    const DialectInfo* dialect() const;
     /// As Link::afterCommands.
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done);
     /// Asks the thread to end; true when it has within `timeout`.
@@ -81,7 +83,7 @@ class LinkWorker
     bool openTransport(Transport& transport);
     Step step(Transport& transport, Session& session, ChangeConfirmer& confirmer);
     std::optional<unsigned> identityAsked();
-    void serveIdentity(Session& session, unsigned ticket);
+    void serveIdentity(Session& session, ChangeConfirmer& confirmer, unsigned ticket);
     bool readyToPoll();
     void idle();
     Step sendPending(ChangeConfirmer& confirmer);
@@ -104,6 +106,7 @@ class LinkWorker
     unsigned m_identityAsked = 0;
     unsigned m_identityServed = 0;
     std::string m_identity;
+    const DialectInfo* m_dialect = nullptr;
     bool m_dismissed = false;
     std::vector<Waiter> m_waiters;
     std::uint64_t m_polls = 0;               // well-formed poll answers so far

@@ -1,10 +1,12 @@
 #include "device/link/Session.h"
 
 #include "device/NumberText.h"
+#include "device/SupplyLimits.h"
 
 #include "device/link/Dialects.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace pslink {
@@ -266,6 +268,18 @@ std::optional<int> Session::queryCurrent()
 std::optional<Session::State> Session::queryState()
 {
     return m_dialect ? answeredIf(m_dialect->queryState(*this)) : std::nullopt;
+}
+
+UnitMaximum Session::queryMaximum()
+{
+    if (!m_dialect)
+        return {};
+    // A maximum at or above what the program ever asks holds nothing back.
+    const auto below = [](std::optional<int> told, int limit) { return told && *told > 0 && *told < limit ? *told : 0; };
+    UnitMaximum maximum;
+    maximum.centivolts = below(answeredIf(m_dialect->queryMaximumVoltage(*this)), static_cast<int>(std::lround(supply::kMaxVolts * 100.0)));
+    maximum.milliamps = below(answeredIf(m_dialect->queryMaximumCurrent(*this)), static_cast<int>(std::lround(supply::kMaxAmps * 1000.0)));
+    return maximum;
 }
 
 } // namespace pslink

@@ -2,6 +2,7 @@
 
 #include "device/link/Dialect.h"
 #include "device/link/Transport.h"
+#include "device/pslink.h"
 
 #include <chrono>
 #include <functional>
@@ -63,6 +64,8 @@ public:
     std::optional<int> queryVoltage();
     std::optional<int> queryCurrent();
     std::optional<State> queryState();
+    /// What the unit says it holds at most, where its dialect can ask (0 = not told).
+    UnitMaximum queryMaximum();
 
     /// When the supply last gave a well-formed reply (construction time before that).
     std::chrono::steady_clock::time_point lastAnswer() const { return m_lastAnswer; }
