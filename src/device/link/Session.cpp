@@ -18,6 +18,8 @@ using std::chrono::milliseconds;
 
 // How long a unit gets to answer a request it had buffered from the previous probe.
 constexpr milliseconds kBufferedProbe{300};
+// How much shorter the spacing after a busy command gets with each change that held.
+constexpr milliseconds kEaseStep{25};
 
 } // namespace
 
@@ -96,8 +98,20 @@ void Session::growBusyGap()
 {
     if (!m_info)
         return;
-    // Quickly: a change gets three tries, and the third must already be spaced enough.
-    m_busyGap = std::min(std::max(m_busyGap * 5 / 2, m_busyGap + milliseconds(100)), m_info->slowestGap);
+    // One ignored command is enough to go to the slowest spacing: every further miss would cost
+    // a whole reply timeout, and a unit left behind the clicks holds stale values for seconds.
+    // The spacing that failed is remembered so that coming back down stops short of it.
+    if (m_busyGap < m_info->slowestGap)
+        m_tooShort = std::max(m_tooShort, m_busyGap);
+    m_busyGap = m_info->slowestGap;
+}
+
+void Session::easeBusyGap()
+{
+    if (!m_info)
+        return;
+    const milliseconds eased = std::max({m_busyGap - kEaseStep, m_tooShort + kEaseStep, m_gap});
+    m_busyGap = std::min(eased, m_info->slowestGap);
 }
 
 void Session::waitSlowest()
@@ -275,10 +289,12 @@ UnitMaximum Session::queryMaximum()
     if (!m_dialect)
         return {};
     // A maximum at or above what the program ever asks holds nothing back.
-    const auto below = [](std::optional<int> told, int limit) { return told && *told > 0 && *told < limit ? *told : 0; };
+    const auto below = [](std::optional<int> told, double limit) {
+        return told && *told > 0 && *told < static_cast<int>(std::lround(limit)) ? *told : 0;
+    };
     UnitMaximum maximum;
-    maximum.centivolts = below(answeredIf(m_dialect->queryMaximumVoltage(*this)), static_cast<int>(std::lround(supply::kMaxVolts * 100.0)));
-    maximum.milliamps = below(answeredIf(m_dialect->queryMaximumCurrent(*this)), static_cast<int>(std::lround(supply::kMaxAmps * 1000.0)));
+    maximum.centivolts = below(answeredIf(m_dialect->queryMaximumVoltage(*this)), supply::kMaxVolts * 100.0);
+    maximum.milliamps = below(answeredIf(m_dialect->queryMaximumCurrent(*this)), supply::kMaxAmps * 1000.0);
     return maximum;
 }
 
