@@ -3,6 +3,7 @@
 #include "device/NumberText.h"
 #include "device/link/Dialects.h"
 #include "device/link/Link.h"
+#include "device/link/PortsConf.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/link/modbus/ModbusModels.h"
@@ -361,6 +362,26 @@ void ResetSimulators()
             link->close();
     }
     ForgetSimulatedSupplies();
+}
+
+std::vector<QString> PortsConfIssues()
+{
+    return ReadPortsConf().issues;
+}
+
+LinkProbe ProbeLink(const PortSetting& setting)
+{
+    LinkProbe probe;
+    const std::unique_ptr<Link> link = OpenLink(setting, &probe.error);
+    if (!link)
+        return probe;
+    probe.error.clear();
+    probe.identity = link->readVersion();
+    const DialectInfo* dialect = link->dialect();
+    if (!probe.identity.empty() && dialect)
+        probe.dialect = QString::fromLatin1(dialect->description);
+    link->close();
+    return probe;
 }
 
 } // namespace pslink

@@ -100,9 +100,27 @@ struct UnitMaximum
 std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error = nullptr);
 
 /// What COMn (`port` 0..6) reaches: TARNWELL_COM<n> when set (a setting that cannot be read is
-/// kept as unusable), else the simulated supply of that port when SimulateAll(), else the
-/// system's n-th serial port (USB adapters first), else nothing (PortSetting::reachesNothing()).
+/// kept as unusable), else its line in ports.conf (see PortsConfIssues), else the simulated
+/// supply of that port when SimulateAll(), else the system's n-th serial port (USB adapters
+/// first), else nothing (PortSetting::reachesNothing()).
 PortSetting PortSettingFor(int port);
+
+/// What is wrong in $XDG_CONFIG_HOME/tarnwell/ports.conf (~/.config without it), one sentence a
+/// bad line with its number ("..., line 4: ...; the line is ignored."), for showing at start.
+/// Empty when every line is usable or there is no such file.
+std::vector<QString> PortsConfIssues();
+
+/// What answers behind `setting`, as a probe of the port list finds it.
+struct LinkProbe
+{
+    QString dialect;      ///< the driver's description ("SCPI"); empty when nothing answered
+    std::string identity; ///< the identity as the unit sent it; empty when it did not answer
+    QString error;        ///< why the port could not be opened; empty when it could
+};
+
+/// Opens what `setting` reaches on a link of its own (no device index), asks the identity,
+/// finds the dialect where the setting names none, and closes it again.
+LinkProbe ProbeLink(const PortSetting& setting);
 
 /// Opens the link of `device` to what `setting` names. Nonzero when open. `error` (when given)
 /// receives what LastOpenError gives afterwards.

@@ -134,18 +134,13 @@ std::vector<CPortProbe> CRunEngine::ProbePorts(bool bAsk)
             continue;
         // Each port on its own device index, all at once.
         probes[static_cast<size_t>(i)].reset(QThread::create([i, &port] {
-            CPowerSupply supply;
-            supply.m_nDevice = i + 1;
-            supply.m_nPort = static_cast<std::int16_t>(i);
-            std::string identity;
-            if (supply.Open(&identity) != 0) {
-                port.strAnswer = PrintableIdentity(identity);
-            } else {
-                const QString strWhy = pslink::LastOpenError(supply.m_nDevice);
-                port.strAnswer = strWhy.isEmpty() ? QStringLiteral("no answer")
-                                                  : QStringLiteral("cannot be opened: %1").arg(strWhy);
-            }
-            CloseCOM(supply.m_nDevice);
+            const pslink::LinkProbe probe = pslink::ProbeLink(pslink::PortSettingFor(i));
+            if (!probe.identity.empty())
+                port.strAnswer = QStringLiteral("%1 \u2014 %2").arg(probe.dialect, PrintableIdentity(probe.identity));
+            else if (!probe.error.isEmpty())
+                port.strAnswer = QStringLiteral("cannot be opened: %1").arg(probe.error);
+            else
+                port.strAnswer = QStringLiteral("no answer");
         }));
         probes[static_cast<size_t>(i)]->start();
     }

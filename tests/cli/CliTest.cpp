@@ -281,3 +281,41 @@ TEST(Cli, ModbusModulesAnswerTellTheirTripsAndLimitsAndAreRefusedWhenUnknown)
         EXPECT_TRUE(r.errors.contains(row.strErrors)) << r.errors.toStdString();
     }
 }
+
+TEST(Cli, ASupplyOnTheNetworkIsSetProbedAndLostAsASerialOneIs)
+{
+    SimProcess lan({"--tcp", "0", "--max-amps", "3", "--identity", "ACME LAN-PSU 30V3A"});
+    ASSERT_TRUE(lan.path().startsWith("tcp://")) << lan.path().toStdString();
+    CliResult r = RunCli({"set", "--port", lan.path(), "--amps", "5"});
+    EXPECT_EQ(r.nExit, 0) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains("holds at most 3.000 A")) << r.errors.toStdString();
+    EXPECT_TRUE(lan.log().contains("CURR 3.000") && !lan.log().contains("CURR 5.000")) << lan.log().join(' ').toStdString();
+
+    qputenv("TARNWELL_COM1", "sim");
+    qputenv("TARNWELL_COM2", lan.path().toLocal8Bit());
+    r = RunCli({"ports", "--probe"});
+    qunsetenv("TARNWELL_COM1");
+    qunsetenv("TARNWELL_COM2");
+    ASSERT_GE(r.lines.size(), 2);
+    EXPECT_TRUE(r.lines[1].contains("\tNetwork unit 127.0.0.1:") && r.lines[1].endsWith("\tSCPI \u2014 ACME LAN-PSU 30V3A"))
+        << r.lines[1].toStdString();
+
+    r = RunCli({"identify", "--port", "tcp://no-such-unit.invalid:5025"});
+    EXPECT_EQ(r.nExit, 2);
+    EXPECT_TRUE(r.errors.contains("Cannot connect to no-such-unit.invalid:5025: the host name was not found"))
+        << r.errors.toStdString();
+
+    // The unit going away mid-run ends it as a serial unit's does, in the same words.
+    QStringList lost;
+    for (const QStringList& args : {QStringList{"--dialect", "scpi"}, QStringList{"--tcp", "0"}}) {
+        SimProcess sim(args);
+        QProcess process;
+        StartCli(process, {"log", "--port", sim.path(), "--for", "20"});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, 10000));
+        sim.kill();
+        r = FinishCli(process);
+        EXPECT_EQ(r.nExit, 3) << r.errors.toStdString();
+        lost << r.errors.section(QStringLiteral(") "), 1).section(QStringLiteral(" after "), 0, 0);
+    }
+    EXPECT_EQ(lost, QStringList({"stopped answering", "stopped answering"}));
+}

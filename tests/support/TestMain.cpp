@@ -25,6 +25,9 @@ int main(int argc, char** argv)
     // Run journals of the tests go to a folder of their own, never into the user's.
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // Nor does the user's ports.conf decide what the tests' ports reach.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

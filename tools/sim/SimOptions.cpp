@@ -54,6 +54,7 @@ void usage()
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
                  "%s"
+                 "                    [--tcp PORT [--tcp-any]]   (SCPI on a TCP socket; PORT 0: any free one)\n"
                  "       tarnwell-sim --version\n"
                  "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
                  dialectNames().c_str(), moduleUsage());

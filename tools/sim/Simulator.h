@@ -54,12 +54,20 @@ public:
             ::close(m_master);
     }
 
-    bool start()
+    /// Opens the command log, when one was asked for.
+    bool openLog()
     {
         if (!m_options.logPath.empty() && !(m_log = std::fopen(m_options.logPath.c_str(), "w"))) {
             std::fprintf(stderr, "tarnwell-sim: cannot write %s: %s\n", m_options.logPath.c_str(), std::strerror(errno));
             return false;
         }
+        return true;
+    }
+
+    bool start()
+    {
+        if (!openLog())
+            return false;
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
             std::perror("tarnwell-sim: pseudo-terminal");
@@ -87,48 +95,67 @@ public:
 
     int run()
     {
-        bool stdinOpen = true;
-        std::string control;
         while (!g_quit) {
             pollfd fds[2] = {{m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
             const auto beforePoll = Clock::now();
-            const int ready = ::poll(fds, stdinOpen ? 2 : 1, timeoutMs());
+            const int ready = ::poll(fds, 2, timeoutMs());
             if (ready < 0 && errno != EINTR)
                 return 1;
-            const auto now = Clock::now();
-            if (ready > 0 && (fds[0].revents & POLLIN))
-                receive(now);
-            else if (ready >= 0)
-                m_quietAt = beforePoll; // nothing had come by some moment after this
-            if (stdinOpen && ready > 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
-                char buf[256];
-                const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-                if (n <= 0)
-                    return 0; // standard input closed: the user is done
-                control.append(buf, static_cast<size_t>(n));
-                size_t end;
-                while ((end = control.find('\n')) != std::string::npos) {
-                    handleControl(control.substr(0, end));
-                    control.erase(0, end + 1);
-                }
-            }
-            // A plain-text unit forgets half a command after a pause.
-            if (m_responder->hasPartial() && now - m_lastInput > milliseconds(50))
-                m_responder->discardPartial();
-            tripWhenDue(Clock::now());
-            sendDue(Clock::now());
+            serveWire(m_master, ready > 0 && (fds[0].revents & POLLIN), ready >= 0, beforePoll);
+            if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP)) && !readControl())
+                return 0; // standard input closed: the user is done
         }
         return 0;
     }
 
-private:
-    microseconds wireTime(size_t bytes) const
+    // ---- For a server loop of another wire (tarnwell-sim --tcp) ----
+
+    /// One turn on the wire `fd` after a poll that began at `beforePoll`: what came in when
+    /// `readable` (else, when `polled`, the wire was quiet), half a command forgotten after a
+    /// pause, the replies due sent. False when the wire closed (a client hung up).
+    bool serveWire(int fd, bool readable, bool polled, Clock::time_point beforePoll)
     {
-        // Ten bits a byte: start, eight data, stop.
-        return m_options.baud > 0 ? microseconds(static_cast<long long>(bytes) * 10'000'000LL / m_options.baud)
-                                  : microseconds(0);
+        const auto now = Clock::now();
+        bool open = true;
+        if (readable)
+            open = receive(fd, now);
+        else if (polled)
+            m_quietAt = beforePoll; // nothing had come by some moment after this
+        // A plain-text unit forgets half a command after a pause.
+        if (m_responder->hasPartial() && now - m_lastInput > milliseconds(50))
+            m_responder->discardPartial();
+        tripWhenDue(Clock::now());
+        if (open)
+            sendDue(fd, Clock::now());
+        return open;
     }
 
+    /// Reads standard input's control lines; false once it closed.
+    bool readControl()
+    {
+        char buf[256];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        m_control.append(buf, static_cast<size_t>(n));
+        size_t end;
+        while ((end = m_control.find('\n')) != std::string::npos) {
+            handleControl(m_control.substr(0, end));
+            m_control.erase(0, end + 1);
+        }
+        return true;
+    }
+
+    /// A new connection: nothing of the previous one (replies due, half a line) reaches it.
+    /// The supply keeps its state, as a unit does between clients.
+    void startConnection()
+    {
+        m_replies.clear();
+        m_responder = m_options.dialect->respond(m_supply, m_options.quirks);
+        m_quietAt = Clock::now();
+    }
+
+    /// How long the next poll may wait, ms: until the next reply is due, 20 at most.
     int timeoutMs() const
     {
         int timeout = 20;
@@ -139,16 +166,25 @@ private:
         return timeout;
     }
 
-    void receive(Clock::time_point now)
+private:
+    microseconds wireTime(size_t bytes) const
+    {
+        // Ten bits a byte: start, eight data, stop.
+        return m_options.baud > 0 ? microseconds(static_cast<long long>(bytes) * 10'000'000LL / m_options.baud)
+                                  : microseconds(0);
+    }
+
+    // False when the wire closed or broke.
+    bool receive(int fd, Clock::time_point now)
     {
         char buf[512];
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0)
-            return;
+            return n < 0 && (errno == EAGAIN || errno == EINTR);
         m_lastInput = now;
-        if (!hearsLineRate()) {
+        if (fd == m_master && !hearsLineRate()) {
             std::fprintf(stderr, "tarnwell-sim: dropped (port not at %d baud): %zd bytes\n", m_options.baud, n);
-            return;
+            return true;
         }
         if (!m_firstCommand)
             m_firstCommand = now;
@@ -194,6 +230,7 @@ private:
             const auto due = now + wireTime(command.size()) + milliseconds(m_options.latencyMs) + wireTime(reply.size());
             m_replies.push_back({std::max(due, m_replies.empty() ? due : m_replies.back().due), reply});
         }
+        return true;
     }
 
     // --baud: a unit at that rate hears only garbage from a port set to another one, and a
@@ -236,11 +273,12 @@ private:
         std::fprintf(stderr, "tarnwell-sim: protection tripped\n");
     }
 
-    void sendDue(Clock::time_point now)
+    void sendDue(int fd, Clock::time_point now)
     {
         while (!m_replies.empty() && m_replies.front().due <= now) {
             const std::string& bytes = m_replies.front().bytes;
-            if (::write(m_master, bytes.data(), bytes.size()) < 0 && errno != EAGAIN)
+            // A client that just hung up is found by the next read, not reported here.
+            if (::write(fd, bytes.data(), bytes.size()) < 0 && errno != EAGAIN && errno != EPIPE && errno != ECONNRESET)
                 std::perror("tarnwell-sim: write");
             m_replies.pop_front();
         }
@@ -293,6 +331,7 @@ private:
     Clock::time_point m_busyEarliest{};                  // earliest start of the last change or status query taken
     bool m_haveBusy = false;
     bool m_refusing = false;
+    std::string m_control; // a control line still being typed
     std::optional<Clock::time_point> m_firstCommand; // --trip-after counts from it
     bool m_tripped = false;
     int m_replyCount = 0;

@@ -1,15 +1,18 @@
-// tarnwell-sim: serves the simulated supply on a pseudo-terminal, so the program's serial path
-// can be tried end to end without hardware. Prints the terminal's path as its first line, then
-// serves until standard input closes or SIGINT/SIGTERM arrives.
+// tarnwell-sim: serves the simulated supply on a pseudo-terminal (or, with --tcp, a TCP socket),
+// so the program's serial and network paths can be tried end to end without hardware. Prints the
+// terminal's path (or tcp://ADDRESS:PORT) as its first line, then serves until standard input
+// closes or SIGINT/SIGTERM arrives.
 
 #include "SimOptions.h"
 #include "Simulator.h"
+#include "TcpServer.h"
 
 #include "platform/BuildVersion.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -26,8 +29,14 @@ int main(int argc, char** argv)
         std::printf("tarnwell-sim %s\n", platform::kBuildVersion);
         return 0;
     }
+    std::vector<char*> args(argv + 1, argv + argc);
+    sim::TcpOptions tcp;
+    const bool tcpArgsOk = sim::TakeTcpArgs(args, tcp);
+    args.insert(args.begin(), argv[0]);
     sim::Options options;
-    if (!sim::parseArgs(argc, argv, options)) {
+    if (tcp.port >= 0)
+        options.dialect = pslink::FindDialect("scpi"); // what units on a socket speak, unless told
+    if (!tcpArgsOk || !sim::parseArgs(static_cast<int>(args.size()), args.data(), options)) {
         sim::usage();
         return 2;
     }
@@ -39,6 +48,10 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     sim::Simulator simulator(options);
+    if (tcp.port >= 0) {
+        sim::TcpServer server(simulator, tcp);
+        return server.start() ? server.run() : 1;
+    }
     if (!simulator.start())
         return 1;
     return simulator.run();

@@ -18,8 +18,10 @@ int& ChangeConfirmer::maximumOf(Change::Kind kind)
 
 ChangeConfirmer::Change ChangeConfirmer::withinMaximum(Change change) const
 {
-    const int maximum = change.kind == Change::Voltage   ? m_maximum.centivolts
-                        : change.kind == Change::Current ? m_maximum.milliamps
+    const UnitMaximum& known = change.kind == Change::Voltage ? (m_maximum.centivolts > 0 ? m_maximum : m_told)
+                                                              : (m_maximum.milliamps > 0 ? m_maximum : m_told);
+    const int maximum = change.kind == Change::Voltage   ? known.centivolts
+                        : change.kind == Change::Current ? known.milliamps
                                                          : 0;
     change.value = std::clamp(change.value, 0, numtext::kMaxCount);
     if (maximum > 0)
@@ -33,6 +35,8 @@ ChangeConfirmer::Outcome ChangeConfirmer::apply(const Change& asked)
 {
     const Change change = withinMaximum(asked);
     const bool setpoint = change.kind != Change::Output;
+    if (setpoint && change.value < std::clamp(asked.value, 0, numtext::kMaxCount))
+        maximumOf(change.kind) = change.value; // held back by what the unit told: said as learned
     const auto spacing = m_session.busyGap();
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         int held = 0;

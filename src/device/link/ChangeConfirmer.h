@@ -28,8 +28,9 @@ class ChangeConfirmer
     Outcome apply(const Session::Change& change);
     /// What was learned of the unit's maximum so far (0 = not known).
     UnitMaximum maximum() const { return m_maximum; }
-    /// The unit's maximum as its model data gives it: setpoints go out within it from now on.
-    void knowMaximum(UnitMaximum maximum) { m_maximum = maximum; }
+    /// The unit told its maximum itself: setpoints above it go out as it from the start, and
+    /// the first one held back makes it learned (as a read-back below what was asked does).
+    void knowMaximum(const UnitMaximum& told) { m_told = told; }
 
   private:
     using Change = Session::Change;
@@ -44,6 +45,7 @@ class ChangeConfirmer
     std::optional<int> m_heldCentivolts;
     std::optional<int> m_heldMilliamps;
     UnitMaximum m_maximum;
+    UnitMaximum m_told;
 };
 
 } // namespace pslink

@@ -154,6 +154,10 @@ public:
     virtual std::string refusal() const { return {}; }
     /// What the unit identify() found takes, from its model data; 0 where not known.
     virtual UnitMaximum maximum() const { return {}; }
+    /// The largest setpoints the unit takes, for dialects that can ask (asked once per
+    /// connection); nullopt where the unit does not tell.
+    virtual std::optional<int> queryMaximumVoltage(Channel& /*channel*/) { return std::nullopt; }
+    virtual std::optional<int> queryMaximumCurrent(Channel& /*channel*/) { return std::nullopt; }
 };
 
 /// A driver as the registry lists it: a dialect spoken over a wire, or a driver that needs none.

@@ -69,7 +69,7 @@ std::unique_ptr<Link> OpenLink(const PortSetting& setting, QString* error)
     }
     if (setting.dialect && setting.dialect->openLink)
         return setting.dialect->openLink(setting, error);
-    if (setting.path.isEmpty())
+    if (setting.path.isEmpty() && !setting.onNetwork())
         return nullptr; // nothing behind this port: no reason to give
     return OpenWireLink(setting, error);
 }

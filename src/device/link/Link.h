@@ -8,6 +8,7 @@
 
 namespace pslink {
 
+struct DialectInfo;
 class SimulatedSupply;
 
 /// One open connection to a supply. Values are in the supply's own counts: hundredths of a volt
@@ -50,6 +51,9 @@ class Link
     /// Every library call made on this link, for links that keep a log. Quick: the library
     /// makes it under its device lock, so that the log's order is the order of the calls.
     virtual void noteCall(const std::string& /*call*/) {}
+    /// The driver speaking to the unit: the setting's, or the one detection found (nullptr
+    /// until then).
+    virtual const DialectInfo* dialect() const { return nullptr; }
     /// The simulated supply behind this link, for links that have one.
     virtual std::shared_ptr<SimulatedSupply> simulatedSupply() const { return nullptr; }
 };

@@ -3,6 +3,7 @@
 #include "device/SupplyLimits.h"
 #include "device/link/ChangeConfirmer.h"
 #include "device/link/SerialTransport.h"
+#include "device/link/TcpTransport.h"
 
 #include <algorithm>
 #include <memory>
@@ -18,9 +19,11 @@ using std::chrono::milliseconds;
 constexpr milliseconds kIdentityTimeout{8000}; // every probe with its time-outs fits well inside
 constexpr milliseconds kIdleWait{50};
 
-// The transport the setting chooses: a serial port, the only kind so far.
-std::unique_ptr<Transport> makeTransport(const PortSetting&, const std::atomic<bool>& stop)
+// The one place that picks the transport: a socket for a unit on the network, else a serial port.
+std::unique_ptr<Transport> makeTransport(const PortSetting& setting, const std::atomic<bool>& stop)
 {
+    if (setting.onNetwork())
+        return std::make_unique<TcpTransport>(stop);
     return std::make_unique<SerialTransport>(stop);
 }
 
@@ -95,25 +98,31 @@ std::optional<unsigned> LinkWorker::identityAsked()
     return m_identityAsked;
 }
 
-// A unit whose model data names maxima below what the program asks for is held within them
-// from the start, as though it had been seen holding them.
 void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, unsigned ticket)
 {
     const std::string identity = session.identify();
+    const bool first = !m_identified && !identity.empty();
     m_identified = m_identified || !identity.empty();
-    if (!identity.empty()) {
-        const UnitMaximum model = session.maximum();
-        confirmer.knowMaximum({model.centivolts < supply::kMaxCentivolts ? model.centivolts : 0,
-                               model.milliamps < supply::kMaxMilliamps ? model.milliamps : 0});
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_refusal = session.refusal().empty() ? QString()
+                                              : QStringLiteral("Cannot use the unit on %1: %2.")
+                                                    .arg(m_setting.path, QString::fromStdString(session.refusal()));
+        m_identity = identity;
+        m_dialect = session.dialect();
+        m_identityServed = ticket;
+        m_change.notify_all();
     }
+    if (!first)
+        return;
+    // Known before the first change goes out, so that no setpoint beyond the unit ever does:
+    // from the model's data where the dialect has it, else as the unit tells it.
+    const UnitMaximum model = session.maximum();
+    const UnitMaximum told{model.centivolts < supply::kMaxCentivolts ? model.centivolts : 0,
+                           model.milliamps < supply::kMaxMilliamps ? model.milliamps : 0};
+    confirmer.knowMaximum(told.centivolts > 0 || told.milliamps > 0 ? told : session.queryMaximum());
     std::lock_guard<std::mutex> guard(m_lock);
     m_maximum = confirmer.maximum();
-    m_refusal = session.refusal().empty() ? QString()
-                                          : QStringLiteral("Cannot use the unit on %1: %2.")
-                                                .arg(m_setting.path, QString::fromStdString(session.refusal()));
-    m_identity = identity;
-    m_identityServed = ticket;
-    m_change.notify_all();
 }
 
 bool LinkWorker::readyToPoll()
@@ -321,6 +330,12 @@ QString LinkWorker::lastFault() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_lastFault;
+}
+
+const DialectInfo* LinkWorker::dialect() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_dialect ? m_dialect : m_setting.dialect;
 }
 
 void LinkWorker::afterCommands(bool freshReadings, std::function<void(bool ok)> done)

@@ -63,6 +63,8 @@ class LinkWorker
     QString refusal() const;
     /// Why the latest reply that came to nothing did so, where the dialect can tell.
     QString lastFault() const;
+    /// The setting's dialect, or the one the identity request found; nullptr before.
+    const DialectInfo* dialect() const;
     /// As Link::afterCommands.
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done);
     /// Asks the thread to end; true when it has within `timeout`.
@@ -111,6 +113,7 @@ class LinkWorker
     std::string m_identity;
     QString m_refusal;
     QString m_lastFault;
+    const DialectInfo* m_dialect = nullptr;
     bool m_dismissed = false;
     std::vector<Waiter> m_waiters;
     std::uint64_t m_polls = 0;               // well-formed poll answers so far

@@ -3,6 +3,7 @@
 #include "device/pslink.h"
 
 #include "device/link/Dialects.h"
+#include "device/link/PortsConf.h"
 #include "device/link/SerialPorts.h"
 #include "device/link/SimLink.h"
 
@@ -171,8 +172,11 @@ PortSetting PortSettingFor(int port)
         return {};
     PortSetting setting;
     const QByteArray mapped = qgetenv(QByteArray("TARNWELL_COM") + QByteArray::number(port + 1)).trimmed();
+    const QString configured = mapped.isEmpty() ? ReadPortsConf().settings[static_cast<size_t>(port)] : QString();
     if (!mapped.isEmpty()) {
         setting = ReadPortSetting(QString::fromLocal8Bit(mapped));
+    } else if (!configured.isEmpty()) {
+        setting = ReadPortSetting(configured); // a port's own mapping, as TARNWELL_COM<n> is
     } else if (SimulateAll()) {
         setting.dialect = &kSimulator;
     } else {
@@ -185,18 +189,22 @@ PortSetting PortSettingFor(int port)
     return setting;
 }
 
+QString NetworkAddressText(const PortSetting& setting)
+{
+    const QString host = setting.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(setting.host)
+                                                                  : setting.host;
+    return QStringLiteral("%1:%2").arg(host, QString::number(setting.tcpPort)); // one pass: a "%1" in the host stays
+}
+
 QString DescribePortSetting(const PortSetting& setting)
 {
     if (!setting.unusable.isEmpty())
         return QStringLiteral("Unusable serial port setting %1").arg(setting.unusable);
     if (setting.dialect && !setting.dialect->onWire())
         return QString::fromLatin1(setting.dialect->description);
-    if (setting.onNetwork()) {
-        const QString host = setting.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(setting.host)
-                                                                      : setting.host;
-        return QStringLiteral("Network unit %1:%2 (%3)")
-            .arg(host, QString::number(setting.tcpPort), QString::fromLatin1(setting.dialect->description));
-    }
+    if (setting.onNetwork())
+        return QStringLiteral("Network unit %1 (%2)")
+            .arg(NetworkAddressText(setting), QString::fromLatin1(setting.dialect->description));
     if (setting.path.isEmpty())
         return QStringLiteral("No serial port");
     const QString dialect = setting.dialect ? QString::fromLatin1(setting.dialect->description)

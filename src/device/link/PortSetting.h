@@ -49,4 +49,7 @@ struct PortSetting
 /// reaches nothing.
 PortSetting ReadPortSetting(const QString& text);
 
+/// "host:port", an IPv6 address in brackets: how texts name a unit on the network.
+QString NetworkAddressText(const PortSetting& setting);
+
 } // namespace pslink

@@ -1,10 +1,12 @@
 #include "device/link/Session.h"
 
 #include "device/NumberText.h"
+#include "device/SupplyLimits.h"
 
 #include "device/link/Dialects.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace pslink {
@@ -327,6 +329,20 @@ std::optional<Session::State> Session::queryState()
 std::optional<Sample> Session::readAll()
 {
     return m_dialect ? answeredIf(m_dialect->readAll(*this)) : std::nullopt;
+}
+
+UnitMaximum Session::queryMaximum()
+{
+    if (!m_dialect)
+        return {};
+    // A maximum at or above what the program ever asks holds nothing back.
+    const auto below = [](std::optional<int> told, double limit) {
+        return told && *told > 0 && *told < static_cast<int>(std::lround(limit)) ? *told : 0;
+    };
+    UnitMaximum maximum;
+    maximum.centivolts = below(answeredIf(m_dialect->queryMaximumVoltage(*this)), supply::kMaxVolts * 100.0);
+    maximum.milliamps = below(answeredIf(m_dialect->queryMaximumCurrent(*this)), supply::kMaxAmps * 1000.0);
+    return maximum;
 }
 
 } // namespace pslink

@@ -3,6 +3,7 @@
 #include "device/link/Dialect.h"
 #include "device/link/PortSetting.h"
 #include "device/link/Transport.h"
+#include "device/pslink.h"
 
 #include <chrono>
 #include <functional>
@@ -80,6 +81,8 @@ public:
     /// The dialect reads readings and lamps in one request: poll with readAll() alone.
     bool readsWhole() const { return m_dialect && m_dialect->readsWhole(); }
     std::optional<Sample> readAll();
+    /// What the unit says it holds at most, where its dialect can ask (0 = not told).
+    UnitMaximum queryMaximum();
 
     /// When the supply last gave a well-formed reply (construction time before that).
     std::chrono::steady_clock::time_point lastAnswer() const { return m_lastAnswer; }

@@ -41,6 +41,7 @@ class SimLink : public Link
     void close() override;
     void noteCall(const std::string& call) override;
     std::shared_ptr<SimulatedSupply> simulatedSupply() const override { return m_supply; }
+    const DialectInfo* dialect() const override { return &kSimulator; }
 
   private:
     bool reachable() const { return !m_closed && m_supply->answering(); }

@@ -39,6 +39,18 @@ void SimulatedSupply::setMaximum(int centivolts, int milliamps)
     m_setMilliamps = std::min(m_setMilliamps, m_maxMilliamps);
 }
 
+int SimulatedSupply::maxCentivolts() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_maxCentivolts;
+}
+
+int SimulatedSupply::maxMilliamps() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_maxMilliamps;
+}
+
 void SimulatedSupply::setOutput(bool on)
 {
     std::lock_guard<std::mutex> guard(m_lock);

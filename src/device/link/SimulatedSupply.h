@@ -39,6 +39,8 @@ public:
     /// The most this unit holds (a 30 V unit asked for 32 V holds 30 V); counts, at most
     /// numtext::kMaxCount, which is also where it starts.
     void setMaximum(int centivolts, int milliamps);
+    int maxCentivolts() const;
+    int maxMilliamps() const;
 
     // State for tests and for tarnwell-sim's control lines.
     int setCentivolts() const;

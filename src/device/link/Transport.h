@@ -12,9 +12,9 @@ namespace pslink {
 
 struct PortSetting;
 
-/// The bytes' road to a supply (a serial port today), used from one thread without an event
-/// loop. Every wait is cut into short slices and ends early once the owner's stop flag is set,
-/// so the owner can always shut it down promptly.
+/// The bytes' road to a supply (a serial port or a TCP socket), used from one thread without an
+/// event loop. Every wait is cut into short slices and ends early once the owner's stop flag is
+/// set, so the owner can always shut it down promptly.
 class Transport
 {
   public:

@@ -1,6 +1,7 @@
 #include "device/link/WireLink.h"
 
 #include "device/link/LinkWorker.h"
+#include "device/link/TcpTransport.h"
 
 #include <QThread>
 
@@ -60,6 +61,7 @@ class WireLink : public Link
     unsigned readProtection() override { return m_worker->readings().state.protection; }
     QString refusal() override { return m_worker->refusal(); }
     QString lastFault() override { return m_worker->lastFault(); }
+    const DialectInfo* dialect() const override { return m_worker->dialect(); }
 
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override
     {
@@ -99,7 +101,9 @@ std::unique_ptr<Link> OpenWireLink(const PortSetting& setting, QString* error)
     thread->setObjectName(QStringLiteral("wire link"));
     auto link = std::make_unique<WireLink>(worker, thread);
     thread->start();
-    if (!worker->waitOpened(kOpenTimeout, error))
+    // A connect gives up by itself after kConnectTimeout, and then says why: let it.
+    const milliseconds openTimeout = setting.onNetwork() ? kConnectTimeout + milliseconds(1000) : kOpenTimeout;
+    if (!worker->waitOpened(openTimeout, error))
         return nullptr; // the link's destructor stops and joins the thread
     return link;
 }

@@ -1,5 +1,5 @@
 // Targets for the text every file and setting goes through: number text, the record row, the
-// port setting.
+// port setting, ports.conf.
 #include "fuzz/harness/FuzzOracles.h"
 #include "fuzz/harness/FuzzTargets.h"
 
@@ -7,9 +7,11 @@
 #include "device/RecordFormat.h"
 #include "device/link/Dialects.h"
 #include "device/link/PortSetting.h"
+#include "device/link/PortsConf.h"
 #include "device/pslink.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -216,6 +218,24 @@ void RunPortSetting(std::string_view input)
         Fail("written out as " + full.toStdString() + " the setting reads differently");
 }
 
+// Every line that is neither blank nor a comment maps its port or is reported by its number.
+void RunPortsConf(std::string_view input)
+{
+    const QString text = QString::fromUtf8(input.data(), static_cast<qsizetype>(input.size()));
+    const pslink::PortsConf conf = pslink::ParsePortsConf(text, QStringLiteral("ports.conf"));
+    int used = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        used += !line.trimmed().isEmpty() && !line.trimmed().startsWith(QLatin1Char('#'));
+    for (const QString& issue : conf.issues)
+        Check(issue.startsWith(QStringLiteral("ports.conf, line ")), "an issue without its line");
+    for (const QString& setting : conf.settings)
+        Check(setting.isEmpty() || pslink::ParsePortSetting(setting), "a mapping that cannot be used");
+    const auto mapped = std::count_if(conf.settings.begin(), conf.settings.end(), [](const QString& s) { return !s.isEmpty(); });
+    Check(static_cast<int>(conf.issues.size()) <= used && mapped + static_cast<long>(conf.issues.size()) <= used
+              && (used == 0 || mapped > 0 || !conf.issues.empty()),
+          "a line neither used nor reported");
+}
+
 std::vector<std::string> NumberCorpus()
 {
     return {"Time(S),Voltage(V),Current(A)\r\n1,5.00,0.500\r\n2,9.00,0.900\r\n",
@@ -254,6 +274,8 @@ std::vector<Target> TextTargets()
     targets.push_back({"NumberText", &RunNumberText, NumberCorpus(), NumberWords(), 2048, 0, 10});
     targets.push_back({"RecordFormat", &RunRecordFormat, NumberCorpus(), NumberWords(), 4096, 0, 10});
     targets.push_back({"PortSetting", &RunPortSetting, SerialCorpus(), SerialWords(), 256, 0, 10});
+    targets.push_back({"PortsConf", &RunPortsConf, {"# bench\nCOM3=tcp://192.168.1.50\n\nCOM1 = scpi:/dev/ttyUSB0@9600\n"},
+                       {"COM", "1", "7", "8", "=", "\n", "#", "tcp://", "[::1]:5025", "sim", " "}, 512, 0, 10});
     return targets;
 }
 

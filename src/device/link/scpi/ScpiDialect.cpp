@@ -151,4 +151,17 @@ std::optional<bool> ScpiDialect::queryOutput(Channel& channel)
     return reply ? parseOnOff(*reply) : std::nullopt;
 }
 
+// A unit without the MAX form stays silent or answers an error text: neither reads as a number.
+std::optional<int> ScpiDialect::queryMaximumVoltage(Channel& channel)
+{
+    const auto reply = query(channel, kQueryMaxVoltage);
+    return reply ? parseCounts(*reply, 2) : std::nullopt;
+}
+
+std::optional<int> ScpiDialect::queryMaximumCurrent(Channel& channel)
+{
+    const auto reply = query(channel, kQueryMaxCurrent);
+    return reply ? parseCounts(*reply, 3) : std::nullopt;
+}
+
 } // namespace pslink::scpi

@@ -22,6 +22,8 @@ public:
     std::optional<int> querySetVoltage(Channel& channel) override;
     std::optional<int> querySetCurrent(Channel& channel) override;
     std::optional<bool> queryOutput(Channel& channel) override;
+    std::optional<int> queryMaximumVoltage(Channel& channel) override;
+    std::optional<int> queryMaximumCurrent(Channel& channel) override;
 
 private:
     std::optional<std::string> query(Channel& channel, const char* command);

@@ -22,6 +22,8 @@ constexpr const char* kQueryOutput = "OUTP?";
 constexpr const char* kQueryMode = "OUTP:MODE?";
 constexpr const char* kQuerySetVoltage = "VOLT?";
 constexpr const char* kQuerySetCurrent = "CURR?";
+constexpr const char* kQueryMaxVoltage = "VOLT? MAX";
+constexpr const char* kQueryMaxCurrent = "CURR? MAX";
 
 /// "VOLT 5.00" for 500 centivolts (no terminator; the transport adds LF).
 std::string setVoltageCommand(int centivolts);

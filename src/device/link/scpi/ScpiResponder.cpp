@@ -57,9 +57,9 @@ std::string ScpiResponder::execute(const std::string& command)
         if (const auto on = parseOnOff(argument))
             m_supply.setOutput(*on);
     } else if (header == "VOLT?") {
-        reply = formatCounts(m_supply.setCentivolts(), 2);
+        reply = formatCounts(argument == "MAX" ? m_supply.maxCentivolts() : m_supply.setCentivolts(), 2);
     } else if (header == "CURR?") {
-        reply = formatCounts(m_supply.setMilliamps(), 3);
+        reply = formatCounts(argument == "MAX" ? m_supply.maxMilliamps() : m_supply.setMilliamps(), 3);
     } else if (header == "MEAS:VOLT?") {
         reply = formatCounts(m_supply.measuredCentivolts(), 2);
     } else if (header == "MEAS:CURR?") {
