@@ -53,6 +53,8 @@ void usage()
                  "                    [--max-volts V] [--max-amps A]\n"
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
+                 "                    [--drop-after SECONDS [--drop-for SECONDS]] [--link PATH]\n"
+                 "                    [--back-off] [--back-identity TEXT]\n"
                  "       tarnwell-sim --version\n"
                  "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
                  dialectNames().c_str());
@@ -83,6 +85,8 @@ bool parseArgs(int argc, char** argv, Options& o)
             o.quirks.isetStray = true;
         } else if (a == "--status-noise") {
             o.quirks.statusNoise = true;
+        } else if (a == "--back-off") {
+            o.backOff = true;
         } else if (!value) {
             return false;
         } else if (a == "--dialect") {
@@ -93,6 +97,13 @@ bool parseArgs(int argc, char** argv, Options& o)
             o.logPath = argv[++i];
         } else if (a == "--identity") {
             if (!parseEscapes(argv[++i], o.quirks.identity))
+                return false;
+        } else if (a == "--back-identity") {
+            if (!parseEscapes(argv[++i], o.backIdentity))
+                return false;
+        } else if (a == "--link") {
+            o.linkPath = argv[++i];
+            if (o.linkPath.empty())
                 return false;
         } else if (a == "--eol") {
             const std::string e = argv[++i];
@@ -116,6 +127,8 @@ bool parseArgs(int argc, char** argv, Options& o)
                 o.minGapMs = static_cast<int>(n);
             else if (a == "--slow" && n >= 0.0 && n <= 60000.0)
                 o.slowMs = static_cast<int>(n);
+            else if ((a == "--drop-after" || a == "--drop-for") && n >= 0.0 && n <= 86400.0)
+                (a == "--drop-after" ? o.dropAfterMs : o.dropForMs) = static_cast<int>(std::lround(n * 1000.0));
             else if (a == "--max-volts" && n > 0.0 && n * 100.0 <= numtext::kMaxCount)
                 o.maxCentivolts = static_cast<int>(std::lround(n * 100.0));
             else if (a == "--max-amps" && n > 0.0 && n * 1000.0 <= numtext::kMaxCount)
@@ -126,6 +139,8 @@ bool parseArgs(int argc, char** argv, Options& o)
             return false;
         }
     }
+    if (o.dropForMs >= 0 && o.dropAfterMs < 0)
+        return false; // a return without a drop
     if (o.minGapMs < 0)
         o.minGapMs = static_cast<int>(o.dialect->unitGap.count());
     return true;

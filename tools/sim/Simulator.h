@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DropSchedule.h"
 #include "SimOptions.h"
 
 #include "device/link/SimulatedSupply.h"
@@ -59,26 +60,10 @@ public:
             std::fprintf(stderr, "tarnwell-sim: cannot write %s: %s\n", m_options.logPath.c_str(), std::strerror(errno));
             return false;
         }
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
-            std::perror("tarnwell-sim: pseudo-terminal");
+        if (!openTerminal())
             return false;
-        }
-        const char* name = ::ptsname(m_master);
-        if (!name)
+        if (!m_options.linkPath.empty() && !pointLink())
             return false;
-        m_path = name;
-        // Holding the other end open keeps the terminal alive between the clients' opens, and
-        // raw mode keeps the line discipline from echoing replies back at us.
-        m_slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
-        termios tio{};
-        if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
-            std::perror("tarnwell-sim: terminal settings");
-            return false;
-        }
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_slave, TCSANOW, &tio);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
         std::printf("%s\n", m_path.c_str());
         std::fflush(stdout);
         return true;
@@ -89,9 +74,10 @@ public:
         bool stdinOpen = true;
         std::string control;
         while (!g_quit) {
-            pollfd fds[2] = {{m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+            // While the link is away nothing is read: the terminal is not the one clients know.
+            pollfd fds[2] = {{m_drop.down() ? -1 : m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
             const auto beforePoll = Clock::now();
-            const int ready = ::poll(fds, stdinOpen ? 2 : 1, timeoutMs());
+            const int ready = ::poll(fds, stdinOpen ? 2 : 1, m_drop.waitMs(beforePoll, timeoutMs()));
             if (ready < 0 && errno != EINTR)
                 return 1;
             const auto now = Clock::now();
@@ -114,12 +100,105 @@ public:
             // A plain-text unit forgets half a command after a pause.
             if (m_responder->hasPartial() && now - m_lastInput > milliseconds(50))
                 m_responder->discardPartial();
+            followDrop(Clock::now());
             sendDue(Clock::now());
         }
         return 0;
     }
 
 private:
+    // A fresh pseudo-terminal in m_master, m_slave and m_path.
+    bool openTerminal()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+            std::perror("tarnwell-sim: pseudo-terminal");
+            return false;
+        }
+        const char* name = ::ptsname(m_master);
+        if (!name)
+            return false;
+        m_path = name;
+        // Holding the other end open keeps the terminal alive between the clients' opens, and
+        // raw mode keeps the line discipline from echoing replies back at us.
+        m_slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
+            std::perror("tarnwell-sim: terminal settings");
+            return false;
+        }
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_slave, TCSANOW, &tio);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+
+    // The stable link leads to the current terminal; renamed over the old one, so a client
+    // never finds it missing or half made.
+    bool pointLink()
+    {
+        const std::string temporary = m_options.linkPath + ".new";
+        ::unlink(temporary.c_str());
+        if (::symlink(m_path.c_str(), temporary.c_str()) != 0
+            || ::rename(temporary.c_str(), m_options.linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "tarnwell-sim: cannot link %s: %s\n", m_options.linkPath.c_str(), std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    // The cable is pulled: the terminal and its link go, and the clients' reads fail. The next
+    // terminal is taken now, while the old is still held, so that it comes back under another name.
+    void dropLink()
+    {
+        const int oldMaster = m_master, oldSlave = m_slave;
+        if (!openTerminal())
+            g_quit = 1;
+        ::close(oldSlave);
+        ::close(oldMaster);
+        if (!m_options.linkPath.empty())
+            ::unlink(m_options.linkPath.c_str()); // as udev removes an unplugged adapter's links
+        m_replies.clear();
+        m_responder->discardPartial();
+        log("-- link down");
+        std::fprintf(stderr, "tarnwell-sim: link down\n");
+    }
+
+    // Plugged in again: what was sent meanwhile is gone; the unit may have lost its power or be
+    // another one.
+    void bringBack()
+    {
+        char buf[512];
+        while (::read(m_master, buf, sizeof buf) > 0) {
+        }
+        if (m_options.backOff)
+            m_supply.setOutput(false);
+        if (!m_options.backIdentity.empty()) {
+            pslink::SupplyResponder::Quirks quirks = m_options.quirks;
+            quirks.identity = m_options.backIdentity;
+            m_responder = m_options.dialect->respond(m_supply, quirks);
+        }
+        if (!m_options.linkPath.empty() && !pointLink())
+            g_quit = 1;
+        log("-- link back");
+        std::printf("%s\n", m_path.c_str());
+        std::fflush(stdout);
+    }
+
+    void followDrop(Clock::time_point now)
+    {
+        switch (m_drop.update(now)) {
+        case DropSchedule::Change::Dropped:
+            dropLink();
+            break;
+        case DropSchedule::Change::Back:
+            bringBack();
+            break;
+        case DropSchedule::Change::None:
+            break;
+        }
+    }
+
     microseconds wireTime(size_t bytes) const
     {
         // Ten bits a byte: start, eight data, stop.
@@ -144,6 +223,7 @@ private:
         if (n <= 0)
             return;
         m_lastInput = now;
+        m_drop.heardAt(now);
         // These bytes arrived after m_quietAt and by `now`; how late this process woke up to
         // read them is not the client's doing. A command counts as too soon only when it came
         // too soon however the arrivals fall within their windows, so a busy machine running
@@ -230,6 +310,7 @@ private:
     }
 
     Options m_options;
+    DropSchedule m_drop{m_options.dropAfterMs, m_options.dropForMs};
     pslink::SimulatedSupply m_supply;
     std::unique_ptr<pslink::SupplyResponder> m_responder;
     int m_master = -1;
