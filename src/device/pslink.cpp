@@ -111,7 +111,7 @@ int OpenPort(int device, const PortSetting& setting, QString* error)
     Device* d = deviceAt(device);
     if (!d)
         return 0;
-    // Learned before the open, while nobody holds the port: enumerating it is harmless then.
+    // What finds this port again after an unplug, as the system names it now.
     const StablePortName stable = setting.onSerialPort() ? StableNameOf(setting.path, SystemSerialPorts())
                                                         : StablePortName{};
     return openOn(*d, setting, setting, error, stable);
