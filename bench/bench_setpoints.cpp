@@ -7,6 +7,9 @@
 //     when it reached the unit and the unit never took it, or when the unit does not end up
 //     holding the last one. A change replaced by a newer one before it went out is not lost:
 //     the supply was never meant to pass through it.
+//   slow_unit_last_change_held_ms: the same slow unit right after connecting: three voltage steps
+//     300 ms apart, then the output on (a user clicking UP, UP, UP, ON); from the last click until
+//     the unit has read back the last voltage and the output on.
 // Usage: bench_setpoints [--changes N]   (default 20)
 
 #include "device/NumberText.h"
@@ -117,6 +120,32 @@ bool connectTo(const Sim& sim)
     return waitFor(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
 }
 
+// The clicks of a user who does not wait for a slow unit: connect, UP, UP, UP, ON.
+double lastClickHeldMs()
+{
+    Sim sim({"--dialect", "text", "--slow", "450"});
+    qputenv("TARNWELL_COM1", sim.path().toLocal8Bit());
+    unsigned char version[10] = {};
+    if (!OpenCOM(0, 0) || !dsoReadVersion(0, version))
+        return -1.0;
+    dsoCloseOutput(0);
+    setVoltage(500);
+    setCurrent(1000);
+    dsoOpenPower(0);
+    for (int step = 1; step <= 3; ++step) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        setVoltage(500 + 10 * step);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto click = Clock::now();
+    dsoOpenOutput(0);
+    const double held = waitFor(pslink::AfterCommandsConfirmed, click);
+    CloseCOM(0);
+    const QStringList log = sim.log();
+    const bool lastSent = log.lastIndexOf("VSET1:05.30") >= 0 && log.lastIndexOf("OUT1") > log.lastIndexOf("VSET1:05.30");
+    return held >= 0 && lastSent ? held : -1.0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -207,9 +236,16 @@ int main(int argc, char** argv)
             ++lost;
     }
 
+    const double lastClick = lastClickHeldMs();
+    if (lastClick < 0) {
+        std::fprintf(stderr, "bench_setpoints: the slow unit did not end up with the last clicks\n");
+        return 1;
+    }
+
     bench::Print("setpoint_confirm_ms_median", bench::Median(confirm), "ms");
     bench::Print("fresh_sample_ms_median", bench::Median(fresh), "ms");
     bench::Print("fresh_sample_ms_max", *std::max_element(fresh.begin(), fresh.end()), "ms");
     bench::Print("slow_firmware_changes_lost", lost, "changes");
+    bench::Print("slow_unit_last_change_held_ms", lastClick, "ms");
     return 0;
 }

@@ -150,6 +150,37 @@ TEST(SerialFirmware, SlowFirmwareLosesNoChange)
     EXPECT_TRUE(errors.contains("dropped (slow)"));
 }
 
+TEST(SerialFirmware, SlowFirmwareLearnsItsPaceInOneMiss)
+{
+    // A user who does not wait: connect, UP, UP, UP, ON, 300 ms apart. One ignored command must
+    // be enough to learn the unit's pace; learning it a little at a time costs a reply timeout
+    // per step and leaves the unit behind the clicks for seconds.
+    SimProcess sim({"--slow", "450", "--load", "10"});
+    ASSERT_FALSE(sim.path().isEmpty());
+    Com1 com("text:" + sim.path());
+    ASSERT_EQ(OpenCOM(0, 0), 1);
+    ASSERT_FALSE(version().empty());
+    dsoCloseOutput(0);
+    setPoint(500, 1000);
+    dsoOpenPower(0);
+    for (int step = 1; step <= 3; ++step) {
+        QTest::qWait(300);
+        unsigned char digits[5];
+        numtext::DigitsFromCount(500 + 10 * step, digits);
+        dsoSetVoltage(0, digits);
+    }
+    QTest::qWait(300);
+    dsoOpenOutput(0);
+    Answer confirmed;
+    pslink::AfterCommandsConfirmed(0, confirmed.callback());
+    ASSERT_TRUE(confirmed.wait(15000));
+    EXPECT_TRUE(confirmed.ok());
+    EXPECT_EQ(freshReading(), (Reading{530, 530, 1, 1, 0}));
+    const QString errors = sim.errors();
+    // The connect's first commands meet the unit before its pace is known; nothing after.
+    EXPECT_LE(errors.count("dropped (slow)"), 2) << errors.toStdString() << sim.log().join(' ').toStdString();
+}
+
 TEST(SerialFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
 {
     const struct

@@ -33,12 +33,15 @@ ChangeConfirmer::Outcome ChangeConfirmer::apply(const Change& asked)
 {
     const Change change = withinMaximum(asked);
     const bool setpoint = change.kind != Change::Output;
+    const auto spacing = m_session.busyGap();
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         int held = 0;
         switch (m_session.apply(change, &held)) {
         case Session::Applied::Held:
             if (setpoint)
                 heldOf(change.kind) = held;
+            if (attempt == 1 && m_session.busyGap() <= spacing) // held without a miss on the way
+                m_session.easeBusyGap();
             return Outcome::Held;
         case Session::Applied::Stopped:
             return Outcome::Stopped;

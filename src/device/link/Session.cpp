@@ -16,6 +16,8 @@ using std::chrono::milliseconds;
 
 // How long a unit gets to answer a request it had buffered from the previous probe.
 constexpr milliseconds kBufferedProbe{300};
+// How much shorter the spacing after a busy command gets with each change that held.
+constexpr milliseconds kEaseStep{25};
 
 } // namespace
 
@@ -94,8 +96,20 @@ void Session::growBusyGap()
 {
     if (!m_info)
         return;
-    // Quickly: a change gets three tries, and the third must already be spaced enough.
-    m_busyGap = std::min(std::max(m_busyGap * 5 / 2, m_busyGap + milliseconds(100)), m_info->slowestGap);
+    // One ignored command is enough to go to the slowest spacing: every further miss would cost
+    // a whole reply timeout, and a unit left behind the clicks holds stale values for seconds.
+    // The spacing that failed is remembered so that coming back down stops short of it.
+    if (m_busyGap < m_info->slowestGap)
+        m_tooShort = std::max(m_tooShort, m_busyGap);
+    m_busyGap = m_info->slowestGap;
+}
+
+void Session::easeBusyGap()
+{
+    if (!m_info)
+        return;
+    const milliseconds eased = std::max({m_busyGap - kEaseStep, m_tooShort + kEaseStep, m_gap});
+    m_busyGap = std::min(eased, m_info->slowestGap);
 }
 
 void Session::waitSlowest()

@@ -54,9 +54,12 @@ public:
     /// Sends `change` once and reads it back; `held` (when given) receives what the unit read
     /// back, for Held and NotHeld.
     Applied apply(const Change& change, int* held = nullptr);
-    /// A change did not hold: most likely the unit was still busy with the previous command,
-    /// so the spacing after busy commands grows.
+    /// A command after a busy one went unheard or a change did not hold: most likely the unit
+    /// was still busy, so the spacing after busy commands goes to the dialect's slowest.
     void growBusyGap();
+    /// A change held: the spacing after busy commands comes down a step, never to one that
+    /// failed before.
+    void easeBusyGap();
     /// Waits until the slowest spacing of the dialect has passed since the latest command.
     void waitSlowest();
 
@@ -94,6 +97,7 @@ private:
     // The spacing of the dialect being spoken or tried, and the one learned for slow firmware.
     std::chrono::milliseconds m_gap;
     std::chrono::milliseconds m_busyGap;
+    std::chrono::milliseconds m_tooShort{0}; // the longest busy spacing seen to be too short
     std::chrono::steady_clock::time_point m_lastCommand{};
     Pace m_lastPace = Pace::Quick;
     bool m_sentAfterBusy = false; // the latest command followed a Busy one

@@ -14,6 +14,8 @@ using std::chrono::milliseconds;
 // bridge passes bytes on in bursts up to 16 ms apart, so silence must be longer than that.
 constexpr ReplyTiming kIdentityTiming{kFirstByteTimeout, milliseconds(50)};
 // A unit of this dialect answers a reading at once; waiting longer only delays the next probe.
+// A read-back right after a change: a unit that answers does so well within this, and one still
+// busy with the change never will, so waiting the full reply timeout only delays asking again.
 constexpr ReplyTiming kConfirmTiming{milliseconds(500), kReplySilence};
 constexpr milliseconds kSettle{150};
 // A unit that ignores commands arriving soon after a change has been seen to need 450 ms.
@@ -58,10 +60,11 @@ bool TextDialect::command(Channel& channel, const std::string& text)
     return channel.send(text + m_lineEnd, Pace::Busy);
 }
 
-std::optional<std::string> TextDialect::query(Channel& channel, const char* command, int replyLength, Pace pace)
+std::optional<std::string> TextDialect::query(Channel& channel, const char* command, int replyLength, Pace pace,
+                                              ReplyTiming timing)
 {
     ReplyFramer framer(replyLength);
-    return channel.exchange(command + m_lineEnd, framer, kReplyTiming, pace);
+    return channel.exchange(command + m_lineEnd, framer, timing, pace);
 }
 
 std::string TextDialect::identify(Probe& probe)
@@ -98,19 +101,24 @@ bool TextDialect::setOutput(Channel& channel, bool on)
 
 std::optional<int> TextDialect::queryVoltage(Channel& channel)
 {
-    const auto reply = query(channel, kQueryVoltage, kReadingLength, Pace::Quick);
+    const auto reply = query(channel, kQueryVoltage, kReadingLength, Pace::Quick, kReplyTiming);
     return reply ? parseVoltage(*reply) : std::nullopt;
 }
 
 std::optional<int> TextDialect::queryCurrent(Channel& channel)
 {
-    const auto reply = query(channel, kQueryCurrent, kReadingLength, Pace::Quick);
+    const auto reply = query(channel, kQueryCurrent, kReadingLength, Pace::Quick, kReplyTiming);
     return reply ? parseCurrent(*reply) : std::nullopt;
 }
 
 std::optional<SupplyState> TextDialect::queryState(Channel& channel)
 {
-    const auto reply = query(channel, kQueryStatus, kStatusLength, Pace::Busy);
+    return state(channel, kReplyTiming);
+}
+
+std::optional<SupplyState> TextDialect::state(Channel& channel, ReplyTiming timing)
+{
+    const auto reply = query(channel, kQueryStatus, kStatusLength, Pace::Busy, timing);
     const auto status = reply ? parseStatus(*reply) : std::nullopt;
     if (!status)
         return std::nullopt;
@@ -123,20 +131,20 @@ std::optional<SupplyState> TextDialect::queryState(Channel& channel)
 
 std::optional<int> TextDialect::querySetVoltage(Channel& channel)
 {
-    const auto reply = query(channel, kQuerySetVoltage, kReadingLength, Pace::Quick);
+    const auto reply = query(channel, kQuerySetVoltage, kReadingLength, Pace::Quick, kConfirmTiming);
     return reply ? parseVoltage(*reply) : std::nullopt;
 }
 
 std::optional<int> TextDialect::querySetCurrent(Channel& channel)
 {
-    const auto reply = query(channel, kQuerySetCurrent, kReadingLength, Pace::Quick);
+    const auto reply = query(channel, kQuerySetCurrent, kReadingLength, Pace::Quick, kConfirmTiming);
     return reply ? parseCurrent(*reply) : std::nullopt;
 }
 
 std::optional<bool> TextDialect::queryOutput(Channel& channel)
 {
-    const auto state = queryState(channel);
-    return state ? std::optional<bool>(state->outputOn) : std::nullopt;
+    const auto held = state(channel, kConfirmTiming);
+    return held ? std::optional<bool>(held->outputOn) : std::nullopt;
 }
 
 } // namespace pslink::text

@@ -29,7 +29,9 @@ public:
 
 private:
     bool command(Channel& channel, const std::string& text);
-    std::optional<std::string> query(Channel& channel, const char* command, int replyLength, Pace pace);
+    std::optional<std::string> query(Channel& channel, const char* command, int replyLength, Pace pace,
+                                     ReplyTiming timing);
+    std::optional<SupplyState> state(Channel& channel, ReplyTiming timing);
 
     std::string m_lineEnd;
 };
