@@ -181,6 +181,7 @@ private:
         if (!m_options.linkPath.empty() && !pointLink())
             g_quit = 1;
         log("-- link back");
+        std::fprintf(stderr, "tarnwell-sim: link back on %s\n", m_path.c_str());
         std::printf("%s\n", m_path.c_str());
         std::fflush(stdout);
     }
