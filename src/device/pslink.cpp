@@ -7,6 +7,7 @@
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/link/modbus/ModbusModels.h"
+#include "device/link/StablePort.h"
 
 #include <algorithm>
 #include <array>
@@ -28,6 +29,7 @@ struct Device
     std::shared_ptr<pslink::Link> link;
     std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
     std::optional<pslink::PortSetting> setting;   // the last one asked for
+    pslink::StablePortName stable;                // what finds its serial port again
     QString openError;                            // why the last open failed
 };
 
@@ -71,6 +73,39 @@ std::shared_ptr<pslink::Link> linkFor(int device, const char* call)
 
 } // namespace
 
+namespace {
+
+// Opens `opened` on `d`; `asked` is remembered as the setting, the one a reopen starts from.
+int openOn(Device& d, const pslink::PortSetting& opened, const pslink::PortSetting& asked, QString* error,
+           const pslink::StablePortName& stable)
+{
+    if (const auto previous = takeLink(d))
+        previous->close(); // a serial link may take a moment; nobody waits on the device lock
+
+    QString why;
+    const std::shared_ptr<pslink::Link> link = pslink::OpenLink(opened, &why);
+    if (link)
+        why.clear();
+    std::shared_ptr<pslink::Link> overtaken;
+    {
+        std::lock_guard<std::mutex> guard(d.lock);
+        // Another thread opened the device meanwhile: the later open wins.
+        overtaken = std::move(d.link);
+        d.link = link;
+        d.sim = link ? link->simulatedSupply() : nullptr;
+        d.setting = asked;
+        d.stable = stable;
+        d.openError = why;
+    }
+    if (overtaken)
+        overtaken->close(); // up to a second: never under the lock the UI thread's reads take
+    if (error)
+        *error = why;
+    return link ? 1 : 0;
+}
+
+} // namespace
+
 namespace pslink {
 
 int OpenPort(int device, const PortSetting& setting, QString* error)
@@ -78,28 +113,42 @@ int OpenPort(int device, const PortSetting& setting, QString* error)
     Device* d = deviceAt(device);
     if (!d)
         return 0;
-    if (const auto previous = takeLink(*d))
-        previous->close(); // a serial link may take a moment; nobody waits on the device lock
+    // What finds this port again after an unplug, as the system names it now.
+    const StablePortName stable = setting.onSerialPort() ? StableNameOf(setting.path, SystemSerialPorts())
+                                                        : StablePortName{};
+    return openOn(*d, setting, setting, error, stable);
+}
 
-    QString why;
-    const std::shared_ptr<Link> link = OpenLink(setting, &why);
-    if (link)
-        why.clear();
-    std::shared_ptr<Link> overtaken;
+int Reopen(int device, QString* error)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return 0;
+    std::optional<PortSetting> setting;
+    StablePortName stable;
     {
         std::lock_guard<std::mutex> guard(d->lock);
-        // Another thread opened the device meanwhile: the later open wins.
-        overtaken = std::move(d->link);
-        d->link = link;
-        d->sim = link ? link->simulatedSupply() : nullptr;
-        d->setting = setting;
-        d->openError = why;
+        setting = d->setting;
+        stable = d->stable;
     }
-    if (overtaken)
-        overtaken->close(); // up to a second: never under the lock the UI thread's reads take
+    if (!setting)
+        return 0;
+    if (!setting->onSerialPort())
+        return openOn(*d, *setting, *setting, error, stable); // the same driver, or host and port
+    const std::vector<SerialPortEntry> ports = stable.serialNumber.isEmpty() ? std::vector<SerialPortEntry>{}
+                                                                             : SystemSerialPorts();
+    if (const auto previous = takeLink(*d))
+        previous->close(); // whatever the paths, the old link is not kept
+    QString why = OpenFailureMessage(setting->path, OpenFailure::Missing, {}); // the adapter is not there
+    for (const QString& path : ReopenPaths(setting->path, stable, ports)) {
+        PortSetting here = *setting;
+        here.path = path;
+        if (openOn(*d, here, *setting, &why, stable) != 0)
+            return 1;
+    }
     if (error)
         *error = why;
-    return link ? 1 : 0;
+    return 0;
 }
 
 } // namespace pslink

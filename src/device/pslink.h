@@ -126,6 +126,14 @@ LinkProbe ProbeLink(const PortSetting& setting);
 /// receives what LastOpenError gives afterwards.
 int OpenPort(int device, const PortSetting& setting, QString* error = nullptr);
 
+/// Opens `device` again on the supply it was last opened on (OpenPort or OpenCOM), after its link
+/// was lost: the same setting; for a serial port, the same adapter found again by what is stable
+/// about it (its /dev/serial/by-id link, else its USB serial number) when its /dev/ttyUSB* number
+/// changed, a port given as a link through that link; for a network unit, the same host and
+/// port. Only opens: nothing is sent that changes the supply. Nonzero when open; `error` as for
+/// OpenPort. LastPortSetting stays the setting first given.
+int Reopen(int device, QString* error = nullptr);
+
 /// For the port list's tooltips: "Simulated supply (built in)", "Serial port /dev/ttyUSB0
 /// (plain text, 9600 baud)" with what the system knows of the adapter on a second line, "No
 /// serial port" or "Unusable serial port setting ...".

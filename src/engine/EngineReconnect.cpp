@@ -127,9 +127,9 @@ void CRunEngine::TryReconnect()
         {
             // One supply operation at a time: a connect or a setpoint waits for this try.
             std::lock_guard<std::mutex> guard(m_hSupplyLock);
-            const std::optional<pslink::PortSetting> setting = pslink::LastPortSetting(nDevice);
-            if (!attempt->bCancel.load() && setting && pslink::OpenPort(nDevice, *setting) != 0
-                && !attempt->bCancel.load())
+            // Reopen only opens (the same adapter, found again if its number changed); the
+            // connect sequence, which switches the output off, is never run here.
+            if (!attempt->bCancel.load() && pslink::Reopen(nDevice) != 0 && !attempt->bCancel.load())
                 identity = pslink::ReadIdentity(nDevice);
             bSame = !identity.empty() && identity == m_rawIdentity && !attempt->bCancel.load();
             if (bSame) {

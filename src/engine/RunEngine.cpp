@@ -264,7 +264,14 @@ void CRunEngine::CompleteSample(unsigned nSample, int nTimer, bool bFresh)
         return;
     m_bSampling = false;
     if (!bFresh) {
-        // No answers: either the link is gone, which the next tick finds, or it was closed.
+        // No answers: either the link is gone, which the next tick finds, or it was closed. A
+        // point played but never measured may not have reached the supply: it is played again
+        // once the supply is back, so the program skips none of its points.
+        if (nTimer == kProgramTimer) {
+            std::lock_guard<std::mutex> guard(m_pSupply->m_hLock);
+            if (m_pSupply->m_nPlayIndex.load() > 0)
+                --m_pSupply->m_nPlayIndex;
+        }
         RunOwedTick();
         return;
     }

@@ -33,7 +33,7 @@ void StartCli(QProcess& process, const QStringList& args)
 CliResult FinishCli(QProcess& process)
 {
     CliResult result;
-    if (!process.waitForFinished(30000)) {
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(30000)) {
         process.kill();
         process.waitForFinished(3000);
         return result;
@@ -318,4 +318,90 @@ TEST(Cli, ASupplyOnTheNetworkIsSetProbedAndLostAsASerialOneIs)
         lost << r.errors.section(QStringLiteral(") "), 1).section(QStringLiteral(" after "), 0, 0);
     }
     EXPECT_EQ(lost, QStringList({"stopped answering", "stopped answering"}));
+}
+
+TEST(Cli, ARunOutlastsAPulledCableOnlyForItsOwnSupply)
+{
+    QTemporaryDir dir;
+    const QString byId = dir.filePath(QStringLiteral("by-id"));
+    ASSERT_TRUE(QDir().mkpath(byId));
+    qputenv("TARNWELL_SERIAL_BY_ID", byId.toLocal8Bit()); // the runs inherit it
+    const QString program = dir.filePath(QStringLiteral("steps.csv"));
+    QByteArray points = kHeader;
+    for (int t = 1; t <= 8; ++t)
+        points += QByteArray::number(t) + ',' + QByteArray::number(t) + ".00,1.000\r\n";
+    ASSERT_TRUE(WriteTestFile(program, points));
+    const struct
+    {
+        const char* name;
+        QStringList simArgs; // how it comes back, after a drop 2 s past the first command
+        bool bViaLink;       // the port is the stable link itself, else the terminal found again by it
+        QStringList args;
+        int nExit;
+        QStringList told; // on standard error
+    } rows[] = {
+        {"a user run goes on", {"--drop-for", "3"}, false, {"log", "--for", "10", "--json", "--reconnect=20"}, 0,
+         {"stopped answering", "answers again"}},
+        {"a program goes on at its point", {"--drop-for", "3"}, true, {"play", program, "--reconnect=20"}, 0,
+         {"stopped answering", "answers again"}},
+        {"a program back with its output off ends", {"--drop-for", "2", "--back-off"}, false,
+         {"play", program, "--reconnect=20"}, 3, {"answers again", "came back with its output off"}},
+        {"another supply on the port is not taken", {"--drop-for", "2", "--back-identity", "ACME PSU3005 V5.5"}, false,
+         {"log", "--for", "30", "--reconnect=5"}, 3, {"another supply answers", "did not come back within 0:00:05"}},
+        {"a cable never plugged in again", {}, false, {"log", "--for", "30", "--reconnect=3"}, 3,
+         {"did not come back within 0:00:03"}},
+    };
+    // The cases take real seconds: they run side by side.
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const QString link = QStringLiteral("%1/usb-Tarnwell_Sim_%2-if00").arg(byId).arg(i);
+        sims.push_back(
+            std::make_unique<SimProcess>(QStringList{"--load", "10", "--drop-after", "2", "--link", link} + rows[i].simArgs));
+        ASSERT_FALSE(sims.back()->path().isEmpty());
+        const QString out = dir.filePath(QStringLiteral("out%1.csv").arg(i));
+        runs.push_back(std::make_unique<QProcess>());
+        QStringList args = rows[i].args + QStringList{"--port", rows[i].bViaLink ? link : sims.back()->path(), "--out", out};
+        if (args[0] == "play")
+            args << "--measured" << out + ".measured";
+        StartCli(*runs.back(), args);
+    }
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& row = rows[i];
+        SCOPED_TRACE(row.name);
+        const CliResult r = FinishCli(*runs[i]);
+        EXPECT_EQ(r.nExit, row.nExit) << r.errors.toStdString();
+        for (const QString& text : row.told)
+            EXPECT_TRUE(r.errors.contains(text)) << r.errors.toStdString();
+        const QStringList commands = sims[i]->log();
+        const qsizetype nDown = commands.indexOf(QStringLiteral("-- link down"));
+        ASSERT_GE(nDown, 0);
+        // Reconnecting switches nothing and sends no setpoint; a program sends its point again.
+        for (const QString& command : commands.mid(nDown)) {
+            EXPECT_FALSE(command.startsWith("OUT")) << command.toStdString();
+            if (row.args[0] == "log") {
+                EXPECT_FALSE(command.startsWith("VSET") || command.startsWith("ISET")) << command.toStdString();
+            }
+        }
+        const QByteArray saved = ReadTestFile(dir.filePath(QStringLiteral("out%1.csv").arg(i)));
+        const QByteArray measured = ReadTestFile(dir.filePath(QStringLiteral("out%1.csv.measured").arg(i)));
+        const QByteArray rowsWithoutValues = row.args[0] == "log" ? saved : measured;
+        EXPECT_TRUE(QRegularExpression("\r\n[0-9]+,,\r\n").match(QString::fromLatin1(rowsWithoutValues)).hasMatch())
+            << rowsWithoutValues.toStdString();
+        if (row.nExit != 0)
+            continue;
+        if (row.args[0] == "log") {
+            const QString printed = r.lines.join('\n');
+            EXPECT_TRUE(printed.contains(R"("event":"link lost")") && printed.contains(R"("event":"link back")"));
+            EXPECT_TRUE(r.lines.back().startsWith(R"({"t":10,)")) << "samples after the gap, to the end";
+            EXPECT_TRUE(saved.endsWith("\r\n10,5.00,0.500\r\n")) << saved.toStdString();
+        } else {
+            QStringList volts;
+            for (const QString& line : r.lines)
+                volts << line.section(' ', 1, 1);
+            EXPECT_EQ(volts, QStringList({"1.00", "2.00", "3.00", "4.00", "5.00", "6.00", "7.00", "8.00"}))
+                << "each point once, in order, across the gap";
+        }
+    }
+    qunsetenv("TARNWELL_SERIAL_BY_ID");
 }

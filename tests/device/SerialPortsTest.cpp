@@ -3,10 +3,12 @@
 #include "device/link/Dialects.h"
 #include "device/link/SerialPorts.h"
 #include "device/link/SimLink.h"
+#include "device/link/StablePort.h"
 #include "device/pslink.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -184,4 +186,56 @@ TEST(SerialPorts, FailedOpensSayWhyAndWhatToDo)
         GTEST_SKIP() << "cannot drop root's privileges here";
     EXPECT_TRUE(denied.contains("permission denied")) << denied.toStdString();
     EXPECT_TRUE(denied.contains("add your user to the dialout group, then log in again")) << denied.toStdString();
+}
+
+TEST(SerialPorts, AnAdapterIsFoundAgainByItsStableNameWhenItsNumberChanged)
+{
+    QTemporaryDir dir;
+    const QString byId = dir.filePath(QStringLiteral("by-id"));
+    ASSERT_TRUE(QDir().mkpath(byId));
+    for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyUSB2"})
+        ASSERT_TRUE(QFile(dir.filePath(node)).open(QIODevice::WriteOnly)); // stand-ins for device nodes
+    const QString usb0 = dir.filePath(QStringLiteral("ttyUSB0"));
+    const QString usb1 = dir.filePath(QStringLiteral("ttyUSB1"));
+    const QString usb2 = dir.filePath(QStringLiteral("ttyUSB2"));
+    const QString link = byId + QStringLiteral("/usb-ACME_PSU_A1-if00-port0");
+    qputenv("TARNWELL_SERIAL_BY_ID", byId.toLocal8Bit());
+    const SerialPortEntry adapter{usb0, {}, {}, 0x0403u, 0x6001u, QStringLiteral("A1")};
+    const struct
+    {
+        const char* name;
+        bool bLinked;                         // a by-id link led to ttyUSB0 when it was opened
+        QString pointAt;                      // where that link leads on reopening; empty: gone
+        std::vector<SerialPortEntry> ports;   // what the system lists on reopening
+        std::vector<QString> expected;
+    } rows[] = {
+        {"the by-id link leads to the new number", true, usb1, {}, {usb1}},
+        {"unplugged: another device on its old number is not it", true, QString(), {}, {}},
+        {"nothing stable known: the same path", false, QString(), {}, {usb0}},
+        {"the same serial number and ids on a new number", false, QString(),
+         {{usb1, {}, {}, 0x1a86u, 0x7523u, QStringLiteral("A1")}, {usb2, {}, {}, 0x0403u, 0x6001u, QStringLiteral("A1")}},
+         {usb2}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(link);
+        if (row.bLinked) {
+            ASSERT_TRUE(QFile::link(usb0, link));
+        }
+        const StablePortName name = StableNameOf(usb0, {adapter});
+        EXPECT_EQ(name.byIdName, row.bLinked ? QStringLiteral("usb-ACME_PSU_A1-if00-port0") : QString());
+        EXPECT_EQ(name.serialNumber, QStringLiteral("A1"));
+        QFile::remove(link);
+        if (!row.pointAt.isEmpty()) {
+            ASSERT_TRUE(QFile::link(row.pointAt, link));
+        }
+        StablePortName known = name;
+        if (!row.bLinked && row.ports.empty())
+            known.serialNumber.clear(); // an adapter without a serial number
+        EXPECT_EQ(ReopenPaths(usb0, known, row.ports), row.expected);
+    }
+    // A link given as the port is reopened through that link, wherever it leads by then.
+    ASSERT_TRUE(QFile::link(usb2, link));
+    EXPECT_EQ(ReopenPaths(link, StableNameOf(link, {}), {}), std::vector<QString>{link});
+    qunsetenv("TARNWELL_SERIAL_BY_ID");
 }

@@ -55,6 +55,8 @@ void usage()
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
                  "%s"
                  "                    [--tcp PORT [--tcp-any]]   (SCPI on a TCP socket; PORT 0: any free one)\n"
+                 "                    [--drop-after SECONDS [--drop-for SECONDS]] [--link PATH]\n"
+                 "                    [--back-off] [--back-identity TEXT]\n"
                  "       tarnwell-sim --version\n"
                  "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
                  dialectNames().c_str(), moduleUsage());
@@ -89,6 +91,8 @@ bool parseArgs(int argc, char** argv, Options& o)
             if (taken == Taken::Bad)
                 return false;
             ++i;
+        } else if (a == "--back-off") {
+            o.backOff = true;
         } else if (!value) {
             return false;
         } else if (a == "--dialect") {
@@ -99,6 +103,13 @@ bool parseArgs(int argc, char** argv, Options& o)
             o.logPath = argv[++i];
         } else if (a == "--identity") {
             if (!parseEscapes(argv[++i], o.quirks.identity))
+                return false;
+        } else if (a == "--back-identity") {
+            if (!parseEscapes(argv[++i], o.backIdentity))
+                return false;
+        } else if (a == "--link") {
+            o.linkPath = argv[++i];
+            if (o.linkPath.empty())
                 return false;
         } else if (a == "--eol") {
             const std::string e = argv[++i];
@@ -122,6 +133,8 @@ bool parseArgs(int argc, char** argv, Options& o)
                 o.minGapMs = static_cast<int>(n);
             else if (a == "--slow" && n >= 0.0 && n <= 60000.0)
                 o.slowMs = static_cast<int>(n);
+            else if ((a == "--drop-after" || a == "--drop-for") && n >= 0.0 && n <= 86400.0)
+                (a == "--drop-after" ? o.dropAfterMs : o.dropForMs) = static_cast<int>(std::lround(n * 1000.0));
             else if (a == "--max-volts" && n > 0.0 && n * 100.0 <= numtext::kMaxCount)
                 o.maxCentivolts = static_cast<int>(std::lround(n * 100.0));
             else if (a == "--max-amps" && n > 0.0 && n * 1000.0 <= numtext::kMaxCount)
@@ -132,6 +145,8 @@ bool parseArgs(int argc, char** argv, Options& o)
             return false;
         }
     }
+    if (o.dropForMs >= 0 && o.dropAfterMs < 0)
+        return false; // a return without a drop
     if (o.minGapMs < 0)
         o.minGapMs = static_cast<int>(o.dialect->unitGap.count());
     return true;

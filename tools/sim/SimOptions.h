@@ -22,6 +22,12 @@ struct Options
     int maxCentivolts = numtext::kMaxCount; // the most the unit holds
     int maxMilliamps = numtext::kMaxCount;
     std::string logPath;
+    // A link that drops (see DropSchedule.h) and how the unit comes back.
+    int dropAfterMs = -1; // -1: never drops
+    int dropForMs = -1;   // -1: never comes back
+    std::string linkPath; // kept pointing at the current terminal
+    bool backOff = false; // comes back with its output off, as after a power loss
+    std::string backIdentity; // empty: comes back as itself
     pslink::SupplyResponder::Quirks quirks;
     // What a module (or any unit) does to its link in time.
     int tripAfterMs = -1;   // -1: never; else this long after the first command a protection trips

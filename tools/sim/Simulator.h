@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DropSchedule.h"
 #include "SimOptions.h"
 
 #include "device/link/SimulatedSupply.h"
@@ -68,6 +69,52 @@ public:
     {
         if (!openLog())
             return false;
+        if (!openTerminal())
+            return false;
+        if (!m_options.linkPath.empty() && !pointLink())
+            return false;
+        std::printf("%s\n", m_path.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+
+    int run()
+    {
+        while (!g_quit) {
+            // While the link is away nothing is read: the terminal is not the one clients know.
+            pollfd fds[2] = {{m_drop.down() ? -1 : m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+            const auto beforePoll = Clock::now();
+            const int ready = ::poll(fds, 2, m_drop.waitMs(beforePoll, timeoutMs()));
+            if (ready < 0 && errno != EINTR)
+                return 1;
+            serveWire(m_master, ready > 0 && (fds[0].revents & POLLIN), ready >= 0, beforePoll);
+            if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP)) && !readControl())
+                return 0; // standard input closed: the user is done
+            followDrop(Clock::now());
+        }
+        return 0;
+    }
+
+    /// For a server of another wire: false while the link is away (--drop-after), having lost
+    /// what was in flight when it went and come back as the unit --back-off/--back-identity say.
+    bool linkUp()
+    {
+        switch (m_drop.update(Clock::now())) {
+        case DropSchedule::Change::Dropped:
+            linkGone();
+            break;
+        case DropSchedule::Change::Back:
+            linkReturned();
+            break;
+        case DropSchedule::Change::None:
+            break;
+        }
+        return !m_drop.down();
+    }
+
+    // A fresh pseudo-terminal in m_master, m_slave and m_path.
+    bool openTerminal()
+    {
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
             std::perror("tarnwell-sim: pseudo-terminal");
@@ -88,24 +135,86 @@ public:
         ::cfmakeraw(&tio);
         ::tcsetattr(m_slave, TCSANOW, &tio);
         ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        std::printf("%s\n", m_path.c_str());
-        std::fflush(stdout);
         return true;
     }
 
-    int run()
+    // The stable link leads to the current terminal; renamed over the old one, so a client
+    // never finds it missing or half made.
+    bool pointLink()
     {
-        while (!g_quit) {
-            pollfd fds[2] = {{m_master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-            const auto beforePoll = Clock::now();
-            const int ready = ::poll(fds, 2, timeoutMs());
-            if (ready < 0 && errno != EINTR)
-                return 1;
-            serveWire(m_master, ready > 0 && (fds[0].revents & POLLIN), ready >= 0, beforePoll);
-            if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP)) && !readControl())
-                return 0; // standard input closed: the user is done
+        const std::string temporary = m_options.linkPath + ".new";
+        ::unlink(temporary.c_str());
+        if (::symlink(m_path.c_str(), temporary.c_str()) != 0
+            || ::rename(temporary.c_str(), m_options.linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "tarnwell-sim: cannot link %s: %s\n", m_options.linkPath.c_str(), std::strerror(errno));
+            return false;
         }
-        return 0;
+        return true;
+    }
+
+    // The cable is pulled: the terminal and its link go, and the clients' reads fail. The next
+    // terminal is taken now, while the old is still held, so that it comes back under another name.
+    void dropLink()
+    {
+        const int oldMaster = m_master, oldSlave = m_slave;
+        if (!openTerminal())
+            g_quit = 1;
+        ::close(oldSlave);
+        ::close(oldMaster);
+        if (!m_options.linkPath.empty())
+            ::unlink(m_options.linkPath.c_str()); // as udev removes an unplugged adapter's links
+        linkGone();
+    }
+
+    // The unit's side of a pulled cable, whatever the road: what was in flight is lost.
+    void linkGone()
+    {
+        m_replies.clear();
+        m_responder->discardPartial();
+        log("-- link down");
+        std::fprintf(stderr, "tarnwell-sim: link down\n");
+    }
+
+    // Plugged in again: the unit may have lost its power or be another one.
+    void linkReturned()
+    {
+        if (m_options.backOff)
+            m_supply.setOutput(false);
+        if (!m_options.backIdentity.empty()) {
+            pslink::SupplyResponder::Quirks quirks = m_options.quirks;
+            quirks.identity = m_options.backIdentity;
+            m_responder = m_options.dialect->respond(m_supply, quirks);
+        }
+        log("-- link back");
+    }
+
+    // Plugged in again: what was sent meanwhile is gone; the unit may have lost its power or be
+    // another one.
+    void bringBack()
+    {
+        char buf[512];
+        while (::read(m_master, buf, sizeof buf) > 0) {
+        }
+        linkReturned();
+        if (!m_options.linkPath.empty() && !pointLink())
+            g_quit = 1;
+        std::fprintf(stderr, "tarnwell-sim: link back on %s\n", m_path.c_str());
+        std::printf("%s\n", m_path.c_str());
+        std::fflush(stdout);
+    }
+
+    void followDrop(Clock::time_point now)
+    {
+        switch (m_drop.update(now)) {
+        case DropSchedule::Change::Dropped:
+            dropLink();
+            break;
+        case DropSchedule::Change::Back:
+            bringBack();
+            break;
+        case DropSchedule::Change::None:
+            break;
+        }
     }
 
     // ---- For a server loop of another wire (tarnwell-sim --tcp) ----
@@ -182,6 +291,7 @@ private:
         if (n <= 0)
             return n < 0 && (errno == EAGAIN || errno == EINTR);
         m_lastInput = now;
+        m_drop.heardAt(now);
         if (fd == m_master && !hearsLineRate()) {
             std::fprintf(stderr, "tarnwell-sim: dropped (port not at %d baud): %zd bytes\n", m_options.baud, n);
             return true;
@@ -332,6 +442,7 @@ private:
     bool m_haveBusy = false;
     bool m_refusing = false;
     std::string m_control; // a control line still being typed
+    DropSchedule m_drop{m_options.dropAfterMs, m_options.dropForMs};
     std::optional<Clock::time_point> m_firstCommand; // --trip-after counts from it
     bool m_tripped = false;
     int m_replyCount = 0;

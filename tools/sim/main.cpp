@@ -50,6 +50,7 @@ int main(int argc, char** argv)
     sim::Simulator simulator(options);
     if (tcp.port >= 0) {
         sim::TcpServer server(simulator, tcp);
+        server.setLinkUp([&simulator] { return simulator.linkUp(); });
         return server.start() ? server.run() : 1;
     }
     if (!simulator.start())

@@ -40,6 +40,7 @@ struct PortSetting
     /// Neither a driver nor a path nor unreadable text: nothing is behind this port.
     bool reachesNothing() const { return !dialect && path.isEmpty() && host.isEmpty() && unusable.isEmpty(); }
     bool onNetwork() const { return !host.isEmpty(); }
+    bool onSerialPort() const { return !path.isEmpty() && !onNetwork(); }
     bool operator==(const PortSetting&) const = default;
 };
 

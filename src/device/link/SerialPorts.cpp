@@ -75,6 +75,7 @@ std::vector<SerialPortEntry> SystemSerialPorts()
         entry.path = info.systemLocation();
         entry.description = info.description().trimmed();
         entry.manufacturer = info.manufacturer().trimmed();
+        entry.serialNumber = info.serialNumber().trimmed();
         if (info.hasVendorIdentifier())
             entry.vendorId = info.vendorIdentifier();
         if (info.hasProductIdentifier())

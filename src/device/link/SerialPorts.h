@@ -15,6 +15,7 @@ struct SerialPortEntry
     QString manufacturer; ///< e.g. "FTDI"
     std::optional<unsigned> vendorId;
     std::optional<unsigned> productId;
+    QString serialNumber = {}; ///< the adapter's USB serial number, when it has one
 };
 
 /// Orders ports for COM1, COM2, ...: USB serial adapters first (ttyUSB*, ttyACM* or any port
