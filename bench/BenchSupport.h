@@ -8,8 +8,15 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -40,6 +47,32 @@ inline double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
+/// The number after `name` on the command line ("--changes 20"), at least 1; `otherwise` without it.
+inline int CountOption(int argc, char** argv, const char* name, int otherwise)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return std::max(1, std::atoi(argv[i + 1]));
+    return otherwise;
+}
+
+/// The device library's AfterCommandsConfirmed / AfterFreshReadings.
+using LinkRequest = void (*)(int, std::function<void(bool)>);
+
+/// Milliseconds from `since` until the link reports `request` done on device 0; -1 when it failed
+/// or took longer than `limit`.
+inline double WaitForLink(LinkRequest request, std::chrono::steady_clock::time_point since,
+                          std::chrono::seconds limit = std::chrono::seconds(20))
+{
+    using Clock = std::chrono::steady_clock;
+    auto state = std::make_shared<std::atomic<int>>(-1);
+    request(0, [state](bool ok) { state->store(ok ? 1 : 0); });
+    const auto deadline = Clock::now() + limit;
+    while (state->load() < 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return state->load() == 1 ? std::chrono::duration<double, std::milli>(Clock::now() - since).count() : -1.0;
 }
 
 #ifdef TARNWELL_SIM_PATH

@@ -46,10 +46,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     bench::UseCLocaleNumbers();
-    int ticks = 100;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--ticks") == 0)
-            ticks = std::max(1, std::atoi(argv[i + 1]));
+    const int ticks = bench::CountOption(argc, argv, "--ticks", 100);
 
     QProcess sim;
     const QString pty =

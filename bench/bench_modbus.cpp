@@ -48,10 +48,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     bench::UseCLocaleNumbers();
-    int repeats = 40;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--repeats") == 0)
-            repeats = std::max(1, std::atoi(argv[i + 1]));
+    const int repeats = bench::CountOption(argc, argv, "--repeats", 40);
 
     QProcess sim;
     const QString pty = bench::StartSim(sim, {"--dialect", "modbus", "--model", "60062", "--latency", "20"});

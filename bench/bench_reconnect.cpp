@@ -75,10 +75,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     bench::UseCLocaleNumbers();
-    int rounds = 5;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[i + 1]));
+    const int rounds = bench::CountOption(argc, argv, "--rounds", 5);
     QTemporaryDir dir;
     qputenv("TARNWELL_SERIAL_BY_ID", dir.path().toLocal8Bit());
     std::vector<double> times;

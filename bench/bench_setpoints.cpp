@@ -51,19 +51,6 @@ void setCurrent(int milliamps)
     dsoSetCurrent(0, d);
 }
 
-// Milliseconds until the link reports the request done, or -1 when it failed or took over 20 s.
-double waitFor(void (*request)(int, std::function<void(bool)>), Clock::time_point since)
-{
-    auto state = std::make_shared<std::atomic<int>>(-1);
-    request(0, [state](bool ok) { state->store(ok ? 1 : 0); });
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (state->load() < 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    if (state->load() != 1)
-        return -1.0;
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
 class Sim
 {
 public:
@@ -117,7 +104,7 @@ bool connectTo(const Sim& sim)
     setVoltage(500);
     setCurrent(1000);
     dsoOpenPower(0);
-    return waitFor(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
+    return bench::WaitForLink(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
 }
 
 // The clicks of a user who does not wait for a slow unit: connect, UP, UP, UP, ON.
@@ -139,7 +126,7 @@ double lastClickHeldMs()
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto click = Clock::now();
     dsoOpenOutput(0);
-    const double held = waitFor(pslink::AfterCommandsConfirmed, click);
+    const double held = bench::WaitForLink(pslink::AfterCommandsConfirmed, click);
     CloseCOM(0);
     const QStringList log = sim.log();
     const bool lastSent = log.lastIndexOf("VSET1:05.30") >= 0 && log.lastIndexOf("OUT1") > log.lastIndexOf("VSET1:05.30");
@@ -152,10 +139,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     bench::UseCLocaleNumbers();
-    int changes = 20;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--changes") == 0)
-            changes = std::max(1, std::atoi(argv[i + 1]));
+    const int changes = bench::CountOption(argc, argv, "--changes", 20);
 
     // A normal unit: how long until a change is confirmed, and until a tick's sample is fresh.
     std::vector<double> confirm, fresh;
@@ -173,14 +157,14 @@ int main(int argc, char** argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(150 + (phase >> 16) % 300));
             const auto start = Clock::now();
             setVoltage(100 + 10 * n);
-            confirm.push_back(waitFor(pslink::AfterCommandsConfirmed, start));
+            confirm.push_back(bench::WaitForLink(pslink::AfterCommandsConfirmed, start));
         }
         for (int n = 0; n < changes; ++n) {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
             const auto start = Clock::now();
             setVoltage(300 + 10 * n);
             setCurrent(500 + 10 * n);
-            fresh.push_back(waitFor(pslink::AfterFreshReadings, start));
+            fresh.push_back(bench::WaitForLink(pslink::AfterFreshReadings, start));
         }
         CloseCOM(0);
     }
@@ -204,7 +188,7 @@ int main(int argc, char** argv)
                                  .arg((100 + 10 * n) % 100, 2, 10, QLatin1Char('0')));
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
-        const bool settled = waitFor(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
+        const bool settled = bench::WaitForLink(pslink::AfterCommandsConfirmed, Clock::now()) >= 0;
         CloseCOM(0);
         const QStringList log = sim.log();
         const QString errors = sim.finish();

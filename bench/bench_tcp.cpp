@@ -28,27 +28,13 @@ void send(std::int16_t (*setter)(int, unsigned char*), int count)
     setter(0, d);
 }
 
-// Milliseconds until the link reports the request done; -1 when it failed or took over 10 s.
-double waitFor(void (*request)(int, std::function<void(bool)>), Clock::time_point since)
-{
-    auto state = std::make_shared<std::atomic<int>>(-1);
-    request(0, [state](bool ok) { state->store(ok ? 1 : 0); });
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (state->load() < 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    return state->load() == 1 ? std::chrono::duration<double, std::milli>(Clock::now() - since).count() : -1.0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     bench::UseCLocaleNumbers();
-    int changes = 50;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--changes") == 0)
-            changes = std::max(1, std::atoi(argv[i + 1]));
+    const int changes = bench::CountOption(argc, argv, "--changes", 50);
 
     QProcess sim;
     const QString url = bench::StartSim(sim, {"--tcp", "0", "--load", "10"});
@@ -65,14 +51,14 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + (n * 37) % 50));
         const auto start = Clock::now();
         send(dsoSetVoltage, 100 + 10 * n);
-        confirm.push_back(waitFor(pslink::AfterCommandsConfirmed, start));
+        confirm.push_back(bench::WaitForLink(pslink::AfterCommandsConfirmed, start));
     }
     for (int n = 0; n < changes; ++n) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + (n * 37) % 50));
         const auto start = Clock::now();
         send(dsoSetVoltage, 300 + 10 * n);
         send(dsoSetCurrent, 500 + 10 * n);
-        fresh.push_back(waitFor(pslink::AfterFreshReadings, start));
+        fresh.push_back(bench::WaitForLink(pslink::AfterFreshReadings, start));
     }
     CloseCOM(0);
     sim.closeWriteChannel();

@@ -26,6 +26,8 @@ int CTarnwellApp::InitInstance()
     dialog.show();
     // Once the window is up: a run cut off last time is not lost, and the user is told where.
     QTimer::singleShot(0, &dialog, &CTarnwellDlg::ReportCutOffRuns);
+    // A line of ports.conf or modules.csv that is ignored must not go unnoticed.
+    QTimer::singleShot(0, &dialog, &CTarnwellDlg::ReportSettingsIssues);
     // Returns once the window is closed; the dialog's pages are destroyed on the way out
     // (the Control page stops its worker and closes the port), before the program exits.
     return exec();

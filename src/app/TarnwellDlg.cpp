@@ -106,6 +106,13 @@ void CTarnwellDlg::OnAbout()
     about.exec();
 }
 
+void CTarnwellDlg::ReportSettingsIssues()
+{
+    const QString strMessage = CRunEngine::SettingsMessage();
+    if (!strMessage.isEmpty())
+        platform::MessageBox(strMessage);
+}
+
 void CTarnwellDlg::ReportCutOffRuns()
 {
     for (const CRunJournal::CutOff& cutOff : CRunEngine::TakeCutOffRuns())

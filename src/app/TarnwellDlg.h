@@ -30,6 +30,8 @@ public:
     void OnAbout();
     /// Tells, once each, of the journals left by runs that were cut off (the program died).
     void ReportCutOffRuns();
+    /// Says once which lines of the user's settings files were ignored, if any.
+    void ReportSettingsIssues();
 
     // Members in construction order; destroyed in reverse (DataRecord, Program, Control), so the
     // Control page stops its worker and closes the port after the other pages are gone.

@@ -7,6 +7,7 @@
 #include "cli/CliPlot.h"
 #include "cli/CliPort.h"
 #include "cli/CliRun.h"
+#include "engine/RunEngine.h"
 #include "platform/BuildVersion.h"
 
 #include <QCoreApplication>
@@ -48,6 +49,10 @@ int main(int argc, char** argv)
         std::fputs(CCliOptions::Usage(options.nCommand).toLocal8Bit().constData(), stdout);
         return kExitDone;
     }
+
+    // Every command reaches ports through the user's settings files: say what in them is ignored.
+    for (const QString& strIssue : CRunEngine::SettingsIssues())
+        console.Error(strIssue);
 
     switch (options.nCommand) {
     case CCliOptions::kPorts:

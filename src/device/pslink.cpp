@@ -3,10 +3,8 @@
 #include "device/NumberText.h"
 #include "device/link/Dialects.h"
 #include "device/link/Link.h"
-#include "device/link/PortsConf.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
-#include "device/link/modbus/ModbusModels.h"
 #include "device/link/StablePort.h"
 
 #include <algorithm>
@@ -70,10 +68,6 @@ std::shared_ptr<pslink::Link> linkFor(int device, const char* call)
         d->link->noteCall(call);
     return d->link;
 }
-
-} // namespace
-
-namespace {
 
 // Opens `opened` on `d`; `asked` is remembered as the setting, the one a reopen starts from.
 int openOn(Device& d, const pslink::PortSetting& opened, const pslink::PortSetting& asked, QString* error,
@@ -345,14 +339,6 @@ QString LastLinkFault(int device)
     return link ? link->lastFault() : QString();
 }
 
-std::vector<QString> ModuleTableIssues()
-{
-    std::vector<QString> issues;
-    for (const std::string& issue : modbus::ModelTable::installed().issues())
-        issues.push_back(QString::fromStdString(issue));
-    return issues;
-}
-
 void SetSimulateAll(bool on)
 {
     g_simulateAll.store(on);
@@ -361,11 +347,6 @@ void SetSimulateAll(bool on)
 bool SimulateAll()
 {
     return g_simulateAll.load();
-}
-
-QString DescribePort(int port)
-{
-    return DescribePortSetting(PortSettingFor(port));
 }
 
 std::optional<PortSetting> LastPortSetting(int device)
@@ -411,26 +392,6 @@ void ResetSimulators()
             link->close();
     }
     ForgetSimulatedSupplies();
-}
-
-std::vector<QString> PortsConfIssues()
-{
-    return ReadPortsConf().issues;
-}
-
-LinkProbe ProbeLink(const PortSetting& setting)
-{
-    LinkProbe probe;
-    const std::unique_ptr<Link> link = OpenLink(setting, &probe.error);
-    if (!link)
-        return probe;
-    probe.error.clear();
-    probe.identity = link->readVersion();
-    const DialectInfo* dialect = link->dialect();
-    if (!probe.identity.empty() && dialect)
-        probe.dialect = QString::fromLatin1(dialect->description);
-    link->close();
-    return probe;
 }
 
 } // namespace pslink

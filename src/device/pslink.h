@@ -202,5 +202,7 @@ QString LastLinkFault(int device);
 /// The problems of the user's Modbus model table (modules.csv), one text per bad line naming the
 /// file and the line; empty when it has none or there is no such file.
 std::vector<QString> ModuleTableIssues();
+/// PortsConfIssues() and ModuleTableIssues() together: what to tell the user at start.
+std::vector<QString> SettingsIssues();
 
 } // namespace pslink

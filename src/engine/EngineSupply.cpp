@@ -117,6 +117,22 @@ std::optional<pslink::PortSetting> CRunEngine::ReadPort(const QString& strText, 
     return pslink::ParsePortSetting(strText, pError);
 }
 
+std::vector<QString> CRunEngine::SettingsIssues()
+{
+    return pslink::SettingsIssues();
+}
+
+QString CRunEngine::SettingsMessage()
+{
+    const std::vector<QString> issues = SettingsIssues();
+    if (issues.empty())
+        return {};
+    QStringList lines{QStringLiteral("Some lines of your settings could not be used:")};
+    for (const QString& issue : issues)
+        lines << issue;
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString CRunEngine::DescribePort(const pslink::PortSetting& setting)
 {
     return pslink::DescribePortSetting(setting);

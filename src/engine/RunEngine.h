@@ -123,6 +123,11 @@ public:
     /// Every port of the list with what it reaches; with `bAsk`, also what answers there (all at
     /// once: a silent port takes seconds to give up).
     static std::vector<CPortProbe> ProbePorts(bool bAsk);
+    /// The lines of the user's settings files (ports.conf, modules.csv) that were ignored, each
+    /// naming its file, line and why; empty when every line is usable.
+    static std::vector<QString> SettingsIssues();
+    /// Those issues as one message for the window; empty when there are none.
+    static QString SettingsMessage();
 
     // ---- The supply between runs (any thread) ----
     /// The supply object's SetSetpoint, one supply operation at a time with the ticks.

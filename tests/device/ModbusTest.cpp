@@ -294,6 +294,6 @@ TEST(Modbus, UserModelsFileAddsAndOverridesAndReportsBadLines)
     std::ofstream(path) << "60241,A,2,2,60,24\nbad\n";
     EXPECT_EQ(fromFile.readFile(path).size(), 1u);
     ASSERT_EQ(fromFile.issues().size(), 1u);
-    EXPECT_EQ(fromFile.issues()[0].rfind(path + " line 2:", 0), 0u) << fromFile.issues()[0];
+    EXPECT_EQ(fromFile.issues()[0].rfind(path + ", line 2:", 0), 0u) << fromFile.issues()[0];
     EXPECT_TRUE(fromFile.find(60241));
 }

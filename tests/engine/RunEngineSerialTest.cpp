@@ -125,6 +125,9 @@ TEST(RunEngineModbus, ASampleCarriesTheModulesReadingsAndItsTrip)
     EXPECT_EQ(samples.front().nCvState, 1);
     EXPECT_EQ(samples.back().nProtection, pslink::kOverVoltage);
     EXPECT_EQ(samples.back().nOutState, 0);
-    EXPECT_EQ(engine.MaxAmps(), 5.0f); // the model's 5 A, below the 5.1 A the page allows
     engine.EndRun();
+    // Asked for the 5.1 A the page allows, the module gets its model's 5 A, and the engine says so.
+    engine.SetSetpoint(0.0f, 5.1f, 0);
+    EXPECT_TRUE(engine.WaitForSupply(5000).Ok());
+    EXPECT_EQ(engine.MaxAmps(), 5.0f);
 }

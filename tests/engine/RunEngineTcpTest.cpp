@@ -127,6 +127,13 @@ TEST(RunEngineTcp, PortsConfMapsPortsTheEnvironmentWinsAndBadLinesAreNamed)
     EXPECT_FALSE(pslink::PortSettingFor(2).onNetwork()) << "TARNWELL_COM3 wins";
     ASSERT_EQ(pslink::PortsConfIssues().size(), 1u);
     EXPECT_TRUE(pslink::PortsConfIssues()[0].contains("ports.conf, line 3"));
+    // Told at start with the model table's bad lines, in the same words.
+    ASSERT_TRUE(WriteTestFile(home.filePath("tarnwell/modules.csv"), "# id,layout,...\n3005,A,2,3,30,5\n9,Z\n"));
+    const std::vector<QString> issues = CRunEngine::SettingsIssues();
+    ASSERT_EQ(issues.size(), 2u);
+    EXPECT_TRUE(issues[1].contains("modules.csv, line 3: ") && issues[1].endsWith("; the line is ignored."))
+        << issues[1].toStdString();
+    EXPECT_TRUE(CRunEngine::SettingsMessage().endsWith(issues[0] + '\n' + issues[1]));
     qunsetenv("TARNWELL_COM3");
     qputenv("XDG_CONFIG_HOME", before);
 }

@@ -244,7 +244,9 @@ std::vector<std::string> ModelTable::readFile(const std::string& path)
     std::vector<std::string> issues =
         read(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
     for (std::string& issue : issues) {
-        issue.insert(0, path + " ");
+        // Said as the other settings files' lines are: file, line, why, and what becomes of it.
+        issue.insert(0, path + ", ");
+        issue += "; the line is ignored.";
         m_issues.push_back(issue);
     }
     return issues;
