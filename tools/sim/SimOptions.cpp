@@ -2,10 +2,13 @@
 
 #include "platform/BuildVersion.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
+#include <utility>
 
 namespace sim {
 
@@ -112,15 +115,14 @@ bool parseArgs(int argc, char** argv, Options& o)
             if (o.linkPath.empty())
                 return false;
         } else if (a == "--eol") {
-            const std::string e = argv[++i];
-            if (e == "lf")
-                o.quirks.lineEnd = "\n";
-            else if (e == "crlf")
-                o.quirks.lineEnd = "\r\n";
-            else if (e == "lfcr")
-                o.quirks.lineEnd = "\n\r";
-            else
+            const std::string_view e = argv[++i];
+            // Built as strings, not assigned from literals: GCC 12 at -O2 warns falsely on that.
+            static const std::pair<std::string_view, std::string> kEnds[] = {
+                {"lf", "\n"}, {"crlf", "\r\n"}, {"lfcr", "\n\r"}};
+            const auto end = std::find_if(std::begin(kEnds), std::end(kEnds), [&](const auto& k) { return k.first == e; });
+            if (end == std::end(kEnds))
                 return false;
+            o.quirks.lineEnd = end->second;
         } else if (parseNumber(value, n)) {
             ++i;
             if (a == "--load" && n > 0.0)
