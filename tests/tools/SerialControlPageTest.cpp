@@ -177,3 +177,48 @@ TEST(SerialControlPage, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShow
     EXPECT_FLOAT_EQ(page->m_engine.MaxVolts(), 30.0f) << "the engine learned the unit's maximum";
     qunsetenv("TARNWELL_COM1");
 }
+
+TEST(SerialControlPage, AModuleAndANetworkUnitRunInTheWindowAndAModulesTripLightsItsLamp)
+{
+    const struct
+    {
+        const char* name;
+        QStringList simArgs;
+        const char* prefix; // before the simulator's path in TARNWELL_COM1
+        bool bTrips;
+    } rows[] = {
+        {"a Modbus module", {"--dialect", "modbus", "--model", "60062", "--trip-after", "5=ovp"}, "modbus:", true},
+        {"a SCPI unit on the network", {"--tcp", "0"}, "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimProcess sim(row.simArgs + QStringList{"--load", "10", "--latency", "20"});
+        ASSERT_FALSE(sim.path().isEmpty());
+        pslink::SetSimulateAll(false);
+        qputenv("TARNWELL_COM1", (row.prefix + sim.path()).toLocal8Bit());
+        std::uint16_t nLanguage = 0;
+        auto page = std::make_unique<CDlgControl>();
+        page->m_pLanguage = &nLanguage;
+        page->show();
+        click(page.get(), 1003);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 8000)) << sim.errors().toStdString();
+        click(page.get(), 1023);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
+        const auto lamp = [&](int nID) { return page->findChild<QAbstractButton*>(QString::number(nID))->isChecked(); };
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            page->OnTimer(CDlgControl::kUserTimer);
+            return text(page.get(), 1005) == "5.00" && lamp(1017);
+        }, 5000)) << text(page.get(), 1005).toStdString();
+        if (row.bTrips) {
+            // The module trips: its OVP lamp lights, its output is off, and the run goes on.
+            EXPECT_TRUE(QTest::qWaitFor([&] {
+                page->OnTimer(CDlgControl::kUserTimer);
+                return lamp(1016) && !lamp(1017);
+            }, 8000));
+            EXPECT_TRUE(page->IsTimerActive(CDlgControl::kUserTimer));
+        }
+        EXPECT_FALSE(lamp(1019));
+        page.reset();
+        qunsetenv("TARNWELL_COM1");
+    }
+}
