@@ -1,5 +1,6 @@
 #include "device/link/SerialPorts.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -88,6 +89,9 @@ std::vector<SerialPortEntry> SystemSerialPorts()
 
 std::optional<SerialPortEntry> FindSerialPort(const QString& path)
 {
+    // Asking the system for its ports takes milliseconds; a path that is not there is none of them.
+    if (!path.startsWith(QLatin1Char('/')) || !QFileInfo::exists(path))
+        return std::nullopt;
     for (SerialPortEntry& port : SystemSerialPorts())
         if (port.path == path)
             return std::move(port);
