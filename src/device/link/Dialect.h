@@ -152,10 +152,8 @@ public:
     /// Why identify() turned down a unit that did answer (an unknown model); empty when nothing
     /// fitting answered or the unit was taken.
     virtual std::string refusal() const { return {}; }
-    /// What the unit identify() found takes, from its model data; 0 where not known.
-    virtual UnitMaximum maximum() const { return {}; }
-    /// The largest setpoints the unit takes, for dialects that can ask (asked once per
-    /// connection); nullopt where the unit does not tell.
+    /// The largest setpoints the unit identify() found takes, asked once per connection: from
+    /// the unit itself or from its model's data; nullopt where neither tells.
     virtual std::optional<int> queryMaximumVoltage(Channel& /*channel*/) { return std::nullopt; }
     virtual std::optional<int> queryMaximumCurrent(Channel& /*channel*/) { return std::nullopt; }
 };

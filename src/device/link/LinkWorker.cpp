@@ -1,6 +1,5 @@
 #include "device/link/LinkWorker.h"
 
-#include "device/SupplyLimits.h"
 #include "device/link/ChangeConfirmer.h"
 #include "device/link/SerialTransport.h"
 #include "device/link/TcpTransport.h"
@@ -115,12 +114,8 @@ void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, uns
     }
     if (!first)
         return;
-    // Known before the first change goes out, so that no setpoint beyond the unit ever does:
-    // from the model's data where the dialect has it, else as the unit tells it.
-    const UnitMaximum model = session.maximum();
-    const UnitMaximum told{model.centivolts < supply::kMaxCentivolts ? model.centivolts : 0,
-                           model.milliamps < supply::kMaxMilliamps ? model.milliamps : 0};
-    confirmer.knowMaximum(told.centivolts > 0 || told.milliamps > 0 ? told : session.queryMaximum());
+    // Asked before the first change goes out, so that no setpoint beyond the unit ever does.
+    confirmer.knowMaximum(session.queryMaximum());
     std::lock_guard<std::mutex> guard(m_lock);
     m_maximum = confirmer.maximum();
 }

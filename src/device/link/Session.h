@@ -56,7 +56,6 @@ public:
     /// Why the latest query or read-back that came to nothing did so; kept after whole replies.
     const std::string& lastFault() const { return m_lastFault; }
     /// What the unit found takes, from its model data; 0 where not known.
-    UnitMaximum maximum() const { return m_dialect ? m_dialect->maximum() : UnitMaximum{}; }
 
     // Sent once, unconfirmed.
     bool setVoltage(int centivolts);

@@ -100,9 +100,14 @@ std::string ModbusDialect::refusal() const
     return m_refused ? m_reason : std::string();
 }
 
-UnitMaximum ModbusDialect::maximum() const
+std::optional<int> ModbusDialect::queryMaximumVoltage(Channel& /*channel*/)
 {
-    return {maxCentivolts(), maxMilliamps()};
+    return m_found ? std::optional<int>(maxCentivolts()) : std::nullopt;
+}
+
+std::optional<int> ModbusDialect::queryMaximumCurrent(Channel& /*channel*/)
+{
+    return m_found ? std::optional<int>(maxMilliamps()) : std::nullopt;
 }
 
 std::optional<Sample> ModbusDialect::readAll(Channel& channel)

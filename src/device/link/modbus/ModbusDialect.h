@@ -37,7 +37,9 @@ public:
     std::optional<Sample> readAll(Channel& channel) override;
     std::string refusal() const override;
     /// The model's maxima, no more than the digit buffer holds.
-    UnitMaximum maximum() const override;
+    /// The model's maxima: nothing is asked on the wire.
+    std::optional<int> queryMaximumVoltage(Channel& channel) override;
+    std::optional<int> queryMaximumCurrent(Channel& channel) override;
 
     /// Setpoints, readings, output, mode and protection in one request (three on a layout-C unit
     /// that refuses to be read across its gaps). nullopt, with reason(), when that failed.
