@@ -90,7 +90,7 @@ public:
             serveWire(m_master, ready > 0 && (fds[0].revents & POLLIN), ready >= 0, beforePoll);
             if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP)) && !readControl())
                 return 0; // standard input closed: the user is done
-            followDrop(Clock::now());
+            followDrop();
         }
         return 0;
     }
@@ -99,17 +99,20 @@ public:
     /// what was in flight when it went and come back as the unit --back-off/--back-identity say.
     bool linkUp()
     {
-        switch (m_drop.update(Clock::now())) {
-        case DropSchedule::Change::Dropped:
-            linkGone();
-            break;
-        case DropSchedule::Change::Back:
-            linkReturned();
-            break;
-        case DropSchedule::Change::None:
-            break;
-        }
+        dropTurn();
         return !m_drop.down();
+    }
+
+    /// What the drop schedule says by now, with the unit's side of it carried out; the road's
+    /// own side (a terminal, a socket) is the caller's.
+    DropSchedule::Change dropTurn()
+    {
+        const DropSchedule::Change change = m_drop.update(Clock::now());
+        if (change == DropSchedule::Change::Dropped)
+            linkGone();
+        else if (change == DropSchedule::Change::Back)
+            linkReturned();
+        return change;
     }
 
     // A fresh pseudo-terminal in m_master, m_slave and m_path.
@@ -163,7 +166,6 @@ public:
         ::close(oldMaster);
         if (!m_options.linkPath.empty())
             ::unlink(m_options.linkPath.c_str()); // as udev removes an unplugged adapter's links
-        linkGone();
     }
 
     // The unit's side of a pulled cable, whatever the road: what was in flight is lost.
@@ -188,14 +190,12 @@ public:
         log("-- link back");
     }
 
-    // Plugged in again: what was sent meanwhile is gone; the unit may have lost its power or be
-    // another one.
+    // Plugged in again: what was sent meanwhile is gone.
     void bringBack()
     {
         char buf[512];
         while (::read(m_master, buf, sizeof buf) > 0) {
         }
-        linkReturned();
         if (!m_options.linkPath.empty() && !pointLink())
             g_quit = 1;
         std::fprintf(stderr, "tarnwell-sim: link back on %s\n", m_path.c_str());
@@ -203,18 +203,13 @@ public:
         std::fflush(stdout);
     }
 
-    void followDrop(Clock::time_point now)
+    void followDrop()
     {
-        switch (m_drop.update(now)) {
-        case DropSchedule::Change::Dropped:
+        const DropSchedule::Change change = dropTurn();
+        if (change == DropSchedule::Change::Dropped)
             dropLink();
-            break;
-        case DropSchedule::Change::Back:
+        else if (change == DropSchedule::Change::Back)
             bringBack();
-            break;
-        case DropSchedule::Change::None:
-            break;
-        }
     }
 
     // ---- For a server loop of another wire (tarnwell-sim --tcp) ----
