@@ -5,7 +5,7 @@
 // Usage: bench_control [--points N]   (default 10 one-second points, at least 2)
 
 #include "control/DlgControl.h"
-#include "control/EditEX.h"
+#include "widgets/EditEX.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
 

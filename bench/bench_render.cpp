@@ -4,7 +4,7 @@
 // one polyline.
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 
 #include "BenchSupport.h"
 

@@ -1,9 +1,10 @@
 #include "app/TarnwellDlg.h"
 
 #include "app/AboutDlg.h"
-#include "app/Captions.h"
 #include "engine/RunEngine.h"
 #include "platform/Dialogs.h"
+#include "widgets/Captions.h"
+#include "widgets/ItemIds.h"
 
 #include <QGridLayout>
 #include <QTabBar>
@@ -26,7 +27,7 @@ CTarnwellDlg::CTarnwellDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("Tarnwell"));
     setWindowIcon(m_hIcon);
 
-    m_tab.setObjectName(QStringLiteral("1002"));
+    m_tab.setObjectName(ItemName(IDC_TAB));
     m_tab.setParent(this);
     m_pageControl.setObjectName(QStringLiteral("129"));
     m_pageProgram.setObjectName(QStringLiteral("130"));

@@ -37,7 +37,7 @@ public:
     // Control page stops its worker and closes the port after the other pages are gone.
     std::uint16_t m_nLanguage = 0; ///< 0 English, any other value Chinese
     QIcon m_hIcon;
-    QTabWidget m_tab;              // 1002
+    QTabWidget m_tab;              // IDC_TAB
     CDlgControl m_pageControl;     // 129
     CDlgProgram m_pageProgram;     // 130
     CDlgRecord m_pageRecord;       // 131

@@ -3,10 +3,10 @@
 // DlgControlWorker.cpp, the mode radios and what the run engine reports in DlgControlRun.cpp.
 #include "control/DlgControl.h"
 
-#include "control/EditEX.h"
 #include "device/NumberText.h"
 #include "platform/Dialogs.h"
-#include "record/StaticWave.h"
+#include "widgets/EditEX.h"
+#include "widgets/StaticWave.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -75,49 +75,49 @@ public:
     std::int32_t m_nCycleCount = 1;
 
     // ---- Controls (object name = dialog item id) ----
-    QGroupBox* m_grpPanel = nullptr;       // 1008
-    QLabel* m_lblMeasured = nullptr;       // 1009
-    QLineEdit* m_edMeasVoltage = nullptr;  // 1005
-    QLineEdit* m_edMeasCurrent = nullptr;  // 1007
-    QLabel* m_lblStatus = nullptr;         // 1010
-    QCheckBox* m_chkCv = nullptr;          // 1015
-    QCheckBox* m_chkOvp = nullptr;         // 1016
-    QCheckBox* m_chkOut = nullptr;         // 1017
-    QCheckBox* m_chkCc = nullptr;          // 1018
-    QCheckBox* m_chkOcp = nullptr;         // 1019
-    QLabel* m_lblPreset = nullptr;         // 1011
-    CEditEX* m_edVoltage = nullptr;        // 1004
-    CEditEX* m_edCurrent = nullptr;        // 1006
-    QLabel* m_lblStep = nullptr;           // 1012
-    QComboBox* m_cbStep = nullptr;         // 1013
-    QLabel* m_lblStepUnit = nullptr;       // 1014
-    QPushButton* m_btnUp = nullptr;        // 1020
-    QPushButton* m_btnDown = nullptr;      // 1021
-    QPushButton* m_btnOff = nullptr;       // 1022
-    QPushButton* m_btnOn = nullptr;        // 1023
-    QPushButton* m_btnOk = nullptr;        // 1024
-    QGroupBox* m_grpConnect = nullptr;     // 1025
-    QLabel* m_lblPort = nullptr;           // 1026
-    QComboBox* m_cbPort = nullptr;         // 1027
-    QLabel* m_lblConnection = nullptr;     // 1028
-    QPushButton* m_btnConnect = nullptr;   // 1003
-    QGroupBox* m_grpMode = nullptr;        // 1029
-    QRadioButton* m_rbUser = nullptr;      // 1030
-    QRadioButton* m_rbProgram = nullptr;   // 1031
-    QLabel* m_lblProgramFile = nullptr;    // 1032
-    QLineEdit* m_edProgramFile = nullptr;  // 1033
-    QLabel* m_lblTotalTime = nullptr;      // 1034
-    QLineEdit* m_edTotalTime = nullptr;    // 1035
-    QLabel* m_lblCycles = nullptr;         // 1036
-    QLineEdit* m_edCycles = nullptr;       // 1037
-    QGroupBox* m_grpWave = nullptr;        // 1038
-    CStaticWave* m_wave = nullptr;         // 1039
-    QPushButton* m_btnSaveData = nullptr;  // 1040
-    QLabel* m_lblElapsed = nullptr;        // 1041
-    QLineEdit* m_edElapsed = nullptr;      // 1042
-    QLabel* m_lblMaxVoltage = nullptr;     // 1043
-    QLabel* m_lblMaxCurrent = nullptr;     // 1044
-    QComboBox* m_cbLanguage = nullptr;     // 1074
+    QGroupBox* m_grpPanel = nullptr;       // IDC_PANEL
+    QLabel* m_lblMeasured = nullptr;       // IDC_MEASURED
+    QLineEdit* m_edMeasVoltage = nullptr;  // IDC_MEAS_VOLTAGE
+    QLineEdit* m_edMeasCurrent = nullptr;  // IDC_MEAS_CURRENT
+    QLabel* m_lblStatus = nullptr;         // IDC_STATUS
+    QCheckBox* m_chkCv = nullptr;          // IDC_CV
+    QCheckBox* m_chkOvp = nullptr;         // IDC_OVP
+    QCheckBox* m_chkOut = nullptr;         // IDC_OUT
+    QCheckBox* m_chkCc = nullptr;          // IDC_CC
+    QCheckBox* m_chkOcp = nullptr;         // IDC_OCP
+    QLabel* m_lblPreset = nullptr;         // IDC_PRESET
+    CEditEX* m_edVoltage = nullptr;        // IDC_VOLTAGE
+    CEditEX* m_edCurrent = nullptr;        // IDC_CURRENT
+    QLabel* m_lblStep = nullptr;           // IDC_STEP_LABEL
+    QComboBox* m_cbStep = nullptr;         // IDC_STEP
+    QLabel* m_lblStepUnit = nullptr;       // IDC_STEP_UNIT
+    QPushButton* m_btnUp = nullptr;        // IDC_UP
+    QPushButton* m_btnDown = nullptr;      // IDC_DOWN
+    QPushButton* m_btnOff = nullptr;       // IDC_OFF
+    QPushButton* m_btnOn = nullptr;        // IDC_ON
+    QPushButton* m_btnOk = nullptr;        // IDC_OK
+    QGroupBox* m_grpConnect = nullptr;     // IDC_CONNECT_PC
+    QLabel* m_lblPort = nullptr;           // IDC_PORT_LABEL
+    QComboBox* m_cbPort = nullptr;         // IDC_PORT
+    QLabel* m_lblConnection = nullptr;     // IDC_CONNECTION
+    QPushButton* m_btnConnect = nullptr;   // IDC_CONNECT
+    QGroupBox* m_grpMode = nullptr;        // IDC_RUN_MODE
+    QRadioButton* m_rbUser = nullptr;      // IDC_USER_MODE
+    QRadioButton* m_rbProgram = nullptr;   // IDC_PROGRAM_MODE
+    QLabel* m_lblProgramFile = nullptr;    // IDC_PROGRAM_FILE_LABEL
+    QLineEdit* m_edProgramFile = nullptr;  // IDC_PROGRAM_FILE
+    QLabel* m_lblTotalTime = nullptr;      // IDC_TIME_LABEL
+    QLineEdit* m_edTotalTime = nullptr;    // IDC_TIME
+    QLabel* m_lblCycles = nullptr;         // IDC_CYCLES_LABEL
+    QLineEdit* m_edCycles = nullptr;       // IDC_CYCLES
+    QGroupBox* m_grpWave = nullptr;        // IDC_WAVE_OUTPUT
+    CStaticWave* m_wave = nullptr;         // IDC_WAVE
+    QPushButton* m_btnSaveData = nullptr;  // IDC_SAVE
+    QLabel* m_lblElapsed = nullptr;        // IDC_ELAPSED_LABEL
+    QLineEdit* m_edElapsed = nullptr;      // IDC_ELAPSED
+    QLabel* m_lblMaxVoltage = nullptr;     // IDC_MAX_VOLTAGE
+    QLabel* m_lblMaxCurrent = nullptr;     // IDC_MAX_CURRENT
+    QComboBox* m_cbLanguage = nullptr;     // IDC_LANGUAGE
 
     // ---- Language ----
     /// Sets every caption of the page in the language of *m_pLanguage (English while unset).
@@ -181,8 +181,8 @@ protected:
 
 private:
     static constexpr int kBoundValues = 7; ///< fields of the exchange, in order
-    static constexpr int kVoltageField = 2; ///< position of 1004 in the exchange
-    static constexpr int kCurrentField = 3; ///< position of 1006 in the exchange
+    static constexpr int kVoltageField = 2; ///< position of IDC_VOLTAGE in the exchange
+    static constexpr int kCurrentField = 3; ///< position of IDC_CURRENT in the exchange
 
     /// Reads the bound values in exchange order; prompts at the first field without a number and
     /// stops there. Returns how many were read.

@@ -2,12 +2,12 @@
 // Data. Everything here runs on the UI thread.
 #include "control/DlgControl.h"
 
-#include "app/Captions.h"
-#include "control/EditEX.h"
-#include "device/link/Protection.h"
 #include "device/FileKinds.h"
+#include "device/link/Protection.h"
 #include "platform/Dialogs.h"
-#include "record/StaticWave.h"
+#include "widgets/Captions.h"
+#include "widgets/EditEX.h"
+#include "widgets/StaticWave.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

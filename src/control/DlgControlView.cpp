@@ -2,10 +2,11 @@
 // their captions in both languages.
 #include "control/DlgControl.h"
 
-#include "app/Captions.h"
-#include "control/EditEX.h"
 #include "device/SupplyLimits.h"
-#include "record/StaticWave.h"
+#include "widgets/Captions.h"
+#include "widgets/EditEX.h"
+#include "widgets/ItemIds.h"
+#include "widgets/StaticWave.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +25,7 @@ template <typename T>
 T* Item(QWidget* parent, int nID, T* widget)
 {
     widget->setParent(parent);
-    widget->setObjectName(QString::number(nID));
+    widget->setObjectName(ItemName(nID));
     return widget;
 }
 
@@ -67,28 +68,28 @@ void CDlgControl::CreateControls()
     };
 
     // Control Panel
-    m_grpPanel = Item(this, 1008, new QGroupBox);
-    m_lblMeasured = label(1009);
-    m_edMeasVoltage = lineEdit(1005, true);
-    m_edMeasCurrent = lineEdit(1007, true);
-    m_lblStatus = label(1010);
-    m_chkCv = lamp(1015);
-    m_chkOvp = lamp(1016);
-    m_chkOut = lamp(1017);
-    m_chkCc = lamp(1018);
-    m_chkOcp = lamp(1019);
-    m_lblPreset = label(1011);
-    m_edVoltage = Item(this, 1004, new CEditEX);
-    m_edCurrent = Item(this, 1006, new CEditEX);
-    m_lblStep = label(1012);
-    m_cbStep = Item(this, 1013, new QComboBox);
+    m_grpPanel = Item(this, IDC_PANEL, new QGroupBox);
+    m_lblMeasured = label(IDC_MEASURED);
+    m_edMeasVoltage = lineEdit(IDC_MEAS_VOLTAGE, true);
+    m_edMeasCurrent = lineEdit(IDC_MEAS_CURRENT, true);
+    m_lblStatus = label(IDC_STATUS);
+    m_chkCv = lamp(IDC_CV);
+    m_chkOvp = lamp(IDC_OVP);
+    m_chkOut = lamp(IDC_OUT);
+    m_chkCc = lamp(IDC_CC);
+    m_chkOcp = lamp(IDC_OCP);
+    m_lblPreset = label(IDC_PRESET);
+    m_edVoltage = Item(this, IDC_VOLTAGE, new CEditEX);
+    m_edCurrent = Item(this, IDC_CURRENT, new CEditEX);
+    m_lblStep = label(IDC_STEP_LABEL);
+    m_cbStep = Item(this, IDC_STEP, new QComboBox);
     FillStepList(true);
-    m_lblStepUnit = label(1014);
-    m_btnUp = button(1020);
-    m_btnDown = button(1021);
-    m_btnOk = button(1024);
-    m_btnOn = button(1023);
-    m_btnOff = button(1022);
+    m_lblStepUnit = label(IDC_STEP_UNIT);
+    m_btnUp = button(IDC_UP);
+    m_btnDown = button(IDC_DOWN);
+    m_btnOk = button(IDC_OK);
+    m_btnOn = button(IDC_ON);
+    m_btnOff = button(IDC_OFF);
     for (QLineEdit* edit : {static_cast<QLineEdit*>(m_edMeasVoltage), static_cast<QLineEdit*>(m_edMeasCurrent),
                             static_cast<QLineEdit*>(m_edVoltage), static_cast<QLineEdit*>(m_edCurrent)}) {
         edit->setAlignment(Qt::AlignCenter);
@@ -96,7 +97,7 @@ void CDlgControl::CreateControls()
     }
 
     CreateRunControls();
-    m_cbLanguage = Item(this, 1074, new QComboBox);
+    m_cbLanguage = Item(this, IDC_LANGUAGE, new QComboBox);
     m_cbLanguage->addItems(CaptionList(captions::kLanguages, false));
     ApplyCaptions(*this, captions::kControlStart, false);
 }
@@ -107,40 +108,40 @@ void CDlgControl::CreateRunControls()
     auto label = [this](int nID) { return Item(this, nID, new QLabel); };
 
     // Connect PC
-    m_grpConnect = Item(this, 1025, new QGroupBox);
-    m_lblPort = label(1026);
-    m_cbPort = Item(this, 1027, new QComboBox);
+    m_grpConnect = Item(this, IDC_CONNECT_PC, new QGroupBox);
+    m_lblPort = label(IDC_PORT_LABEL);
+    m_cbPort = Item(this, IDC_PORT, new QComboBox);
     for (int i = 0; i < CRunEngine::PortCount(); ++i)
         m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
     m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
-    m_lblConnection = label(1028);
-    m_btnConnect = MakeButton(this, 1003);
+    m_lblConnection = label(IDC_CONNECTION);
+    m_btnConnect = MakeButton(this, IDC_CONNECT);
 
     // Run Mode
-    m_grpMode = Item(this, 1029, new QGroupBox);
-    m_rbUser = Item(this, 1030, new QRadioButton);
-    m_rbProgram = Item(this, 1031, new QRadioButton);
-    m_lblProgramFile = label(1032);
-    m_edProgramFile = lineEdit(1033);
-    m_lblTotalTime = label(1034);
-    m_edTotalTime = lineEdit(1035);
-    m_lblCycles = label(1036);
-    m_edCycles = lineEdit(1037);
+    m_grpMode = Item(this, IDC_RUN_MODE, new QGroupBox);
+    m_rbUser = Item(this, IDC_USER_MODE, new QRadioButton);
+    m_rbProgram = Item(this, IDC_PROGRAM_MODE, new QRadioButton);
+    m_lblProgramFile = label(IDC_PROGRAM_FILE_LABEL);
+    m_edProgramFile = lineEdit(IDC_PROGRAM_FILE);
+    m_lblTotalTime = label(IDC_TIME_LABEL);
+    m_edTotalTime = lineEdit(IDC_TIME);
+    m_lblCycles = label(IDC_CYCLES_LABEL);
+    m_edCycles = lineEdit(IDC_CYCLES);
     m_edTotalTime->setMaximumWidth(90);
     m_edCycles->setMaximumWidth(90);
 
     // Wave output
-    m_grpWave = Item(this, 1038, new QGroupBox);
-    m_wave = Item(this, 1039, new CStaticWave);
+    m_grpWave = Item(this, IDC_WAVE_OUTPUT, new QGroupBox);
+    m_wave = Item(this, IDC_WAVE, new CStaticWave);
     m_wave->setMinimumSize(260, 160);
     m_wave->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_btnSaveData = MakeButton(this, 1040);
-    m_lblElapsed = label(1041);
-    m_edElapsed = lineEdit(1042);
+    m_btnSaveData = MakeButton(this, IDC_SAVE);
+    m_lblElapsed = label(IDC_ELAPSED_LABEL);
+    m_edElapsed = lineEdit(IDC_ELAPSED);
     m_edElapsed->setEnabled(false); // shows the elapsed seconds; never typed into
     m_edElapsed->setMaximumWidth(90);
-    m_lblMaxVoltage = label(1043);
-    m_lblMaxCurrent = label(1044);
+    m_lblMaxVoltage = label(IDC_MAX_VOLTAGE);
+    m_lblMaxCurrent = label(IDC_MAX_CURRENT);
 }
 
 void CDlgControl::LayOutControls()

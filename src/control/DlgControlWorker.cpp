@@ -2,12 +2,12 @@
 // talks to the supply itself; every control it changes is changed on the UI thread (OnUi).
 #include "control/DlgControl.h"
 
-#include "control/EditEX.h"
-#include "app/Captions.h"
 #include "device/NumberText.h"
 #include "device/SupplyLimits.h"
 #include "platform/Dialogs.h"
-#include "record/StaticWave.h"
+#include "widgets/Captions.h"
+#include "widgets/EditEX.h"
+#include "widgets/StaticWave.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,5 @@
 #include "program/DlgProgram.h"
 
-#include "app/Captions.h"
 #include "device/FileKinds.h"
 #include "device/NumberText.h"
 #include "device/PowerSupply.h"
@@ -9,6 +8,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Dialogs.h"
 #include "program/BitmapFile.h"
+#include "widgets/Captions.h"
+#include "widgets/ItemIds.h"
 
 #include <QFile>
 #include <QGridLayout>
@@ -40,18 +41,18 @@ QString Widen(std::string_view text)
 }
 
 // Captions come from the caption tables (ApplyLanguage).
-QLabel* MakeLabel(QWidget* parent, const char* pszId)
+QLabel* MakeLabel(QWidget* parent, int nId)
 {
     auto* pLabel = new QLabel(parent);
-    pLabel->setObjectName(QLatin1String(pszId));
+    pLabel->setObjectName(ItemName(nId));
     pLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return pLabel;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* pszId)
+QPushButton* MakeButton(QWidget* parent, int nId)
 {
     auto* pButton = new QPushButton(parent);
-    pButton->setObjectName(QLatin1String(pszId));
+    pButton->setObjectName(ItemName(nId));
     pButton->setMinimumWidth(80);
     return pButton;
 }
@@ -69,11 +70,11 @@ CDlgProgram::CDlgProgram(QWidget* parent) : QWidget(parent)
 
 void CDlgProgram::CreateControls()
 {
-    m_list.setObjectName(QStringLiteral("1054"));
-    m_editVoltage.setObjectName(QStringLiteral("1067"));
-    m_editCurrent.setObjectName(QStringLiteral("1068"));
-    m_editTime.setObjectName(QStringLiteral("1035"));
-    m_spinTime.setObjectName(QStringLiteral("1069"));
+    m_list.setObjectName(ItemName(IDC_STEP_LIST));
+    m_editVoltage.setObjectName(ItemName(IDC_PRESET_VOLTAGE));
+    m_editCurrent.setObjectName(ItemName(IDC_PRESET_CURRENT));
+    m_editTime.setObjectName(ItemName(IDC_TIME));
+    m_spinTime.setObjectName(ItemName(IDC_TIME_SPIN));
 
     // The step list.
     QPalette pal = m_list.palette();
@@ -105,13 +106,13 @@ void CDlgProgram::CreateControls()
         pEdit->installEventFilter(this);
     }
 
-    m_lblVoltage = MakeLabel(this, "1046");
-    m_lblCurrent = MakeLabel(this, "1048");
-    m_lblTime = MakeLabel(this, "1034");
-    m_btnAdd = MakeButton(this, "1050");
-    m_btnSave = MakeButton(this, "1040");
-    m_btnOpen = MakeButton(this, "1052");
-    m_btnPrint = MakeButton(this, "1053");
+    m_lblVoltage = MakeLabel(this, IDC_PRESET_VOLTAGE_LABEL);
+    m_lblCurrent = MakeLabel(this, IDC_PRESET_CURRENT_LABEL);
+    m_lblTime = MakeLabel(this, IDC_TIME_LABEL);
+    m_btnAdd = MakeButton(this, IDC_ADD);
+    m_btnSave = MakeButton(this, IDC_SAVE);
+    m_btnOpen = MakeButton(this, IDC_OPEN);
+    m_btnPrint = MakeButton(this, IDC_PRINT);
     connect(m_btnAdd, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedAdd);
     connect(m_btnSave, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedSave);
     connect(m_btnOpen, &QPushButton::clicked, this, &CDlgProgram::OnBnClickedOpen);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/EditEX.h"
 #include "program/ListCtrlEX.h"
+#include "widgets/EditEX.h"
 
 #include <QString>
 #include <QWidget>
@@ -21,23 +21,23 @@ public:
     explicit CDlgProgram(QWidget* parent = nullptr);
     ~CDlgProgram() override;
 
-    CListCtrlEX m_list;        ///< the step list, "1054"
-    CEditEX m_editVoltage;     ///< "1067"
-    CEditEX m_editCurrent;     ///< "1068"
-    CEditEX m_editTime;        ///< "1035", digits only
-    QWidget m_spinTime;        ///< the up-down control "1069" of the time field
+    CListCtrlEX m_list;        ///< the step list, IDC_STEP_LIST
+    CEditEX m_editVoltage;     ///< IDC_PRESET_VOLTAGE
+    CEditEX m_editCurrent;     ///< IDC_PRESET_CURRENT
+    CEditEX m_editTime;        ///< IDC_TIME, digits only
+    QWidget m_spinTime;        ///< the up-down control IDC_TIME_SPIN of the time field
     QToolButton* m_btnSpinUp = nullptr;   ///< upper arrow of m_spinTime
     QToolButton* m_btnSpinDown = nullptr; ///< lower arrow of m_spinTime
     std::uint16_t* m_pLanguage = nullptr; ///< the main window's language flag; nullptr is English
     QString m_strSavePath;     ///< the path last chosen in the Save dialog
 
-    QLabel* m_lblVoltage = nullptr;    ///< "1046"
-    QLabel* m_lblCurrent = nullptr;    ///< "1048"
-    QLabel* m_lblTime = nullptr;       ///< "1034"
-    QPushButton* m_btnAdd = nullptr;   ///< "1050"
-    QPushButton* m_btnSave = nullptr;  ///< "1040"
-    QPushButton* m_btnOpen = nullptr;  ///< "1052"
-    QPushButton* m_btnPrint = nullptr; ///< "1053"
+    QLabel* m_lblVoltage = nullptr;    ///< IDC_PRESET_VOLTAGE_LABEL
+    QLabel* m_lblCurrent = nullptr;    ///< IDC_PRESET_CURRENT_LABEL
+    QLabel* m_lblTime = nullptr;       ///< IDC_TIME_LABEL
+    QPushButton* m_btnAdd = nullptr;   ///< IDC_ADD
+    QPushButton* m_btnSave = nullptr;  ///< IDC_SAVE
+    QPushButton* m_btnOpen = nullptr;  ///< IDC_OPEN
+    QPushButton* m_btnPrint = nullptr; ///< IDC_PRINT
 
     void OnBnClickedAdd();
     void OnBnClickedSave();

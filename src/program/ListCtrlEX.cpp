@@ -1,5 +1,7 @@
 #include "program/ListCtrlEX.h"
 
+#include "widgets/ItemIds.h"
+
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -19,7 +21,7 @@ CListCtrlEX::CListCtrlEX(QWidget* parent) : QTableWidget(parent), m_itemEdit(nul
     setWordWrap(false);
 
     m_itemEdit.setParent(viewport());
-    m_itemEdit.setObjectName(QStringLiteral("1070"));
+    m_itemEdit.setObjectName(ItemName(IDC_ITEM_EDIT));
     m_itemEdit.hide();
     // Queued: the focus change that ended editing completes before the text is taken. By then
     // the editor may already serve another cell and hold the focus again; that edit goes on.

@@ -25,7 +25,7 @@ public:
     int m_nRowCount = 0;      ///< rows shown; the page inserts the next row here
     int m_nEditSubItem = -1;  ///< column of the cell last double-clicked
     int m_nEditItem = -1;     ///< row of the cell last double-clicked, -1 when none was hit
-    CItemEdit m_itemEdit;     ///< the cell editor ("1070"), hidden until a cell is edited
+    CItemEdit m_itemEdit;     ///< the cell editor (IDC_ITEM_EDIT), hidden until a cell is edited
     std::deque<QString> m_stepLines;
     int m_bFileOpened = 0;
 

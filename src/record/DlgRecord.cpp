@@ -1,10 +1,11 @@
 #include "record/DlgRecord.h"
 
-#include "app/Captions.h"
 #include "device/FileKinds.h"
 #include "device/TimeScales.h"
 #include "device/draw/PlotScale.h"
 #include "platform/Dialogs.h"
+#include "widgets/Captions.h"
+#include "widgets/ItemIds.h"
 
 #include <QApplication>
 #include <QFile>
@@ -98,27 +99,27 @@ CDlgRecord::~CDlgRecord()
 void CDlgRecord::BuildLayout()
 {
     // Captions come from the caption tables (ApplyLanguage).
-    auto label = [this](QLabel*& target, const char* id) {
+    auto label = [this](QLabel*& target, int nId) {
         target = new QLabel(this);
-        target->setObjectName(QString::fromLatin1(id));
+        target->setObjectName(ItemName(nId));
     };
-    label(m_lblWaveType, "1055");
-    label(m_lblTimeScale, "1057");
-    label(m_lblDisplay, "1059");
-    label(m_lblFileName, "1062");
-    label(m_lblFileType, "1063");
-    label(m_lblTotalTime, "1064");
+    label(m_lblWaveType, IDC_WAVE_TYPE_LABEL);
+    label(m_lblTimeScale, IDC_TIME_SCALE_LABEL);
+    label(m_lblDisplay, IDC_DISPLAY_LABEL);
+    label(m_lblFileName, IDC_FILE_NAME_LABEL);
+    label(m_lblFileType, IDC_FILE_TYPE_LABEL);
+    label(m_lblTotalTime, IDC_TOTAL_TIME_LABEL);
     m_btnOpen = new QPushButton(this);
-    m_btnOpen->setObjectName(QStringLiteral("1052"));
+    m_btnOpen->setObjectName(ItemName(IDC_OPEN));
 
-    m_wave.setObjectName(QStringLiteral("1066"));
-    m_cbWaveType.setObjectName(QStringLiteral("1056"));
-    m_cbTimeScale.setObjectName(QStringLiteral("1058"));
-    m_cbDisplay.setObjectName(QStringLiteral("1060"));
-    m_edFileName.setObjectName(QStringLiteral("1047"));
-    m_edFileType.setObjectName(QStringLiteral("1049"));
-    m_edTotalTime.setObjectName(QStringLiteral("1065"));
-    m_scroll.setObjectName(QStringLiteral("1071"));
+    m_wave.setObjectName(ItemName(IDC_RECORD_WAVE));
+    m_cbWaveType.setObjectName(ItemName(IDC_WAVE_TYPE));
+    m_cbTimeScale.setObjectName(ItemName(IDC_TIME_SCALE));
+    m_cbDisplay.setObjectName(ItemName(IDC_DISPLAY));
+    m_edFileName.setObjectName(ItemName(IDC_FILE_NAME));
+    m_edFileType.setObjectName(ItemName(IDC_FILE_TYPE));
+    m_edTotalTime.setObjectName(ItemName(IDC_TOTAL_TIME));
+    m_scroll.setObjectName(ItemName(IDC_SCROLL));
     for (QLineEdit* field : {&m_edFileName, &m_edFileType, &m_edTotalTime})
         field->setAlignment(Qt::AlignCenter);
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/PowerSupply.h"
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -59,27 +59,27 @@ public:
     void UpdateScrollRange();
 
     std::uint16_t* m_pLanguage = nullptr; ///< the main window's language flag; nullptr = English
-    CStaticWave m_wave;                   // 1066
-    QComboBox m_cbWaveType;               // 1056
-    QComboBox m_cbTimeScale;              // 1058
-    QComboBox m_cbDisplay;                // 1060
-    QLineEdit m_edFileName;               // 1047
-    QLineEdit m_edFileType;               // 1049
+    CStaticWave m_wave;                   // IDC_RECORD_WAVE
+    QComboBox m_cbWaveType;               // IDC_WAVE_TYPE
+    QComboBox m_cbTimeScale;              // IDC_TIME_SCALE
+    QComboBox m_cbDisplay;                // IDC_DISPLAY
+    QLineEdit m_edFileName;               // IDC_FILE_NAME
+    QLineEdit m_edFileType;               // IDC_FILE_TYPE
     CPowerSupply m_supply;                ///< holds the opened record
-    QLineEdit m_edTotalTime;              // 1065
-    QScrollBar m_scroll;                  // 1071
+    QLineEdit m_edTotalTime;              // IDC_TOTAL_TIME
+    QScrollBar m_scroll;                  // IDC_SCROLL
     QRect m_rcPlotInPage;                 ///< plot area in page coordinates, taken on each click
     QRect m_rcWaveWindow;                 ///< wave display's outer rectangle, screen coordinates
     QRect m_rcPageWindow;                 ///< page's outer rectangle, screen coordinates
     int m_nScrollMax = 0;                 ///< largest allowed first visible sample
 
-    QPushButton* m_btnOpen = nullptr;     // 1052
-    QLabel* m_lblWaveType = nullptr;       // 1055
-    QLabel* m_lblTimeScale = nullptr;      // 1057
-    QLabel* m_lblDisplay = nullptr;        // 1059
-    QLabel* m_lblFileName = nullptr;       // 1062
-    QLabel* m_lblFileType = nullptr;       // 1063
-    QLabel* m_lblTotalTime = nullptr;      // 1064
+    QPushButton* m_btnOpen = nullptr;     // IDC_OPEN
+    QLabel* m_lblWaveType = nullptr;       // IDC_WAVE_TYPE_LABEL
+    QLabel* m_lblTimeScale = nullptr;      // IDC_TIME_SCALE_LABEL
+    QLabel* m_lblDisplay = nullptr;        // IDC_DISPLAY_LABEL
+    QLabel* m_lblFileName = nullptr;       // IDC_FILE_NAME_LABEL
+    QLabel* m_lblFileType = nullptr;       // IDC_FILE_TYPE_LABEL
+    QLabel* m_lblTotalTime = nullptr;      // IDC_TOTAL_TIME_LABEL
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -28,10 +28,10 @@ void Click(QWidget* widget)
     ClickItem(widget);
 }
 
-QString TextOf(QWidget& page, const char* id)
+QString TextOf(QWidget& page, int id)
 {
     auto* field = qobject_cast<QLineEdit*>(ItemOf(page, id));
-    return field ? field->text() : QStringLiteral("<no field %1>").arg(QString::fromLatin1(id));
+    return field ? field->text() : QStringLiteral("<no field %1>").arg(id);
 }
 
 } // namespace
@@ -58,47 +58,47 @@ TEST(EndToEnd, ConnectPresetTwoCycleProgramSaveAndReadBack)
         dlg.activateWindow();
         QWidget& control = dlg.m_pageControl;
 
-        Click(ItemOf(control, "1003"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return ItemOf(control, "1023")->isEnabled(); }, 10000));
+        Click(ItemOf(control, IDC_CONNECT));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ItemOf(control, IDC_ON)->isEnabled(); }, 10000));
         auto sim = pslink::SimulatorFor(0);
         ASSERT_NE(sim, nullptr);
 
         // A typed preset waits for OK, then goes to the supply.
-        TypeInto(ItemOf(control, "1004"), "7.5");
-        ASSERT_TRUE(ItemOf(control, "1024")->isVisible());
-        EXPECT_FALSE(ItemOf(control, "1023")->isVisible());
-        Click(ItemOf(control, "1024"));
+        TypeInto(ItemOf(control, IDC_VOLTAGE), "7.5");
+        ASSERT_TRUE(ItemOf(control, IDC_OK)->isVisible());
+        EXPECT_FALSE(ItemOf(control, IDC_ON)->isVisible());
+        Click(ItemOf(control, IDC_OK));
         ASSERT_TRUE(QTest::qWaitFor([&] { return sim->setCentivolts() == 750; }, 10000));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return ItemOf(control, "1023")->isVisible(); }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ItemOf(control, IDC_ON)->isVisible(); }, 5000));
 
         // Program mode asks for the program file and shows its length.
         dialogs.answerNext(program);
-        Click(ItemOf(control, "1031"));
-        EXPECT_EQ(TextOf(control, "1033"), program);
-        EXPECT_EQ(TextOf(control, "1035"), "2");
-        TypeInto(ItemOf(control, "1037"), "2");
+        Click(ItemOf(control, IDC_PROGRAM_MODE));
+        EXPECT_EQ(TextOf(control, IDC_PROGRAM_FILE), program);
+        EXPECT_EQ(TextOf(control, IDC_TIME), "2");
+        TypeInto(ItemOf(control, IDC_CYCLES), "2");
 
-        Click(ItemOf(control, "1023"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !ItemOf(control, "1023")->isEnabled(); }, 5000));
+        Click(ItemOf(control, IDC_ON));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !ItemOf(control, IDC_ON)->isEnabled(); }, 5000));
         // Four points at one a second; the run ends by itself and gives ON and Save Data back.
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return ItemOf(control, "1023")->isEnabled() && ItemOf(control, "1040")->isEnabled(); }, 20000));
+            [&] { return ItemOf(control, IDC_ON)->isEnabled() && ItemOf(control, IDC_SAVE)->isEnabled(); }, 20000));
         EXPECT_EQ(sim->setCentivolts(), 900);
         EXPECT_EQ(sim->setMilliamps(), 1200);
         EXPECT_TRUE(sim->outputOn()); // the end of a program leaves the output as it is
 
         dialogs.answerNext(record);
-        Click(ItemOf(control, "1040"));
+        Click(ItemOf(control, IDC_SAVE));
         ASSERT_TRUE(QFile::exists(record));
 
         ClickTab(dlg, 2);
         QWidget& page = dlg.m_pageRecord;
         ASSERT_TRUE(page.isVisible());
         dialogs.answerNext(record);
-        Click(ItemOf(page, "1052"));
-        EXPECT_EQ(TextOf(page, "1065"), "4");
-        EXPECT_TRUE(TextOf(page, "1047").endsWith("run.csv"));
-        EXPECT_EQ(TextOf(page, "1049"), "Data Record File");
+        Click(ItemOf(page, IDC_OPEN));
+        EXPECT_EQ(TextOf(page, IDC_TOTAL_TIME), "4");
+        EXPECT_TRUE(TextOf(page, IDC_FILE_NAME).endsWith("run.csv"));
+        EXPECT_EQ(TextOf(page, IDC_FILE_TYPE), "Data Record File");
         EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
         // Closing the window with the link open stops the worker and closes the port.
     }

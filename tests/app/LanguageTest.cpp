@@ -12,7 +12,7 @@ namespace {
 
 struct Caption
 {
-    const char* id;
+    int id;
     const char* english;
     const char* chinese;
 };
@@ -20,19 +20,19 @@ struct Caption
 // A few of each page's captions, among them those where the template and the tables differ;
 // the pages' own tests hold their complete tables (the DataRecord page's is complete here).
 const Caption kControl[] = {
-    {"1008", "Control Panel", "控制面板"}, {"1021", "DOWN", "减少"},     {"1023", "ON", "打开"},
-    {"1028", "Not  Connected", "未连接状态"}, {"1003", "Connect", "连接"},
-    {"1032", "Program file：", "编程文件"}, {"1043", "MaxVoltage:  V", "最大电压:  V"},
+    {IDC_PANEL, "Control Panel", "控制面板"}, {IDC_DOWN, "DOWN", "减少"},     {IDC_ON, "ON", "打开"},
+    {IDC_CONNECTION, "Not  Connected", "未连接状态"}, {IDC_CONNECT, "Connect", "连接"},
+    {IDC_PROGRAM_FILE_LABEL, "Program file：", "编程文件"}, {IDC_MAX_VOLTAGE, "MaxVoltage:  V", "最大电压:  V"},
 };
 
 const Caption kProgram[] = {
-    {"1046", "Preset Voltage:", "设置电压"}, {"1050", "Add", "增加"}, {"1053", "Print", "打印"},
+    {IDC_PRESET_VOLTAGE_LABEL, "Preset Voltage:", "设置电压"}, {IDC_ADD, "Add", "增加"}, {IDC_PRINT, "Print", "打印"},
 };
 
 const Caption kRecord[] = {
-    {"1055", "Wave Type:", "波形类型"}, {"1057", "Time Scale:", "时间刻度"}, {"1059", "Display:", "显示"},
-    {"1052", "Open", "打开文件"},       {"1062", "Fine name:", "文件名称"},  {"1063", "File type:", "文件类型"},
-    {"1064", "Total time", "总时间"},
+    {IDC_WAVE_TYPE_LABEL, "Wave Type:", "波形类型"}, {IDC_TIME_SCALE_LABEL, "Time Scale:", "时间刻度"}, {IDC_DISPLAY_LABEL, "Display:", "显示"},
+    {IDC_OPEN, "Open", "打开文件"},       {IDC_FILE_NAME_LABEL, "Fine name:", "文件名称"},  {IDC_FILE_TYPE_LABEL, "File type:", "文件类型"},
+    {IDC_TOTAL_TIME_LABEL, "Total time", "总时间"},
 };
 
 const QStringList kColumnsEnglish = {"   ", "Time(S)", "Voltage(V)", "Current(A)"};
@@ -80,8 +80,8 @@ void ExpectAlwaysEnglish(CTarnwellDlg& dlg)
     EXPECT_EQ(dlg.m_actAbout.text(), "&About Tarnwell...");
     EXPECT_EQ(EntriesOf(dlg.m_pageRecord.m_cbDisplay), kDisplay);
     EXPECT_EQ(EntriesOf(*dlg.m_pageControl.m_cbLanguage), (QStringList{"English", "中文"}));
-    const Caption lamps[] = {{"1015", "C.V", ""}, {"1016", "OVP", ""}, {"1017", "OUT", ""},
-                             {"1018", "C.C", ""}, {"1019", "OCP", ""}};
+    const Caption lamps[] = {{IDC_CV, "C.V", ""}, {IDC_OVP, "OVP", ""}, {IDC_OUT, "OUT", ""},
+                             {IDC_CC, "C.C", ""}, {IDC_OCP, "OCP", ""}};
     ExpectCaptions(dlg.m_pageControl, lamps, false, "lamps");
     EXPECT_EQ(EntriesOf(*dlg.m_pageControl.m_cbStep), (QStringList{"10", "1", "0.1", "0.01"}));
     EXPECT_EQ(dlg.m_pageControl.m_cbPort->count(), 7);
@@ -120,10 +120,10 @@ TEST_F(Language, StartsInEnglishWithTheTemplateTexts)
 
     // Before any switch the Control page shows its template, which differs from the English
     // table in two captions.
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1021"), "Down");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1032"), "Program File:");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1028"), "Not  Connected");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1008"), "Control Panel");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_DOWN), "Down");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_PROGRAM_FILE_LABEL), "Program File:");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECTION), "Not  Connected");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_PANEL), "Control Panel");
     ExpectProgramAndRecord(*dlg, false, "at start");
     ExpectAlwaysEnglish(*dlg);
 }
@@ -134,8 +134,8 @@ TEST_F(Language, ControlFollowsAtOnceTheOtherPagesAtTheNextTabChange)
     EXPECT_EQ(dlg->m_nLanguage, 1);
     ExpectCaptions(dlg->m_pageControl, kControl, true, "Chinese chosen");
     // Not visible and not yet re-captioned.
-    EXPECT_EQ(CaptionOf(dlg->m_pageProgram, "1050"), "Add");
-    EXPECT_EQ(CaptionOf(dlg->m_pageRecord, "1055"), "Wave Type:");
+    EXPECT_EQ(CaptionOf(dlg->m_pageProgram, IDC_ADD), "Add");
+    EXPECT_EQ(CaptionOf(dlg->m_pageRecord, IDC_WAVE_TYPE_LABEL), "Wave Type:");
 
     // Any tab change re-captions both other pages, whichever tab is chosen.
     ClickTab(*dlg, 2);
@@ -148,7 +148,7 @@ TEST_F(Language, ControlFollowsAtOnceTheOtherPagesAtTheNextTabChange)
     PickLanguage(0);
     EXPECT_EQ(dlg->m_nLanguage, 0);
     ExpectCaptions(dlg->m_pageControl, kControl, false, "English chosen again");
-    EXPECT_EQ(CaptionOf(dlg->m_pageProgram, "1050"), "增加");
+    EXPECT_EQ(CaptionOf(dlg->m_pageProgram, IDC_ADD), "增加");
     ClickTab(*dlg, 1);
     ExpectProgramAndRecord(*dlg, false, "after choosing Program");
 
@@ -182,21 +182,21 @@ TEST_F(Language, SwitchingWhileConnectedUsesTheSwitchTexts)
 {
     QTest::mouseClick(static_cast<QWidget*>(dlg->m_pageControl.m_btnConnect), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->m_pageControl.m_btnOn->isEnabled(); }, 10000));
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1028"), "Device Connected");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1043"), "MaxVoltage:  32V");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECTION), "Device Connected");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_MAX_VOLTAGE), "MaxVoltage:  32V");
 
     PickLanguage(1);
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1028"), "连接状态");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1003"), "断开连接");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1043"), "最大电压:  V");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECTION), "连接状态");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECT), "断开连接");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_MAX_VOLTAGE), "最大电压:  V");
     PickLanguage(0);
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1028"), "Connected");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1003"), "DisConnect");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1044"), "MaxCurrent:  A");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECTION), "Connected");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECT), "DisConnect");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_MAX_CURRENT), "MaxCurrent:  A");
 
     // Closing the link writes the connect path's own texts until the next switch.
     QTest::mouseClick(static_cast<QWidget*>(dlg->m_pageControl.m_btnConnect), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->m_pageControl.m_btnOn->isEnabled(); }, 10000));
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1028"), "DisConnected");
-    EXPECT_EQ(CaptionOf(dlg->m_pageControl, "1003"), " Connect");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECTION), "DisConnected");
+    EXPECT_EQ(CaptionOf(dlg->m_pageControl, IDC_CONNECT), " Connect");
 }

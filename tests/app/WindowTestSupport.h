@@ -3,6 +3,7 @@
 // Helpers for driving the main window in tests: find a page's control by its dialog item id,
 // read its caption, click tabs and pick list entries with real input events.
 #include "app/TarnwellDlg.h"
+#include "widgets/ItemIds.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -21,13 +22,13 @@ inline void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
-inline QWidget* ItemOf(QWidget& page, const char* id)
+inline QWidget* ItemOf(QWidget& page, int id)
 {
-    return page.findChild<QWidget*>(QString::fromLatin1(id));
+    return page.findChild<QWidget*>(ItemName(id));
 }
 
 /// The text a control shows as its caption, whatever kind of control it is.
-inline QString CaptionOf(QWidget& page, const char* id)
+inline QString CaptionOf(QWidget& page, int id)
 {
     QWidget* item = ItemOf(page, id);
     if (auto* label = qobject_cast<QLabel*>(item))
@@ -36,7 +37,7 @@ inline QString CaptionOf(QWidget& page, const char* id)
         return button->text();
     if (auto* group = qobject_cast<QGroupBox*>(item))
         return group->title();
-    return QStringLiteral("<no caption item %1>").arg(QString::fromLatin1(id));
+    return QStringLiteral("<no caption item %1>").arg(id);
 }
 
 inline QStringList EntriesOf(const QComboBox& list)

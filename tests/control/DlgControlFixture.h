@@ -3,10 +3,11 @@
 // A Control page against the built-in simulated supply, with the dialogs answered by the test.
 
 #include "control/DlgControl.h"
-#include "control/EditEX.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "widgets/EditEX.h"
+#include "widgets/ItemIds.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -53,18 +54,18 @@ protected:
     template <typename T = QWidget>
     T* Item(int nID) const
     {
-        T* widget = m_page->findChild<T*>(QString::number(nID));
+        T* widget = m_page->findChild<T*>(ItemName(nID));
         EXPECT_NE(widget, nullptr) << "no item " << nID;
         return widget;
     }
 
     QString Text(int nID) const
     {
-        if (auto* edit = m_page->findChild<QLineEdit*>(QString::number(nID)))
+        if (auto* edit = m_page->findChild<QLineEdit*>(ItemName(nID)))
             return edit->text();
-        if (auto* button = m_page->findChild<QAbstractButton*>(QString::number(nID)))
+        if (auto* button = m_page->findChild<QAbstractButton*>(ItemName(nID)))
             return button->text();
-        if (auto* label = m_page->findChild<QLabel*>(QString::number(nID)))
+        if (auto* label = m_page->findChild<QLabel*>(ItemName(nID)))
             return label->text();
         ADD_FAILURE() << "no text item " << nID;
         return {};
@@ -93,7 +94,7 @@ protected:
     /// Connects through the button and the worker.
     void ConnectByButton()
     {
-        Click(1003);
+        Click(IDC_CONNECT);
         ASSERT_TRUE(WaitFor([&] { return m_page->m_bConnected.load() != 0; }));
     }
 
@@ -127,7 +128,7 @@ protected:
 
     void SelectStep(int index)
     {
-        auto* list = Item<QComboBox>(1013);
+        auto* list = Item<QComboBox>(IDC_STEP);
         list->setCurrentIndex(index);
         Q_EMIT list->activated(index);
     }

@@ -2,7 +2,7 @@
 // worker where that path is the point, and runs at once on this thread where only its effect is.
 #include "DlgControlFixture.h"
 
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -29,8 +29,8 @@ class DlgControlRunTest : public DlgControlTest
 protected:
     void StartRunByButton(int nTimer)
     {
-        Click(1023);
-        ASSERT_TRUE(WaitFor([&] { return m_page->IsTimerActive(nTimer) && Enabled(1022); }));
+        Click(IDC_ON);
+        ASSERT_TRUE(WaitFor([&] { return m_page->IsTimerActive(nTimer) && Enabled(IDC_OFF); }));
         EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 1);
     }
 
@@ -38,7 +38,7 @@ protected:
     {
         m_page->ExecuteCommand(CMD_ON, 0);
         ASSERT_TRUE(m_page->IsTimerActive(nTimer));
-        EXPECT_TRUE(Enabled(1022));
+        EXPECT_TRUE(Enabled(IDC_OFF));
         EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 1);
     }
 
@@ -47,8 +47,8 @@ protected:
     {
         m_nextFile = WriteFile(QStringLiteral("prog.csv"),
                                kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n");
-        Click(1031);
-        Item<QLineEdit>(1037)->setText(QString::fromLatin1(cycles));
+        Click(IDC_PROGRAM_MODE);
+        Item<QLineEdit>(IDC_CYCLES)->setText(QString::fromLatin1(cycles));
     }
 
     std::vector<std::string> SetpointLog() const
@@ -65,7 +65,7 @@ protected:
     {
         const QString path = m_dir.filePath(QStringLiteral("record.csv"));
         m_nextFile = path;
-        Click(1040);
+        Click(IDC_SAVE);
         return ReadFile(path);
     }
 };
@@ -75,25 +75,25 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
     Connect();
     auto sim = Sim();
     StartRunByButton(CDlgControl::kUserTimer);
-    EXPECT_FALSE(Enabled(1023));
-    EXPECT_FALSE(Enabled(1040));
+    EXPECT_FALSE(Enabled(IDC_ON));
+    EXPECT_FALSE(Enabled(IDC_SAVE));
     EXPECT_EQ(m_page->m_wave->m_bDrawWaves.load(), 1);
 
     // 5 V into 10 ohms: constant voltage, 0.5 A, the current with two decimals.
     m_page->OnTimer(CDlgControl::kUserTimer);
     EXPECT_TRUE(sim->outputOn());
-    EXPECT_EQ(Text(1005), "5.00");
-    EXPECT_EQ(Text(1007), "0.50");
-    EXPECT_TRUE(Checked(Item<QCheckBox>(1017)));
-    EXPECT_TRUE(Checked(Item<QCheckBox>(1015)));
-    EXPECT_FALSE(Checked(Item<QCheckBox>(1018)));
-    EXPECT_EQ(Text(1042), "1");
+    EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "5.00");
+    EXPECT_EQ(Text(IDC_MEAS_CURRENT), "0.50");
+    EXPECT_TRUE(Checked(Item<QCheckBox>(IDC_OUT)));
+    EXPECT_TRUE(Checked(Item<QCheckBox>(IDC_CV)));
+    EXPECT_FALSE(Checked(Item<QCheckBox>(IDC_CC)));
+    EXPECT_EQ(Text(IDC_ELAPSED), "1");
 
     for (int i = 0; i < 40; ++i)
         m_page->OnTimer(CDlgControl::kUserTimer);
     const int nChange = m_page->m_supply.m_nSample.load();
     EXPECT_EQ(nChange, 41);
-    EXPECT_EQ(Text(1042), "41");
+    EXPECT_EQ(Text(IDC_ELAPSED), "41");
     {
         std::lock_guard<std::mutex> guard(m_page->m_supply.m_hLock);
         EXPECT_EQ(m_page->m_supply.m_logVoltage.size(), 35u) << "the live window keeps 35 samples";
@@ -104,16 +104,16 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
     // 1 ohm: the 1 A limit holds, constant current.
     sim->setLoadOhms(1.0);
     m_page->OnTimer(CDlgControl::kUserTimer);
-    EXPECT_EQ(Text(1005), "1.00");
-    EXPECT_EQ(Text(1007), "1.00");
-    EXPECT_TRUE(Checked(Item<QCheckBox>(1018)));
-    EXPECT_FALSE(Checked(Item<QCheckBox>(1015)));
+    EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "1.00");
+    EXPECT_EQ(Text(IDC_MEAS_CURRENT), "1.00");
+    EXPECT_TRUE(Checked(Item<QCheckBox>(IDC_CC)));
+    EXPECT_FALSE(Checked(Item<QCheckBox>(IDC_CV)));
 
     m_page->ExecuteCommand(CMD_OFF, 0);
-    EXPECT_TRUE(Enabled(1023));
+    EXPECT_TRUE(Enabled(IDC_ON));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_FALSE(Enabled(1022));
-    EXPECT_TRUE(Enabled(1040));
+    EXPECT_FALSE(Enabled(IDC_OFF));
+    EXPECT_TRUE(Enabled(IDC_SAVE));
     EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_TRUE(sim->outputOn()) << "stopping a run leaves the output as it is";
 
@@ -139,26 +139,26 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
     EXPECT_EQ(m_requests[0].title, "Open File...");
     EXPECT_EQ(m_requests[0].filter, "Program Files(*.csv)|*.csv|");
     EXPECT_EQ(m_requests[0].defaultExt, ".set");
-    EXPECT_EQ(Text(1033), *m_nextFile);
-    EXPECT_EQ(Text(1035), "3");
-    for (int id : {1033, 1035, 1037})
+    EXPECT_EQ(Text(IDC_PROGRAM_FILE), *m_nextFile);
+    EXPECT_EQ(Text(IDC_TIME), "3");
+    for (int id : {IDC_PROGRAM_FILE, IDC_TIME, IDC_CYCLES})
         EXPECT_TRUE(Enabled(id)) << id;
-    EXPECT_TRUE(Item<QRadioButton>(1031)->isChecked());
+    EXPECT_TRUE(Item<QRadioButton>(IDC_PROGRAM_MODE)->isChecked());
 
     sim->clearLog();
     StartRun(CDlgControl::kProgramTimer);
     m_page->OnTimer(CDlgControl::kProgramTimer);
-    EXPECT_EQ(Text(1004), "1.00");
-    EXPECT_EQ(Text(1006), "0.100");
-    EXPECT_EQ(Text(1005), "1.00");
-    EXPECT_EQ(Text(1007), "0.010") << "three decimals in program mode";
-    EXPECT_EQ(Text(1042), "1");
-    EXPECT_FALSE(Shown(1024)) << "the program's preset writes are not typing";
-    EXPECT_TRUE(Shown(1022));
+    EXPECT_EQ(Text(IDC_VOLTAGE), "1.00");
+    EXPECT_EQ(Text(IDC_CURRENT), "0.100");
+    EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "1.00");
+    EXPECT_EQ(Text(IDC_MEAS_CURRENT), "0.010") << "three decimals in program mode";
+    EXPECT_EQ(Text(IDC_ELAPSED), "1");
+    EXPECT_FALSE(Shown(IDC_OK)) << "the program's preset writes are not typing";
+    EXPECT_TRUE(Shown(IDC_OFF));
     for (int i = 0; i < 5; ++i)
         m_page->OnTimer(CDlgControl::kProgramTimer);
-    EXPECT_EQ(Text(1042), "6");
-    EXPECT_EQ(Text(1004), "3.00");
+    EXPECT_EQ(Text(IDC_ELAPSED), "6");
+    EXPECT_EQ(Text(IDC_VOLTAGE), "3.00");
     EXPECT_EQ(SetpointLog(),
               (std::vector<std::string>{"dsoSetVoltage 0,1,0,0", "dsoSetCurrent 0,1,0,0", "dsoOpenOutput",
                                         "dsoSetVoltage 0,2,0,0", "dsoSetCurrent 0,2,0,0", "dsoSetVoltage 0,3,0,0",
@@ -170,14 +170,14 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
     // by the end of the first pass that begins after the tick.
     m_page->OnTimer(CDlgControl::kProgramTimer);
     const int pass = m_page->m_nPass.load();
-    ASSERT_TRUE(WaitFor([&] { return Enabled(1023) || m_page->m_nPass.load() >= pass + 2; }));
-    EXPECT_TRUE(Enabled(1023));
+    ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_ON) || m_page->m_nPass.load() >= pass + 2; }));
+    EXPECT_TRUE(Enabled(IDC_ON));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
-    EXPECT_TRUE(Enabled(1040));
-    EXPECT_FALSE(Enabled(1022));
+    EXPECT_TRUE(Enabled(IDC_SAVE));
+    EXPECT_FALSE(Enabled(IDC_OFF));
     EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_EQ(m_page->m_supply.m_bFinished.load(), 0);
-    EXPECT_EQ(Text(1042), "6");
+    EXPECT_EQ(Text(IDC_ELAPSED), "6");
     EXPECT_TRUE(sim->outputOn());
 
     EXPECT_EQ(SaveData(), kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"
@@ -188,16 +188,16 @@ TEST_F(DlgControlRunTest, ProgramRunWithoutAUsableFileEndsAtOnce)
 {
     Connect();
     // Cancelling the dialog still leaves program mode with its fields.
-    Click(1031);
+    Click(IDC_PROGRAM_MODE);
     EXPECT_EQ(m_page->m_supply.m_bProgramMode.load(), 1);
-    EXPECT_TRUE(Enabled(1037));
-    EXPECT_EQ(Text(1033), "");
+    EXPECT_TRUE(Enabled(IDC_CYCLES));
+    EXPECT_EQ(Text(IDC_PROGRAM_FILE), "");
 
     // Another extension is shown but not counted; at ON the load refuses it, on the UI thread.
     m_nextFile = WriteFile(QStringLiteral("prog.txt"), kHeader + "1,1.00,0.100\r\n");
-    Click(1031);
-    EXPECT_EQ(Text(1033), *m_nextFile);
-    EXPECT_EQ(Text(1035), "0");
+    Click(IDC_PROGRAM_MODE);
+    EXPECT_EQ(Text(IDC_PROGRAM_FILE), *m_nextFile);
+    EXPECT_EQ(Text(IDC_TIME), "0");
     QThread* messageThread = nullptr;
     platform::SetDialogHandlers(
         [&](const QString& text) {
@@ -211,9 +211,9 @@ TEST_F(DlgControlRunTest, ProgramRunWithoutAUsableFileEndsAtOnce)
     EXPECT_EQ(messageThread, QCoreApplication::instance()->thread());
 
     m_page->OnTimer(CDlgControl::kProgramTimer);
-    ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }));
+    ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_ON); }));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
-    EXPECT_EQ(Text(1042), "0");
+    EXPECT_EQ(Text(IDC_ELAPSED), "0");
 }
 
 TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
@@ -225,20 +225,20 @@ TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
 
     // Program mode during a run is refused (user mode, no dialog); User mode clears the flag.
     const size_t requests = m_requests.size();
-    Click(1031);
+    Click(IDC_PROGRAM_MODE);
     EXPECT_EQ(m_requests.size(), requests);
-    EXPECT_TRUE(Item<QRadioButton>(1030)->isChecked());
+    EXPECT_TRUE(Item<QRadioButton>(IDC_USER_MODE)->isChecked());
     EXPECT_EQ(m_page->m_supply.m_bProgramMode.load(), 0);
-    Click(1030);
+    Click(IDC_USER_MODE);
 
     // The run keeps writing the presets; that must not hide OFF behind an OK.
     m_page->OnTimer(CDlgControl::kProgramTimer);
-    EXPECT_EQ(Text(1004), "2.00");
-    EXPECT_TRUE(Shown(1022));
-    EXPECT_FALSE(Shown(1024));
+    EXPECT_EQ(Text(IDC_VOLTAGE), "2.00");
+    EXPECT_TRUE(Shown(IDC_OFF));
+    EXPECT_FALSE(Shown(IDC_OK));
 
-    Click(1022);
-    ASSERT_TRUE(WaitFor([&] { return Enabled(1023); }));
+    Click(IDC_OFF);
+    ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_ON); }));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer)) << "OFF stops the timer the run started";
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
     EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
@@ -253,11 +253,11 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     m_page->OnTimer(CDlgControl::kUserTimer);
 
     m_page->ExecuteCommand(CMD_CONNECT, 0);
-    EXPECT_EQ(Text(1028), "DisConnected");
+    EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
     EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
-    EXPECT_TRUE(Enabled(1040));
-    EXPECT_FALSE(Enabled(1023)) << "no run can start without a link";
+    EXPECT_TRUE(Enabled(IDC_SAVE));
+    EXPECT_FALSE(Enabled(IDC_ON)) << "no run can start without a link";
     EXPECT_EQ(sim->Log().back(), "CloseCOM");
 
     // An ON clicked before the worker took the disconnect runs after it: it starts nothing and
@@ -265,8 +265,8 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     m_page->ExecuteCommand(CMD_ON, 0);
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
     EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
-    EXPECT_FALSE(Enabled(1022));
-    EXPECT_TRUE(Enabled(1040));
+    EXPECT_FALSE(Enabled(IDC_OFF));
+    EXPECT_TRUE(Enabled(IDC_SAVE));
     EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
 }
 
@@ -281,13 +281,13 @@ TEST_F(DlgControlRunTest, ALinkLostForLongerThanItIsTriedEndsTheRunAndKeepsTheSa
     m_page->OnTimer(CDlgControl::kUserTimer);
 
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
-    EXPECT_EQ(Text(1028), "DisConnected");
-    EXPECT_EQ(Text(1003), " Connect");
+    EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
+    EXPECT_EQ(Text(IDC_CONNECT), " Connect");
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
     EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
     EXPECT_EQ(m_page->m_supply.m_nSample.load(), 1);
-    EXPECT_EQ(Text(1042), "1");
-    EXPECT_TRUE(Enabled(1040));
+    EXPECT_EQ(Text(IDC_ELAPSED), "1");
+    EXPECT_TRUE(Enabled(IDC_SAVE));
     EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n");
 }
 
@@ -296,9 +296,9 @@ TEST_F(DlgControlRunTest, ClosingDuringARunAndCommandsNeverHangs)
     Connect();
     StartRun(CDlgControl::kUserTimer);
     m_page->OnTimer(CDlgControl::kUserTimer);
-    Click(1020);
-    Click(1022);
-    Click(1003);
+    Click(IDC_UP);
+    Click(IDC_OFF);
+    Click(IDC_CONNECT);
     // Without events the worker, once it has taken UP, waits on this thread for its first control
     // change; closing must release it whether it is already waiting or about to.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -318,7 +318,7 @@ TEST_F(DlgControlRunTest, PresetsAfterAProgramFollowItsLastPointWithinTheLimits)
     Connect();
     auto sim = Sim();
     m_nextFile = WriteFile(QStringLiteral("over.csv"), kHeader + "1,40.00,0.500\r\n2,41.00,0.500\r\n3,40.00,6.000\r\n");
-    Click(1031);
+    Click(IDC_PROGRAM_MODE);
     StartRun(CDlgControl::kProgramTimer);
     m_page->OnTimer(CDlgControl::kProgramTimer);
     m_page->OnTimer(CDlgControl::kProgramTimer);
@@ -328,18 +328,18 @@ TEST_F(DlgControlRunTest, PresetsAfterAProgramFollowItsLastPointWithinTheLimits)
     EXPECT_EQ(m_page->m_bVoltageSelected.load(), 0);
     SelectStep(1);
     m_page->ExecuteCommand(CMD_UP, 0);
-    EXPECT_EQ(Text(1006), "0.600");
+    EXPECT_EQ(Text(IDC_CURRENT), "0.600");
     EXPECT_EQ(sim->setMilliamps(), 600);
 
     // Down and the wheel start from the limit, never from the point beyond it.
     m_page->OnTimer(CDlgControl::kProgramTimer);
-    EXPECT_EQ(Text(1006), "6.000");
+    EXPECT_EQ(Text(IDC_CURRENT), "6.000");
     m_page->ExecuteCommand(CMD_DOWN, 0);
-    EXPECT_EQ(Text(1006), "5.000");
+    EXPECT_EQ(Text(IDC_CURRENT), "5.000");
     EXPECT_EQ(sim->setMilliamps(), 5000);
     m_page->m_edVoltage->m_nStep = 1;
     m_page->m_edVoltage->OnMouseWheel(120); // away from the operator: down one volt
-    EXPECT_EQ(Text(1004), "31.00");
+    EXPECT_EQ(Text(IDC_VOLTAGE), "31.00");
     EXPECT_EQ(sim->setCentivolts(), 3100);
 }
 
@@ -354,7 +354,7 @@ TEST_F(DlgControlRunTest, ClosingDuringAProgramLoadDoesNotWaitForIt)
         big += QByteArray::number(t) + ",12.34,1.234\r\n";
     WriteFile(QStringLiteral("prog.csv"), big);
     big.clear();
-    Click(1023);
+    Click(IDC_ON);
     ASSERT_TRUE(WaitFor([&] { return m_page->IsRunning(); }));
     const auto start = std::chrono::steady_clock::now();
     m_page.reset();
@@ -369,26 +369,26 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
     m_page->OnTimer(CDlgControl::kUserTimer);
     sim->setAnswering(false);
     m_page->OnTimer(CDlgControl::kUserTimer);
-    EXPECT_EQ(Text(1028), "Reconnecting...");
-    EXPECT_EQ(Text(1042), "2") << "the elapsed time goes on";
-    EXPECT_EQ(Text(1005), "") << "no reading is shown for a second without one";
+    EXPECT_EQ(Text(IDC_CONNECTION), "Reconnecting...");
+    EXPECT_EQ(Text(IDC_ELAPSED), "2") << "the elapsed time goes on";
+    EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "") << "no reading is shown for a second without one";
     EXPECT_TRUE(m_page->IsRunning());
 
     sim->setAnswering(true);
-    ASSERT_TRUE(WaitFor([&] { return Text(1028) == "Device Connected"; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_CONNECTION) == "Device Connected"; }, 5000));
     const int nBefore = m_page->m_supply.m_nSample.load();
     m_page->OnTimer(CDlgControl::kUserTimer);
-    EXPECT_EQ(Text(1005), "5.00");
-    EXPECT_EQ(Text(1042), QString::number(nBefore + 1));
+    EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "5.00");
+    EXPECT_EQ(Text(IDC_ELAPSED), QString::number(nBefore + 1));
 
     // Lost again, and Disconnect while it tries: the run ends as OFF ends it, nothing is lost.
     sim->setAnswering(false);
     m_page->OnTimer(CDlgControl::kUserTimer);
-    ASSERT_EQ(Text(1028), "Reconnecting...");
+    ASSERT_EQ(Text(IDC_CONNECTION), "Reconnecting...");
     m_page->ExecuteCommand(CMD_CONNECT, 0);
     EXPECT_FALSE(m_page->IsRunning());
     EXPECT_FALSE(m_page->m_engine.IsReconnecting());
-    EXPECT_EQ(Text(1028), "DisConnected");
+    EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
     EXPECT_TRUE(SaveData().endsWith(QByteArray::number(nBefore + 2) + ",,\r\n"));
 }
 
@@ -400,17 +400,17 @@ TEST_F(DlgControlRunTest, ProtectionLampsLightFromASupplyThatTellsItsTrips)
     m_page->ExecuteCommand(CMD_CONNECT, 0);
     m_page->ExecuteCommand(CMD_CONNECT, 0);
     ASSERT_EQ(m_page->m_bConnected.load(), 1);
-    EXPECT_TRUE(WaitFor([&] { return Item<QAbstractButton>(1019)->isChecked(); }));
-    EXPECT_FALSE(Item<QAbstractButton>(1016)->isChecked());
+    EXPECT_TRUE(WaitFor([&] { return Item<QAbstractButton>(IDC_OCP)->isChecked(); }));
+    EXPECT_FALSE(Item<QAbstractButton>(IDC_OVP)->isChecked());
 
     // During a run: the unit trips, its output goes off, the run goes on and records it.
     StartRun(CDlgControl::kUserTimer);
     m_page->OnTimer(CDlgControl::kUserTimer);
-    EXPECT_FALSE(Item<QAbstractButton>(1019)->isChecked()) << "switched on again, the trip is gone";
+    EXPECT_FALSE(Item<QAbstractButton>(IDC_OCP)->isChecked()) << "switched on again, the trip is gone";
     Sim()->trip(pslink::kOverVoltage);
     m_page->OnTimer(CDlgControl::kUserTimer);
-    EXPECT_TRUE(Item<QAbstractButton>(1016)->isChecked());
-    EXPECT_FALSE(Item<QAbstractButton>(1017)->isChecked()) << "a tripped unit has its output off";
+    EXPECT_TRUE(Item<QAbstractButton>(IDC_OVP)->isChecked());
+    EXPECT_FALSE(Item<QAbstractButton>(IDC_OUT)->isChecked()) << "a tripped unit has its output off";
     EXPECT_TRUE(m_page->IsRunning());
-    EXPECT_EQ(Text(1005), "0.00");
+    EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "0.00");
 }

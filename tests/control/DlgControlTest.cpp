@@ -14,35 +14,35 @@ using Log = std::vector<std::string>;
 TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
 {
     // Template state before anything happens.
-    EXPECT_EQ(Text(1028), "Not  Connected");
-    EXPECT_EQ(Text(1003), "Connect");
-    EXPECT_EQ(Text(1021), "Down");
-    EXPECT_EQ(Text(1004), "5");
-    EXPECT_EQ(Text(1006), "1");
-    EXPECT_FALSE(Shown(1024));
-    EXPECT_TRUE(Shown(1023));
-    EXPECT_TRUE(Shown(1022));
-    for (int id : {1004, 1006, 1013, 1020, 1021, 1022, 1023, 1030, 1031, 1040})
+    EXPECT_EQ(Text(IDC_CONNECTION), "Not  Connected");
+    EXPECT_EQ(Text(IDC_CONNECT), "Connect");
+    EXPECT_EQ(Text(IDC_DOWN), "Down");
+    EXPECT_EQ(Text(IDC_VOLTAGE), "5");
+    EXPECT_EQ(Text(IDC_CURRENT), "1");
+    EXPECT_FALSE(Shown(IDC_OK));
+    EXPECT_TRUE(Shown(IDC_ON));
+    EXPECT_TRUE(Shown(IDC_OFF));
+    for (int id : {IDC_VOLTAGE, IDC_CURRENT, IDC_STEP, IDC_UP, IDC_DOWN, IDC_OFF, IDC_ON, IDC_USER_MODE, IDC_PROGRAM_MODE, IDC_SAVE})
         EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Item<QRadioButton>(1030)->isChecked());
-    EXPECT_EQ(Item<QComboBox>(1027)->currentIndex(), -1) << "no port selected: COM1 is used";
+    EXPECT_TRUE(Item<QRadioButton>(IDC_USER_MODE)->isChecked());
+    EXPECT_EQ(Item<QComboBox>(IDC_PORT)->currentIndex(), -1) << "no port selected: COM1 is used";
 
     ConnectByButton();
     EXPECT_EQ(Sim()->Log(), (Log{"OpenCOM 0", "dsoReadVersion", "dsoCloseOutput", "dsoSetVoltage 0,5,0,0",
                                  "dsoSetCurrent 1,0,0,0", "dsoOpenPower"}));
-    EXPECT_EQ(Text(1043), "MaxVoltage:  32V");
-    EXPECT_EQ(Text(1044), "MaxCurrent:  5A");
-    EXPECT_EQ(Text(1028), "Device Connected");
-    EXPECT_EQ(Text(1003), "DisConnect");
-    for (int id : {1004, 1006, 1013, 1020, 1021, 1023, 1030, 1031})
+    EXPECT_EQ(Text(IDC_MAX_VOLTAGE), "MaxVoltage:  32V");
+    EXPECT_EQ(Text(IDC_MAX_CURRENT), "MaxCurrent:  5A");
+    EXPECT_EQ(Text(IDC_CONNECTION), "Device Connected");
+    EXPECT_EQ(Text(IDC_CONNECT), "DisConnect");
+    for (int id : {IDC_VOLTAGE, IDC_CURRENT, IDC_STEP, IDC_UP, IDC_DOWN, IDC_ON, IDC_USER_MODE, IDC_PROGRAM_MODE})
         EXPECT_TRUE(Enabled(id)) << id;
-    EXPECT_FALSE(Enabled(1022));
-    EXPECT_FALSE(Shown(1024));
+    EXPECT_FALSE(Enabled(IDC_OFF));
+    EXPECT_FALSE(Shown(IDC_OK));
     EXPECT_EQ(m_page->m_bVoltageSelected.load(), 1);
-    EXPECT_EQ(Item<QComboBox>(1013)->currentIndex(), 1);
+    EXPECT_EQ(Item<QComboBox>(IDC_STEP)->currentIndex(), 1);
 
     // Picking another port while connected changes nothing until the next connect.
-    auto* ports = Item<QComboBox>(1027);
+    auto* ports = Item<QComboBox>(IDC_PORT);
     ports->setFocus();
     QTest::keyClick(ports, Qt::Key_Down); // COM1
     QTest::keyClick(ports, Qt::Key_Down); // COM2
@@ -50,13 +50,13 @@ TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
     EXPECT_EQ(ports->currentIndex(), 2);
     EXPECT_EQ(m_page->m_supply.m_nPort.load(), 2) << "stored at once";
 
-    Click(1003);
-    ASSERT_TRUE(WaitFor([&] { return Text(1028) == "DisConnected"; }));
+    Click(IDC_CONNECT);
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_CONNECTION) == "DisConnected"; }));
     EXPECT_EQ(Sim()->Log().back(), "CloseCOM");
-    EXPECT_EQ(Text(1003), " Connect");
-    EXPECT_EQ(Text(1043), "MaxVoltage:  V");
-    EXPECT_EQ(Text(1044), "MaxCurrent:  A");
-    for (int id : {1004, 1006, 1013, 1020, 1021, 1022, 1023, 1024, 1030, 1031})
+    EXPECT_EQ(Text(IDC_CONNECT), " Connect");
+    EXPECT_EQ(Text(IDC_MAX_VOLTAGE), "MaxVoltage:  V");
+    EXPECT_EQ(Text(IDC_MAX_CURRENT), "MaxCurrent:  A");
+    for (int id : {IDC_VOLTAGE, IDC_CURRENT, IDC_STEP, IDC_UP, IDC_DOWN, IDC_OFF, IDC_ON, IDC_OK, IDC_USER_MODE, IDC_PROGRAM_MODE})
         EXPECT_FALSE(Enabled(id)) << id;
 
     // The next connect uses COM3, which reaches its own simulated supply.
@@ -74,13 +74,13 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
     sim->setAnswering(false);
     sim->clearLog();
 
-    Item<QLabel>(1028)->clear();
-    Click(1003);
-    ASSERT_TRUE(WaitFor([&] { return Text(1028) == "DisConnected"; }));
+    Item<QLabel>(IDC_CONNECTION)->clear();
+    Click(IDC_CONNECT);
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_CONNECTION) == "DisConnected"; }));
     EXPECT_EQ(sim->Log(), (Log{"OpenCOM 0", "dsoReadVersion", "CloseCOM"}));
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
-    EXPECT_EQ(Text(1028), "DisConnected");
-    EXPECT_FALSE(Enabled(1023));
+    EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
+    EXPECT_FALSE(Enabled(IDC_ON));
     EXPECT_TRUE(m_messages.empty()) << "a silent supply is not a message";
 
     // A port that cannot be opened at all is said, with the way out.
@@ -89,7 +89,7 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
     m_page->ExecuteCommand(CMD_CONNECT, 0);
     qunsetenv("TARNWELL_COM1");
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
-    EXPECT_EQ(Text(1028), "DisConnected");
+    EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(m_messages[0].startsWith(QStringLiteral("Cannot open ") + missing + QStringLiteral(": no such device")))
         << m_messages[0].toStdString();
@@ -97,7 +97,7 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
 
 TEST_F(DlgControlTest, PortListNamesWhatEachPortReaches)
 {
-    auto* ports = Item<QComboBox>(1027);
+    auto* ports = Item<QComboBox>(IDC_PORT);
     ASSERT_EQ(ports->count(), 7);
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(ports->itemText(i), QStringLiteral("COM%1").arg(i + 1));
@@ -112,43 +112,43 @@ TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
     auto sim = Sim();
 
     // Through the button and the worker: voltage selected, step "1".
-    Click(1020);
-    ASSERT_TRUE(WaitFor([&] { return Text(1004) == "6.00"; }));
+    Click(IDC_UP);
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_VOLTAGE) == "6.00"; }));
     ASSERT_TRUE(WaitFor([&] { return sim->setCentivolts() == 600; }));
-    EXPECT_FALSE(Shown(1024));
-    EXPECT_TRUE(Shown(1023));
+    EXPECT_FALSE(Shown(IDC_OK));
+    EXPECT_TRUE(Shown(IDC_ON));
 
     // The clamp cases run the command directly; waiting for the worker would add nothing.
     m_page->m_edVoltage->m_fValue = 31.5f;
     SelectStep(0);
     m_page->ExecuteCommand(CMD_UP, 0);
-    EXPECT_EQ(Text(1004), "32.00");
+    EXPECT_EQ(Text(IDC_VOLTAGE), "32.00");
     EXPECT_EQ(sim->setCentivolts(), 3200);
 
     m_page->m_edVoltage->m_fValue = 0.05f;
     SelectStep(2);
     m_page->ExecuteCommand(CMD_DOWN, 0);
-    EXPECT_EQ(Text(1004), "0.00");
+    EXPECT_EQ(Text(IDC_VOLTAGE), "0.00");
     EXPECT_EQ(sim->setCentivolts(), 0);
 
     // Clicking into the current field makes UP step the current.
-    FocusField(1006);
+    FocusField(IDC_CURRENT);
     EXPECT_EQ(m_page->m_bVoltageSelected.load(), 0);
-    EXPECT_EQ(Text(1014), "A");
-    EXPECT_EQ(Item<QComboBox>(1013)->itemText(3), "0.001");
+    EXPECT_EQ(Text(IDC_STEP_UNIT), "A");
+    EXPECT_EQ(Item<QComboBox>(IDC_STEP)->itemText(3), "0.001");
     m_page->m_edCurrent->m_fValue = 5.05f;
     SelectStep(1);
     m_page->ExecuteCommand(CMD_UP, 0);
-    EXPECT_EQ(Text(1006), "5.100");
+    EXPECT_EQ(Text(IDC_CURRENT), "5.100");
     EXPECT_EQ(sim->setMilliamps(), 5100);
     EXPECT_EQ(m_page->m_edCurrent->m_nStep, 1);
-    EXPECT_EQ(Text(1004), "0.00") << "the voltage did not move";
+    EXPECT_EQ(Text(IDC_VOLTAGE), "0.00") << "the voltage did not move";
 
     // Clamped again at the top: the same text, still counted as a step (OK stays hidden).
     m_page->ExecuteCommand(CMD_UP, 0);
-    EXPECT_EQ(Text(1006), "5.100");
+    EXPECT_EQ(Text(IDC_CURRENT), "5.100");
     EXPECT_EQ(m_page->m_bUpStep.load(), 0);
-    EXPECT_FALSE(Shown(1024));
+    EXPECT_FALSE(Shown(IDC_OK));
 }
 
 TEST_F(DlgControlTest, ClicksWithinOnePassAreQueuedOnce)
@@ -160,11 +160,11 @@ TEST_F(DlgControlTest, ClicksWithinOnePassAreQueuedOnce)
     ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() > pass; }));
     const int clicked = m_page->m_nPass.load();
     for (int i = 0; i < 3; ++i)
-        Click(1020);
+        Click(IDC_UP);
     EXPECT_LE(m_page->m_qCommands.Pending().size(), 1u);
     ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() > clicked; }));
     EXPECT_TRUE(m_page->m_qCommands.Pending().empty());
-    EXPECT_EQ(Text(1004), "6.00") << "three UP clicks in one pass move one step";
+    EXPECT_EQ(Text(IDC_VOLTAGE), "6.00") << "three UP clicks in one pass move one step";
     EXPECT_EQ(Sim()->setCentivolts(), 600);
 }
 
@@ -173,24 +173,24 @@ TEST_F(DlgControlTest, TypedPresetIsAppliedWithOk)
     Connect();
     auto sim = Sim();
 
-    Type(1004, "7.5");
-    EXPECT_TRUE(Shown(1024));
-    EXPECT_FALSE(Shown(1023));
-    EXPECT_FALSE(Shown(1022));
-    Click(1024);
+    Type(IDC_VOLTAGE, "7.5");
+    EXPECT_TRUE(Shown(IDC_OK));
+    EXPECT_FALSE(Shown(IDC_ON));
+    EXPECT_FALSE(Shown(IDC_OFF));
+    Click(IDC_OK);
     ASSERT_TRUE(WaitFor([&] { return sim->setCentivolts() == 750; }));
-    ASSERT_TRUE(WaitFor([&] { return !Shown(1024); }));
-    EXPECT_TRUE(Shown(1023));
-    EXPECT_TRUE(Shown(1022));
+    ASSERT_TRUE(WaitFor([&] { return !Shown(IDC_OK); }));
+    EXPECT_TRUE(Shown(IDC_ON));
+    EXPECT_TRUE(Shown(IDC_OFF));
 
-    Type(1004, "40");
-    Click(1024);
-    EXPECT_EQ(Text(1004), "32");
+    Type(IDC_VOLTAGE, "40");
+    Click(IDC_OK);
+    EXPECT_EQ(Text(IDC_VOLTAGE), "32");
     ASSERT_TRUE(WaitFor([&] { return sim->setCentivolts() == 3200; }));
 
-    Type(1006, "6");
-    Click(1024);
-    EXPECT_EQ(Text(1006), "5.1");
+    Type(IDC_CURRENT, "6");
+    Click(IDC_OK);
+    EXPECT_EQ(Text(IDC_CURRENT), "5.1");
     ASSERT_TRUE(WaitFor([&] { return sim->setMilliamps() == 5100; }));
     EXPECT_EQ(sim->setCentivolts(), 3200);
     EXPECT_TRUE(m_messages.empty());
@@ -201,16 +201,16 @@ TEST_F(DlgControlTest, OkWriteBackDoesNotRedirectTheApply)
     Connect();
     auto sim = Sim();
     // A stepped current shows three decimals; the write-back will rewrite it as "2.1".
-    FocusField(1006);
+    FocusField(IDC_CURRENT);
     SelectStep(1);
     m_page->m_edCurrent->m_fValue = 2.0f;
     m_page->ExecuteCommand(CMD_UP, 0);
-    ASSERT_EQ(Text(1006), "2.100");
+    ASSERT_EQ(Text(IDC_CURRENT), "2.100");
     ASSERT_EQ(sim->setMilliamps(), 2100);
 
-    Type(1004, "12");
-    Click(1024);
-    EXPECT_EQ(Text(1006), "2.1");
+    Type(IDC_VOLTAGE, "12");
+    Click(IDC_OK);
+    EXPECT_EQ(Text(IDC_CURRENT), "2.1");
     EXPECT_EQ(m_page->m_bVoltageSelected.load(), 1);
     ASSERT_TRUE(WaitFor([&] { return sim->setCentivolts() == 1200; })) << "the typed voltage is sent";
     EXPECT_EQ(sim->setMilliamps(), 2100);
@@ -221,19 +221,19 @@ TEST_F(DlgControlTest, OkWithoutANumberPromptsAndSendsNothing)
     Connect();
     auto sim = Sim();
     sim->clearLog();
-    Type(1004, "");
-    EXPECT_EQ(Text(1004), "");
-    Click(1024);
+    Type(IDC_VOLTAGE, "");
+    EXPECT_EQ(Text(IDC_VOLTAGE), "");
+    Click(IDC_OK);
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0], "Please enter a number.");
     EXPECT_TRUE(m_page->m_qCommands.Pending().empty()) << "nothing to apply";
     EXPECT_EQ(sim->setCentivolts(), 500);
-    EXPECT_TRUE(Shown(1024)) << "still waiting for a value to apply";
+    EXPECT_TRUE(Shown(IDC_OK)) << "still waiting for a value to apply";
 
     // A bad cycle count is reported too, but the preset read before it is applied.
-    Type(1004, "9");
-    Item<QLineEdit>(1037)->setText(QStringLiteral("abc"));
-    Click(1024);
+    Type(IDC_VOLTAGE, "9");
+    Item<QLineEdit>(IDC_CYCLES)->setText(QStringLiteral("abc"));
+    Click(IDC_OK);
     ASSERT_EQ(m_messages.size(), 2u);
     EXPECT_EQ(m_messages[1], "Please enter an integer.");
     ASSERT_TRUE(WaitFor([&] { return sim->setCentivolts() == 900; }));
@@ -241,35 +241,35 @@ TEST_F(DlgControlTest, OkWithoutANumberPromptsAndSendsNothing)
 
 TEST_F(DlgControlTest, LanguageListRecaptionsThePage)
 {
-    auto* languages = Item<QComboBox>(1074);
+    auto* languages = Item<QComboBox>(IDC_LANGUAGE);
     ASSERT_EQ(languages->count(), 2);
     EXPECT_EQ(languages->itemText(1), QStringLiteral("中文"));
     languages->setFocus();
     QTest::keyClick(languages, Qt::Key_Down);
     EXPECT_EQ(m_nLanguage, 1);
-    EXPECT_EQ(Item<QGroupBox>(1008)->title(), QStringLiteral("控制面板"));
-    EXPECT_EQ(Text(1021), QStringLiteral("减少"));
-    EXPECT_EQ(Text(1028), QStringLiteral("未连接状态"));
-    EXPECT_EQ(Text(1003), QStringLiteral("连接"));
+    EXPECT_EQ(Item<QGroupBox>(IDC_PANEL)->title(), QStringLiteral("控制面板"));
+    EXPECT_EQ(Text(IDC_DOWN), QStringLiteral("减少"));
+    EXPECT_EQ(Text(IDC_CONNECTION), QStringLiteral("未连接状态"));
+    EXPECT_EQ(Text(IDC_CONNECT), QStringLiteral("连接"));
 
     Connect();
-    EXPECT_EQ(Text(1043), QStringLiteral("最大电压:  32V"));
-    EXPECT_EQ(Text(1028), QStringLiteral("连接状态"));
-    EXPECT_EQ(Text(1003), QStringLiteral("断开"));
+    EXPECT_EQ(Text(IDC_MAX_VOLTAGE), QStringLiteral("最大电压:  32V"));
+    EXPECT_EQ(Text(IDC_CONNECTION), QStringLiteral("连接状态"));
+    EXPECT_EQ(Text(IDC_CONNECT), QStringLiteral("断开"));
 
     QTest::keyClick(languages, Qt::Key_Up);
     EXPECT_EQ(m_nLanguage, 0);
-    EXPECT_EQ(Text(1021), "DOWN");
-    EXPECT_EQ(Text(1032), QStringLiteral("Program file："));
-    EXPECT_EQ(Text(1028), "Connected");
-    EXPECT_EQ(Text(1003), "DisConnect");
-    EXPECT_EQ(Text(1043), "MaxVoltage:  V");
+    EXPECT_EQ(Text(IDC_DOWN), "DOWN");
+    EXPECT_EQ(Text(IDC_PROGRAM_FILE_LABEL), QStringLiteral("Program file："));
+    EXPECT_EQ(Text(IDC_CONNECTION), "Connected");
+    EXPECT_EQ(Text(IDC_CONNECT), "DisConnect");
+    EXPECT_EQ(Text(IDC_MAX_VOLTAGE), "MaxVoltage:  V");
 
     m_nLanguage = 1;
     m_page->ExecuteCommand(CMD_CONNECT, 0);
     ASSERT_EQ(m_page->m_bConnected.load(), 0);
-    EXPECT_EQ(Text(1043), QStringLiteral("最大电压:  V"));
-    EXPECT_EQ(Text(1003), QStringLiteral(" 连接"));
+    EXPECT_EQ(Text(IDC_MAX_VOLTAGE), QStringLiteral("最大电压:  V"));
+    EXPECT_EQ(Text(IDC_CONNECT), QStringLiteral(" 连接"));
 }
 
 namespace {
@@ -318,9 +318,9 @@ TEST_F(DlgControlTest, LayoutFitsTheTabAreaInBothLanguages)
     m_nLanguage = 1;
     m_page->ApplyLanguage();
     ExpectCleanLayout(m_page.get());
-    for (int id : {1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018,
-                   1019, 1020, 1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034,
-                   1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043, 1044, 1074})
+    for (int id : {IDC_CONNECT, IDC_VOLTAGE, IDC_MEAS_VOLTAGE, IDC_CURRENT, IDC_MEAS_CURRENT, IDC_PANEL, IDC_MEASURED, IDC_STATUS, IDC_PRESET, IDC_STEP_LABEL, IDC_STEP, IDC_STEP_UNIT, IDC_CV, IDC_OVP, IDC_OUT, IDC_CC,
+                   IDC_OCP, IDC_UP, IDC_DOWN, IDC_OFF, IDC_ON, IDC_OK, IDC_CONNECT_PC, IDC_PORT_LABEL, IDC_PORT, IDC_CONNECTION, IDC_RUN_MODE, IDC_USER_MODE, IDC_PROGRAM_MODE, IDC_PROGRAM_FILE_LABEL, IDC_PROGRAM_FILE, IDC_TIME_LABEL,
+                   IDC_TIME, IDC_CYCLES_LABEL, IDC_CYCLES, IDC_WAVE_OUTPUT, IDC_WAVE, IDC_SAVE, IDC_ELAPSED_LABEL, IDC_ELAPSED, IDC_MAX_VOLTAGE, IDC_MAX_CURRENT, IDC_LANGUAGE})
         EXPECT_NE(m_page->findChild<QWidget*>(QString::number(id)), nullptr) << id;
 }
 
@@ -329,28 +329,28 @@ TEST_F(DlgControlTest, StepsAreTheProgramsChangesEvenOnTheSameText)
     Connect();
     // A wheel step that lands on the typed text: the field holds a stepped value now, so the
     // page leaves the typed-but-not-applied state.
-    Type(1004, "6.00");
-    ASSERT_TRUE(Shown(1024));
+    Type(IDC_VOLTAGE, "6.00");
+    ASSERT_TRUE(Shown(IDC_OK));
     m_page->m_edVoltage->OnMouseWheel(-120); // 5 V preset, step 1: 6.00
-    EXPECT_EQ(Text(1004), "6.00");
-    EXPECT_FALSE(Shown(1024));
-    EXPECT_TRUE(Shown(1023));
+    EXPECT_EQ(Text(IDC_VOLTAGE), "6.00");
+    EXPECT_FALSE(Shown(IDC_OK));
+    EXPECT_TRUE(Shown(IDC_ON));
     EXPECT_EQ(Sim()->setCentivolts(), 600);
 
     // UP is marked together with the text it writes: a key typed while the worker has taken UP
     // but the UI thread has not yet run its step is typing, not the step.
-    Type(1004, "7");
+    Type(IDC_VOLTAGE, "7");
     m_page->m_edVoltage->m_fValue = 5.0f;
     SelectStep(1);
-    Click(1020);
+    Click(IDC_UP);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (!m_page->m_qCommands.Pending().empty() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(m_page->m_qCommands.Pending().empty()) << "the worker took UP";
     QTest::keyClick(m_page->m_edVoltage, Qt::Key_8); // "78": handled before the step reaches us
-    EXPECT_TRUE(Shown(1024)) << "a keystroke is never taken for the step";
-    ASSERT_TRUE(WaitFor([&] { return Text(1004) == "6.00"; }));
-    EXPECT_FALSE(Shown(1024));
+    EXPECT_TRUE(Shown(IDC_OK)) << "a keystroke is never taken for the step";
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_VOLTAGE) == "6.00"; }));
+    EXPECT_FALSE(Shown(IDC_OK));
 }
 
 TEST_F(DlgControlTest, AnOnInsideTheCountsMessageLoadsTheWholeProgram)
@@ -365,12 +365,12 @@ TEST_F(DlgControlTest, AnOnInsideTheCountsMessageLoadsTheWholeProgram)
             m_page->ExecuteCommand(CMD_ON, 0);
         },
         [&](const platform::FileDialogRequest&) { return std::optional<QString>(path); });
-    Click(1031);
+    Click(IDC_PROGRAM_MODE);
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(m_messages[0].startsWith("Can not open file: "));
     ASSERT_TRUE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
     m_page->OnTimer(CDlgControl::kProgramTimer);
     m_page->OnTimer(CDlgControl::kProgramTimer);
-    EXPECT_EQ(Text(1004), "2.00") << "both points of the program play";
+    EXPECT_EQ(Text(IDC_VOLTAGE), "2.00") << "both points of the program play";
     EXPECT_EQ(Sim()->setCentivolts(), 200);
 }

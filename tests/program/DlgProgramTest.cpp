@@ -3,6 +3,7 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "widgets/ItemIds.h"
 
 #include <QApplication>
 #include <QDir>
@@ -353,13 +354,13 @@ TEST_F(ProgramPageTest, FailedSaveIsReportedAndKeepsTheOldFile)
 
 TEST_F(ProgramPageTest, CaptionsFollowTheLanguageFlag)
 {
-    const char* ids[] = {"1046", "1067", "1048", "1068", "1034", "1035", "1069",
-                         "1050", "1040", "1052", "1053", "1054"};
-    for (const char* id : ids)
-        EXPECT_NE(page.findChild<QWidget*>(QLatin1String(id)), nullptr) << id;
+    const int ids[] = {IDC_PRESET_VOLTAGE_LABEL, IDC_PRESET_VOLTAGE, IDC_PRESET_CURRENT_LABEL, IDC_PRESET_CURRENT, IDC_TIME_LABEL, IDC_TIME, IDC_TIME_SPIN,
+                         IDC_ADD, IDC_SAVE, IDC_OPEN, IDC_PRINT, IDC_STEP_LIST};
+    for (const int id : ids)
+        EXPECT_NE(page.findChild<QWidget*>(QString::number(id)), nullptr) << id;
 
-    auto caption = [&](const char* id) {
-        QWidget* w = page.findChild<QWidget*>(QLatin1String(id));
+    auto caption = [&](int id) {
+        QWidget* w = page.findChild<QWidget*>(ItemName(id));
         if (auto* label = qobject_cast<QLabel*>(w))
             return label->text();
         if (auto* button = qobject_cast<QPushButton*>(w))
@@ -372,20 +373,20 @@ TEST_F(ProgramPageTest, CaptionsFollowTheLanguageFlag)
             list << page.m_list.horizontalHeaderItem(col)->text();
         return list;
     };
-    EXPECT_EQ(caption("1046"), QStringLiteral("Preset Voltage:"));
+    EXPECT_EQ(caption(IDC_PRESET_VOLTAGE_LABEL), QStringLiteral("Preset Voltage:"));
     EXPECT_EQ(titles(), (QStringList{"   ", "Time(S)", "Voltage(V)", "Current(A)"}));
 
     language = 1;
     page.m_pLanguage = &language;
     for (int i = 0; i < 5; ++i)
         page.ApplyLanguage();
-    EXPECT_EQ(caption("1046"), QStringLiteral("设置电压"));
-    EXPECT_EQ(caption("1053"), QStringLiteral("打印"));
+    EXPECT_EQ(caption(IDC_PRESET_VOLTAGE_LABEL), QStringLiteral("设置电压"));
+    EXPECT_EQ(caption(IDC_PRINT), QStringLiteral("打印"));
     EXPECT_EQ(titles(), (QStringList{"   ", "时间(S)", "电压(V)", "电流(A)"}));
 
     language = 0;
     page.ApplyLanguage();
-    EXPECT_EQ(caption("1053"), QStringLiteral("Print"));
+    EXPECT_EQ(caption(IDC_PRINT), QStringLiteral("Print"));
     EXPECT_EQ(titles(), (QStringList{"   ", "Time(S)", "Voltage(V)", "Current(A)"}));
     EXPECT_EQ(page.m_list.columnWidth(0), 40);
     EXPECT_EQ(page.m_list.columnWidth(3), 90);

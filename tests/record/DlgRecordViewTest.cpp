@@ -3,6 +3,7 @@
 #include "record/DlgRecord.h"
 
 #include "support/DialogRecorder.h"
+#include "widgets/ItemIds.h"
 
 #include <QFile>
 #include <QLabel>
@@ -122,12 +123,12 @@ TEST_F(DlgRecordViewTest, LanguageRefillKeepsTheChoicesInForce)
     m_page.m_cbWaveType.setCurrentIndex(1);
     m_page.m_cbTimeScale.setCurrentIndex(2);
     m_page.m_cbDisplay.setCurrentIndex(1);
-    auto caption = [&](const char* id) { return m_page.findChild<QLabel*>(QString::fromLatin1(id))->text(); };
+    auto caption = [&](int id) { return m_page.findChild<QLabel*>(ItemName(id))->text(); };
 
     language = 1;
     for (int i = 0; i < 3; ++i)
         m_page.ApplyLanguage();
-    EXPECT_EQ(caption("1062"), QStringLiteral("文件名称"));
+    EXPECT_EQ(caption(IDC_FILE_NAME_LABEL), QStringLiteral("文件名称"));
     EXPECT_EQ(m_page.m_btnOpen->text(), QStringLiteral("打开文件"));
     EXPECT_EQ(m_page.m_cbWaveType.count(), 2);
     EXPECT_EQ(m_page.m_cbTimeScale.count(), 7);
@@ -139,8 +140,8 @@ TEST_F(DlgRecordViewTest, LanguageRefillKeepsTheChoicesInForce)
 
     language = 0;
     m_page.ApplyLanguage();
-    EXPECT_EQ(caption("1062"), QStringLiteral("Fine name:"));
-    EXPECT_EQ(caption("1064"), QStringLiteral("Total time"));
+    EXPECT_EQ(caption(IDC_FILE_NAME_LABEL), QStringLiteral("Fine name:"));
+    EXPECT_EQ(caption(IDC_TOTAL_TIME_LABEL), QStringLiteral("Total time"));
     EXPECT_EQ(m_page.m_cbTimeScale.currentText(), QStringLiteral("25 min"));
 }
 

@@ -1,7 +1,7 @@
 // The wave display on a 200 % screen, and saving what it shows from its context menu.
 #include "device/PowerSupply.h"
 #include "record/DlgRecord.h"
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 #include "support/DialogRecorder.h"
 #include "support/TestFiles.h"
 

@@ -4,6 +4,7 @@
 
 #include "control/DlgControl.h"
 #include "device/pslink.h"
+#include "widgets/ItemIds.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +23,18 @@ namespace {
 
 void click(QWidget* page, int nID)
 {
-    auto* button = page->findChild<QAbstractButton*>(QString::number(nID));
+    auto* button = page->findChild<QAbstractButton*>(ItemName(nID));
     ASSERT_NE(button, nullptr) << nID;
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
 }
 
 QString text(QWidget* page, int nID)
 {
-    if (auto* edit = page->findChild<QLineEdit*>(QString::number(nID)))
+    if (auto* edit = page->findChild<QLineEdit*>(ItemName(nID)))
         return edit->text();
-    if (auto* label = page->findChild<QLabel*>(QString::number(nID)))
+    if (auto* label = page->findChild<QLabel*>(ItemName(nID)))
         return label->text();
-    if (auto* button = page->findChild<QAbstractButton*>(QString::number(nID)))
+    if (auto* button = page->findChild<QAbstractButton*>(ItemName(nID)))
         return button->text();
     return {};
 }
@@ -53,15 +54,15 @@ TEST(SerialControlPage, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
     page->resize(900, 500);
     page->show();
 
-    click(page.get(), 1003);
+    click(page.get(), IDC_CONNECT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 5000));
-    click(page.get(), 1023);
+    click(page.get(), IDC_ON);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
 
     // The readings reach the page through the link thread's cache: 5 V into 10 ohm.
     EXPECT_TRUE(QTest::qWaitFor([&] {
         page->OnTimer(CDlgControl::kUserTimer);
-        return text(page.get(), 1005) == "5.00";
+        return text(page.get(), IDC_MEAS_VOLTAGE) == "5.00";
     }, 3000));
 
     // A supply that never comes back: tried for the time given, then the run ends as a lost link.
@@ -76,7 +77,7 @@ TEST(SerialControlPage, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
             page->OnTimer(CDlgControl::kUserTimer);
             slowestTick = std::max(slowestTick, tick.elapsed());
         }
-        bTried = bTried || text(page.get(), 1028) == "Reconnecting...";
+        bTried = bTried || text(page.get(), IDC_CONNECTION) == "Reconnecting...";
         return page->m_bConnected.load() == 0;
     }, 9000);
     ASSERT_TRUE(ended);
@@ -86,11 +87,11 @@ TEST(SerialControlPage, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
     EXPECT_FALSE(page->IsTimerActive(CDlgControl::kUserTimer));
     const int nSamples = page->m_supply.m_nSample.load();
     EXPECT_GE(nSamples, 1) << "the samples before the loss are kept";
-    EXPECT_EQ(text(page.get(), 1028), "DisConnected");
+    EXPECT_EQ(text(page.get(), IDC_CONNECTION), "DisConnected");
 
     // The supply is back: connecting again works.
     sim.control("resume");
-    click(page.get(), 1003);
+    click(page.get(), IDC_CONNECT);
     EXPECT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 5000));
 
     QElapsedTimer closing;
@@ -110,7 +111,7 @@ TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForThePro
 
     auto page = std::make_unique<CDlgControl>();
     page->show();
-    click(page.get(), 1003);
+    click(page.get(), IDC_CONNECT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_engine.IsConnecting(); }, 5000));
 
     QElapsedTimer closing;
@@ -133,7 +134,7 @@ TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForThePro
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.load() != 0; }, 1000));
-    click(page.get(), 1003);
+    click(page.get(), IDC_CONNECT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_qCommands.Pending().empty(); }, 3000));
     closing.restart();
     release = 1;
@@ -155,25 +156,25 @@ TEST(SerialControlPage, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShow
     auto page = std::make_unique<CDlgControl>();
     page->m_pLanguage = &nLanguage;
     page->show();
-    click(page.get(), 1003);
+    click(page.get(), IDC_CONNECT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 5000));
 
     // 32 V typed and applied, then a run: the link stays up and the readings show the unit's 30 V.
-    auto* field = page->findChild<QLineEdit*>(QStringLiteral("1004"));
+    auto* field = page->findChild<QLineEdit*>(ItemName(IDC_VOLTAGE));
     ASSERT_NE(field, nullptr);
     field->setFocus();
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("32"));
-    click(page.get(), 1024);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page->findChild<QAbstractButton*>(QStringLiteral("1023"))->isVisible(); }, 5000));
-    click(page.get(), 1023);
+    click(page.get(), IDC_OK);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->findChild<QAbstractButton*>(ItemName(IDC_ON))->isVisible(); }, 5000));
+    click(page.get(), IDC_ON);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
     EXPECT_TRUE(QTest::qWaitFor([&] {
         page->OnTimer(CDlgControl::kUserTimer);
-        return text(page.get(), 1005) == "30.00";
-    }, 8000)) << text(page.get(), 1005).toStdString();
+        return text(page.get(), IDC_MEAS_VOLTAGE) == "30.00";
+    }, 8000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
     EXPECT_EQ(page->m_bConnected.load(), 1);
-    EXPECT_EQ(text(page.get(), 1028), "Device Connected");
+    EXPECT_EQ(text(page.get(), IDC_CONNECTION), "Device Connected");
     EXPECT_FLOAT_EQ(page->m_engine.MaxVolts(), 30.0f) << "the engine learned the unit's maximum";
     qunsetenv("TARNWELL_COM1");
 }
@@ -200,24 +201,24 @@ TEST(SerialControlPage, AModuleAndANetworkUnitRunInTheWindowAndAModulesTripLight
         auto page = std::make_unique<CDlgControl>();
         page->m_pLanguage = &nLanguage;
         page->show();
-        click(page.get(), 1003);
+        click(page.get(), IDC_CONNECT);
         ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 8000)) << sim.errors().toStdString();
-        click(page.get(), 1023);
+        click(page.get(), IDC_ON);
         ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
-        const auto lamp = [&](int nID) { return page->findChild<QAbstractButton*>(QString::number(nID))->isChecked(); };
+        const auto lamp = [&](int nID) { return page->findChild<QAbstractButton*>(ItemName(nID))->isChecked(); };
         EXPECT_TRUE(QTest::qWaitFor([&] {
             page->OnTimer(CDlgControl::kUserTimer);
-            return text(page.get(), 1005) == "5.00" && lamp(1017);
-        }, 5000)) << text(page.get(), 1005).toStdString();
+            return text(page.get(), IDC_MEAS_VOLTAGE) == "5.00" && lamp(IDC_OUT);
+        }, 5000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
         if (row.bTrips) {
             // The module trips: its OVP lamp lights, its output is off, and the run goes on.
             EXPECT_TRUE(QTest::qWaitFor([&] {
                 page->OnTimer(CDlgControl::kUserTimer);
-                return lamp(1016) && !lamp(1017);
+                return lamp(IDC_OVP) && !lamp(IDC_OUT);
             }, 8000));
             EXPECT_TRUE(page->IsTimerActive(CDlgControl::kUserTimer));
         }
-        EXPECT_FALSE(lamp(1019));
+        EXPECT_FALSE(lamp(IDC_OCP));
         page.reset();
         qunsetenv("TARNWELL_COM1");
     }

@@ -3,6 +3,7 @@
 #include "app/TarnwellDlg.h"
 #include "device/RecordFormat.h"
 #include "platform/Dialogs.h"
+#include "widgets/ItemIds.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -33,9 +34,9 @@ QByteArray DemoProgram()
 }
 
 template <typename T>
-T* Item(QWidget& page, const char* id)
+T* Item(QWidget& page, int id)
 {
-    return page.findChild<T*>(QString::fromLatin1(id));
+    return page.findChild<T*>(ItemName(id));
 }
 
 } // namespace
@@ -140,48 +141,48 @@ void CScreenshotTour::BuildSteps()
     auto enabled = [](QWidget* widget) { return widget != nullptr && widget->isEnabled(); };
 
     Then(QStringLiteral("window shown"), [this] { return m_dlg.isVisible(); },
-         [&control, click] { click(Item<QPushButton>(control, "1003")); });
-    Then(QStringLiteral("connected"), [&control, enabled] { return enabled(Item<QPushButton>(control, "1023")); },
+         [&control, click] { click(Item<QPushButton>(control, IDC_CONNECT)); });
+    Then(QStringLiteral("connected"), [&control, enabled] { return enabled(Item<QPushButton>(control, IDC_ON)); },
          [this, &control, click] {
              m_strNextFile = m_strProgram;
-             click(Item<QRadioButton>(control, "1031"));
+             click(Item<QRadioButton>(control, IDC_PROGRAM_MODE));
          });
     Then(QStringLiteral("program chosen"),
          [&control] {
-             auto* path = Item<QLineEdit>(control, "1033");
+             auto* path = Item<QLineEdit>(control, IDC_PROGRAM_FILE);
              return path != nullptr && !path->text().isEmpty();
          },
-         [&control, click] { click(Item<QPushButton>(control, "1023")); });
+         [&control, click] { click(Item<QPushButton>(control, IDC_ON)); });
     // The program plays one point a second and ends by itself; Save Data comes back then.
     Then(QStringLiteral("program run ended"),
          [&control, enabled] {
-             return enabled(Item<QPushButton>(control, "1040")) && enabled(Item<QPushButton>(control, "1023"));
+             return enabled(Item<QPushButton>(control, IDC_SAVE)) && enabled(Item<QPushButton>(control, IDC_ON));
          },
          [this] { Grab(QStringLiteral("control-en.png")); }, 60000);
     Do(QStringLiteral("save the record"), [this, &control, click] {
         m_strNextFile = m_strRecord;
-        click(Item<QPushButton>(control, "1040"));
+        click(Item<QPushButton>(control, IDC_SAVE));
     });
     Then(QStringLiteral("record saved"), [this] { return QFile::exists(m_strRecord); }, [this, &program, click] {
         m_dlg.m_tab.setCurrentIndex(1);
         m_strNextFile = m_strProgram;
-        click(Item<QPushButton>(program, "1052"));
+        click(Item<QPushButton>(program, IDC_OPEN));
     });
     Do(QStringLiteral("program page"), [this] { Grab(QStringLiteral("program-en.png")); });
     Do(QStringLiteral("open the record"), [this, &record, click] {
         m_dlg.m_tab.setCurrentIndex(2);
         m_strNextFile = m_strRecord;
-        click(Item<QPushButton>(record, "1052"));
+        click(Item<QPushButton>(record, IDC_OPEN));
     });
     Then(QStringLiteral("record shown"),
          [&record] {
-             auto* name = Item<QLineEdit>(record, "1047");
+             auto* name = Item<QLineEdit>(record, IDC_FILE_NAME);
              return name != nullptr && !name->text().isEmpty();
          },
          [this] { Grab(QStringLiteral("record-en.png")); });
     Do(QStringLiteral("Chinese"), [this, &control] {
         m_dlg.m_tab.setCurrentIndex(0);
-        if (auto* language = Item<QComboBox>(control, "1074")) {
+        if (auto* language = Item<QComboBox>(control, IDC_LANGUAGE)) {
             language->setCurrentIndex(1);
             Q_EMIT language->activated(1);
         }

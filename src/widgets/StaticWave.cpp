@@ -1,4 +1,4 @@
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 
 #include "device/NumberText.h"
 #include "device/PowerSupply.h"

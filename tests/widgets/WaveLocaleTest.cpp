@@ -1,7 +1,7 @@
 // The wave display's numbers under a user locale with a decimal comma: QApplication takes
 // LC_NUMERIC from the environment, and the read-out and the time axis must not follow it.
 #include "device/pslink.h"
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 
 #include <QImage>
 #include <QPainter>

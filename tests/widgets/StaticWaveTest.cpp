@@ -1,5 +1,5 @@
 #include "device/PowerSupply.h"
-#include "record/StaticWave.h"
+#include "widgets/StaticWave.h"
 
 #include <QColor>
 #include <QDir>

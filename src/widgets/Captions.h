@@ -1,7 +1,7 @@
 #pragma once
 
 // The caption tables of both languages, by dialog item id, and the one way a page applies them.
-// Every control carries its item id as its object name ("1003"), so a table names its controls
+// Every control carries its item id as its object name ("1003", widgets/ItemIds.h), so a table names its controls
 // by id alone. What stays English whatever the language (message boxes, dialog titles, lamps,
 // units) is not here.
 
@@ -13,7 +13,7 @@
 
 class QWidget;
 
-/// One caption: the item id and its English and Chinese text (nullptr: the same in both). In a
+/// One caption: the item id (an ItemId) and its English and Chinese text (nullptr: the same in both). In a
 /// list table (column titles, list entries) the id is the index.
 struct Caption
 {
@@ -47,14 +47,15 @@ extern const std::span<const Caption> kControlStart;
 extern const std::span<const Caption> kLanguages;
 /// Every caption the language list switches, except the two that follow the link.
 extern const std::span<const Caption> kControl;
-/// Items 1028 and 1003 while the link is open, and while it is closed, as the language list sets
-/// them.
+/// IDC_CONNECTION and IDC_CONNECT while the link is open, and while it is closed, as the language
+/// list sets them.
 extern const std::span<const Caption> kControlLinkOpen;
 extern const std::span<const Caption> kControlLinkClosed;
-/// Items 1043, 1044, 1028 and 1003 as opening and closing the link write them.
+/// IDC_MAX_VOLTAGE, IDC_MAX_CURRENT, IDC_CONNECTION and IDC_CONNECT as opening and closing the link
+/// write them.
 extern const std::span<const Caption> kControlConnected;
 extern const std::span<const Caption> kControlDisconnected;
-/// Item 1028 while a run tries to reach its supply again.
+/// Item IDC_CONNECTION while a run tries to reach its supply again.
 extern const std::span<const Caption> kControlReconnecting;
 
 // ---- Program page ----
@@ -64,9 +65,10 @@ extern const std::span<const Caption> kProgramColumns;
 
 // ---- DataRecord page ----
 extern const std::span<const Caption> kRecord;
-/// The wave-type list (1056); the time-scale list (1058) takes its texts from device/TimeScales.h.
+/// The wave-type list (IDC_WAVE_TYPE); the time-scale list (IDC_TIME_SCALE) takes its texts from
+/// device/TimeScales.h.
 extern const std::span<const Caption> kRecordWaveTypes;
-/// The display list (1060), English in both languages.
+/// The display list (IDC_DISPLAY), English in both languages.
 extern const std::span<const Caption> kRecordDisplay;
 
 // ---- Main window ----

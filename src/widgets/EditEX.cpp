@@ -1,4 +1,4 @@
-#include "control/EditEX.h"
+#include "widgets/EditEX.h"
 
 #include "device/NumberText.h"
 #include "device/SupplyLimits.h"
