@@ -1,4 +1,4 @@
-#include "device/pslink.h"
+#include "device/LinkSettings.h"
 
 // What a port reaches and what the user's settings files say, apart from the devices' links.
 

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,7 +31,6 @@ struct Device
 };
 
 std::array<Device, kDevices> g_devices;
-std::atomic<bool> g_simulateAll{false};
 
 Device* deviceAt(int device)
 {
@@ -337,16 +335,6 @@ QString LastLinkFault(int device)
 {
     const auto link = linkFor(device, nullptr);
     return link ? link->lastFault() : QString();
-}
-
-void SetSimulateAll(bool on)
-{
-    g_simulateAll.store(on);
-}
-
-bool SimulateAll()
-{
-    return g_simulateAll.load();
 }
 
 std::optional<PortSetting> LastPortSetting(int device)

@@ -1,10 +1,15 @@
 #pragma once
 
-// The device library: the serial link to the supply and the grid and wave drawing.
+// The device library: the serial link to the supply, defined in pslink.cpp. Its drawing face
+// (device/draw/Draw.h), what a port reaches (device/link/PortSetting.h) and what the settings
+// files say (device/LinkSettings.h) come with it, so a caller includes this header alone.
 // Integers are 32-bit unless noted; the first argument is the device index (0 everywhere).
 // A digit buffer is 5 bytes whose first four hold one decimal digit each (0..9), most significant
 // first: hundredths of a volt or thousandths of an ampere.
 
+#include "device/LinkSettings.h"
+#include "device/draw/Draw.h"
+#include "device/link/LinkTypes.h"
 #include "device/link/PortSetting.h"
 #include "device/link/Protection.h"
 
@@ -15,16 +20,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
-
-class QPainter;
-
-/// Colour in the 0x00BBGGRR layout the drawing functions take.
-using DsoColor = std::uint32_t;
-constexpr DsoColor DsoRgb(int r, int g, int b)
-{
-    return static_cast<DsoColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
-}
 
 // ---- Link ----
 
@@ -56,71 +51,11 @@ void CloseCOM(int device);
 /// the next OpenCOM). A setpoint the unit holds at its own maximum has held.
 int dsoLinkAlive(int device);
 
-// ---- Drawing (the device context is a QPainter) ----
-
-/// Live-mode grid in the plot rectangle: 0..35 V on the left, 0..7 A on the right.
-void dsoDrawGrid(QPainter* dc, int left, int top, int right, int bottom, std::uint16_t divisionsX,
-                 std::int16_t fullScale);
-/// Record-mode grid with a time axis for time-scale index `timeScale` (0..6) from `viewOffset`.
-void dsoDrawGridRecord(QPainter* dc, int left, int top, int right, int bottom, std::uint16_t divisionsX,
-                       std::int16_t fullScale, std::int16_t timeScale, int viewOffset);
-/// Live-mode trace of `count` samples scaled from `minimum` (bottom) to `maximum` (top).
-void dsoDrawWave(QPainter* dc, int left, int top, int right, int bottom, const float* data, int count,
-                 double minimum, double maximum, DsoColor colour);
-/// Record-mode trace: the window of time scale `timeScale` starting at sample `viewOffset`;
-/// `total` samples exist in `data`. `lineStyle` 1 joins samples, 0 holds each for one second.
-void dsoDrawWaveRecord(QPainter* dc, int left, int top, int right, int bottom, const float* data,
-                       std::int16_t timeScale, int viewOffset, int total, double minimum, double maximum,
-                       int lineStyle, DsoColor colour);
-/// Draws `length` characters of `text` with its top-left corner at (`left`, `top`).
-void dsoDrawWaveMea(QPainter* dc, int left, int top, const char* text, int length, DsoColor colour);
-
 // ---- What our library adds around the link ----
 
 namespace pslink {
 
-/// Ports the library knows: index 0..6, COM1..COM7.
-inline constexpr int kPortCount = 7;
-
 class SimulatedSupply;
-
-/// The largest setpoints a unit holds, in counts (hundredths of a volt, thousandths of an
-/// ampere); 0 = not known.
-struct UnitMaximum
-{
-    int centivolts = 0;
-    int milliamps = 0;
-    bool operator==(const UnitMaximum&) const = default;
-};
-
-/// Reads a port setting as a user writes it: "sim", "/dev/ttyUSB0", "text:/dev/ttyUSB0",
-/// "scpi:/dev/ttyACM0@115200" (any registered name as the prefix; "sim" stands alone). The baud
-/// rate defaults to 9600. nullopt when the text names no port, an impossible baud rate or a
-/// port for the simulator, with `error` (when given) set to a sentence for the user.
-std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error = nullptr);
-
-/// What COMn (`port` 0..6) reaches: TARNWELL_COM<n> when set (a setting that cannot be read is
-/// kept as unusable), else its line in ports.conf (see PortsConfIssues), else the simulated
-/// supply of that port when SimulateAll(), else the system's n-th serial port (USB adapters
-/// first), else nothing (PortSetting::reachesNothing()).
-PortSetting PortSettingFor(int port);
-
-/// What is wrong in $XDG_CONFIG_HOME/tarnwell/ports.conf (~/.config without it), one sentence a
-/// bad line with its number ("..., line 4: ...; the line is ignored."), for showing at start.
-/// Empty when every line is usable or there is no such file.
-std::vector<QString> PortsConfIssues();
-
-/// What answers behind `setting`, as a probe of the port list finds it.
-struct LinkProbe
-{
-    QString dialect;      ///< the driver's description ("SCPI"); empty when nothing answered
-    std::string identity; ///< the identity as the unit sent it; empty when it did not answer
-    QString error;        ///< why the port could not be opened; empty when it could
-};
-
-/// Opens what `setting` reaches on a link of its own (no device index), asks the identity,
-/// finds the dialect where the setting names none, and closes it again.
-LinkProbe ProbeLink(const PortSetting& setting);
 
 /// Opens the link of `device` to what `setting` names. Nonzero when open. `error` (when given)
 /// receives what LastOpenError gives afterwards.
@@ -134,11 +69,6 @@ int OpenPort(int device, const PortSetting& setting, QString* error = nullptr);
 /// OpenPort. LastPortSetting stays the setting first given.
 int Reopen(int device, QString* error = nullptr);
 
-/// For the port list's tooltips: "Simulated supply (built in)", "Serial port /dev/ttyUSB0
-/// (plain text, 9600 baud)" with what the system knows of the adapter on a second line, "No
-/// serial port" or "Unusable serial port setting ...".
-QString DescribePortSetting(const PortSetting& setting);
-
 /// The setting the last OpenPort (or OpenCOM) of `device` was given, kept after CloseCOM;
 /// nullopt before the first.
 std::optional<PortSetting> LastPortSetting(int device);
@@ -150,13 +80,6 @@ UnitMaximum LearnedMaximum(int device);
 /// The protections tripped on the supply of `device` (ProtectionBit values), as the link last read
 /// them; 0 when none has tripped, nothing is open, or the dialect cannot tell.
 unsigned ReadProtection(int device);
-
-/// With `on`, every port without its own TARNWELL_COM<n> setting reaches the simulated supply.
-void SetSimulateAll(bool on);
-bool SimulateAll();
-
-/// What port index `port` (0..6) reaches, for the port list's tooltips.
-QString DescribePort(int port);
 
 /// Asks the supply on `device` for its identity, as dsoReadVersion does, and returns the whole
 /// text (the version buffer holds only nine characters); empty when it did not answer.
@@ -198,11 +121,5 @@ QString LastOpenError(int device);
 /// "no reply", "a reply with a bad CRC", "a reply from address 3", "exception 2 (illegal data
 /// address)". Kept after whole replies; empty when none failed or nothing is open.
 QString LastLinkFault(int device);
-
-/// The problems of the user's Modbus model table (modules.csv), one text per bad line naming the
-/// file and the line; empty when it has none or there is no such file.
-std::vector<QString> ModuleTableIssues();
-/// PortsConfIssues() and ModuleTableIssues() together: what to tell the user at start.
-std::vector<QString> SettingsIssues();
 
 } // namespace pslink

@@ -4,7 +4,7 @@
 // the left in 5 V divisions, amperes 0..fullScale/5 (7) on the right in 1 A divisions; time runs
 // across ten divisions. Labels go into the margin around the plot (the wave display leaves 20
 // pixels on each side).
-#include "device/pslink.h"
+#include "device/draw/Draw.h"
 
 #include "device/NumberText.h"
 #include "device/TimeScales.h"

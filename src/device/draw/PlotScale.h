@@ -3,7 +3,7 @@
 // The wave displays' scales and colours, read by the drawing, the live and record views, the
 // read-out and the record plots of tarnwell-cli.
 
-#include "device/pslink.h"
+#include "device/draw/Draw.h"
 
 namespace plot {
 

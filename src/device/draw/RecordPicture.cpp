@@ -1,7 +1,7 @@
 #include "device/draw/RecordPicture.h"
 
+#include "device/draw/Draw.h"
 #include "device/draw/PlotScale.h"
-#include "device/pslink.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "device/link/LinkTypes.h"
 #include "device/link/Session.h"
-#include "device/pslink.h"
 
 #include <optional>
 

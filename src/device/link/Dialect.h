@@ -6,8 +6,8 @@
 // detection, and never asks which dialect it is talking. The registry lists the dialects beside
 // the drivers that need no wire (the built-in simulator), all as DialectInfo.
 
+#include "device/link/LinkTypes.h"
 #include "device/link/Protection.h"
-#include "device/pslink.h"
 
 #include <chrono>
 #include <memory>

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "device/pslink.h"
+#include "device/link/LinkTypes.h"
+
+#include <QString>
 
 #include <functional>
 #include <memory>

@@ -1,13 +1,12 @@
 #include "device/link/PortSetting.h"
 
-#include "device/pslink.h"
-
 #include "device/link/Dialects.h"
 #include "device/link/PortsConf.h"
 #include "device/link/SerialPorts.h"
 #include "device/link/SimLink.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string_view>
 
 namespace pslink {
@@ -20,6 +19,8 @@ constexpr long long kHighestBaud = 4000000;
 constexpr int kLowestAddress = 1;
 constexpr int kHighestAddress = 247;
 const QString kTcpScheme = QStringLiteral("tcp://");
+
+std::atomic<bool> g_simulateAll{false};
 
 bool allDigits(const QString& text)
 {
@@ -164,6 +165,16 @@ PortSetting ReadPortSetting(const QString& text)
     PortSetting unusable;
     unusable.unusable = text;
     return unusable;
+}
+
+void SetSimulateAll(bool on)
+{
+    g_simulateAll.store(on);
+}
+
+bool SimulateAll()
+{
+    return g_simulateAll.load();
 }
 
 PortSetting PortSettingFor(int port)

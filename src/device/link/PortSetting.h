@@ -1,5 +1,9 @@
 #pragma once
 
+// What one port reaches, as a value, and how a port's setting is read, found and described.
+
+#include "device/link/LinkTypes.h"
+
 #include <QString>
 
 #include <optional>
@@ -8,11 +12,12 @@ namespace pslink {
 
 struct DialectInfo;
 
+/// The TCP port SCPI units listen on unless told otherwise.
+inline constexpr int kScpiTcpPort = 5025;
+
 /// What one port reaches, as a value: a driver of the registry (a wire dialect, or a driver
 /// that needs no wire such as the built-in simulator) and, for a wire, where and how fast.
 /// A default-constructed setting reaches nothing.
-/// The TCP port SCPI units listen on unless told otherwise.
-inline constexpr int kScpiTcpPort = 5025;
 
 struct PortSetting
 {
@@ -44,7 +49,11 @@ struct PortSetting
     bool operator==(const PortSetting&) const = default;
 };
 
-// ParsePortSetting and DescribePortSetting are in device/pslink.h.
+/// Reads a port setting as a user writes it: "sim", "/dev/ttyUSB0", "text:/dev/ttyUSB0",
+/// "scpi:/dev/ttyACM0@115200" (any registered name as the prefix; "sim" stands alone). The baud
+/// rate defaults to 9600. nullopt when the text names no port, an impossible baud rate or a
+/// port for the simulator, with `error` (when given) set to a sentence for the user.
+std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error = nullptr);
 
 /// As ParsePortSetting, but text that cannot be read is kept as an unusable setting; blank text
 /// reaches nothing.
@@ -52,5 +61,20 @@ PortSetting ReadPortSetting(const QString& text);
 
 /// "host:port", an IPv6 address in brackets: how texts name a unit on the network.
 QString NetworkAddressText(const PortSetting& setting);
+
+/// What COMn (`port` 0..6) reaches: TARNWELL_COM<n> when set (a setting that cannot be read is
+/// kept as unusable), else its line in ports.conf (see PortsConfIssues), else the simulated
+/// supply of that port when SimulateAll(), else the system's n-th serial port (USB adapters
+/// first), else nothing (PortSetting::reachesNothing()).
+PortSetting PortSettingFor(int port);
+
+/// For the port list's tooltips: "Simulated supply (built in)", "Serial port /dev/ttyUSB0
+/// (plain text, 9600 baud)" with what the system knows of the adapter on a second line, "No
+/// serial port" or "Unusable serial port setting ...".
+QString DescribePortSetting(const PortSetting& setting);
+
+/// With `on`, every port without its own TARNWELL_COM<n> setting reaches the simulated supply.
+void SetSimulateAll(bool on);
+bool SimulateAll();
 
 } // namespace pslink

@@ -1,5 +1,7 @@
 #include "device/link/PortsConf.h"
 
+#include "device/link/PortSetting.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/pslink.h"
+#include "device/link/LinkTypes.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "device/link/Dialect.h"
+#include "device/link/LinkTypes.h"
 #include "device/link/PortSetting.h"
 #include "device/link/Transport.h"
-#include "device/pslink.h"
 
 #include <chrono>
 #include <functional>

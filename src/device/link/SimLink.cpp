@@ -1,6 +1,7 @@
 #include "device/link/SimLink.h"
 
 #include "device/NumberText.h"
+#include "device/link/PortSetting.h"
 
 #include <algorithm>
 #include <array>

@@ -5,6 +5,7 @@
 #include "fuzz/harness/FuzzWire.h"
 
 #include "device/link/Dialects.h"
+#include "device/link/PortSetting.h"
 #include "device/link/SimulatedSupply.h"
 
 namespace fuzz {

@@ -2,6 +2,7 @@
 
 #include "fuzz/harness/FuzzOracles.h"
 
+#include "device/link/PortSetting.h"
 #include "device/link/SimulatedSupply.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 #include "device/link/modbus/ModbusDialect.h"
 
+#include "device/link/PortSetting.h"
 #include "device/link/modbus/ModbusResponder.h"
 
 #include <algorithm>

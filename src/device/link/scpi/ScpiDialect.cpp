@@ -3,6 +3,7 @@
 #include "device/NumberText.h"
 
 #include "device/link/Identity.h"
+#include "device/link/PortSetting.h"
 #include "device/link/scpi/ScpiProtocol.h"
 #include "device/link/scpi/ScpiResponder.h"
 

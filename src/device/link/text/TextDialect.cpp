@@ -1,6 +1,7 @@
 #include "device/link/text/TextDialect.h"
 
 #include "device/link/Identity.h"
+#include "device/link/PortSetting.h"
 #include "device/link/text/TextProtocol.h"
 #include "device/link/text/TextResponder.h"
 
