@@ -1,6 +1,6 @@
 // tarnwell-cli as a script meets it: a separate process, its lines, files and exit status.
 // Runs take real seconds (one sample a second), so each case keeps to a few of them.
-#include "tools/SimProcess.h"
+#include "support/SimProcess.h"
 #include "support/TestFiles.h"
 
 #include <QDir>

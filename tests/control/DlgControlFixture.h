@@ -19,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 class DlgControlTest : public ::testing::Test
@@ -83,6 +86,16 @@ protected:
     }
 
     static bool WaitFor(const std::function<bool()>& done, int ms = 3000) { return QTest::qWaitFor(done, ms); }
+
+    /// As WaitFor, but without running this thread's events: the worker's control changes, which
+    /// wait on this thread, stay waiting.
+    static bool WaitWithoutEvents(const std::function<bool()>& done, int ms = 3000)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!done() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    }
 
     /// Waits until the worker has finished a whole pass that began after this call.
     void WaitForPasses(int n = 2)

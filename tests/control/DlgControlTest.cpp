@@ -343,10 +343,7 @@ TEST_F(DlgControlTest, StepsAreTheProgramsChangesEvenOnTheSameText)
     m_page->m_edVoltage->m_fValue = 5.0f;
     SelectStep(1);
     Click(IDC_UP);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!m_page->m_qCommands.Pending().empty() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(m_page->m_qCommands.Pending().empty()) << "the worker took UP";
+    ASSERT_TRUE(WaitWithoutEvents([&] { return m_page->m_qCommands.Pending().empty(); })) << "the worker took UP";
     QTest::keyClick(m_page->m_edVoltage, Qt::Key_8); // "78": handled before the step reaches us
     EXPECT_TRUE(Shown(IDC_OK)) << "a keystroke is never taken for the step";
     ASSERT_TRUE(WaitFor([&] { return Text(IDC_VOLTAGE) == "6.00"; }));

@@ -3,7 +3,7 @@
 #include "engine/RunEngine.h"
 #include "device/PowerSupply.h"
 #include "device/pslink.h"
-#include "tools/SimProcess.h"
+#include "support/SimProcess.h"
 #include "support/TestFiles.h"
 
 #include <QElapsedTimer>

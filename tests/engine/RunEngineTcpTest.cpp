@@ -3,7 +3,7 @@
 #include "device/PowerSupply.h"
 #include "device/link/PortsConf.h"
 #include "device/pslink.h"
-#include "tools/SimProcess.h"
+#include "support/SimProcess.h"
 #include "support/TestFiles.h"
 
 #include <QDir>

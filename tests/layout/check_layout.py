@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Holds the source tree to its shape: file and function sizes, which layer includes which, and
-build files that list their sources. Prints every breach and exits 1 when there is one."""
+"""Holds the source tree to its shape: file and function sizes of src/ and tools/, which layer
+includes which, and build files that list their sources. Prints every breach and exits 1 when there
+is one."""
 
 import pathlib
 import re
@@ -9,18 +10,31 @@ import sys
 MAX_FILE_LINES = 400
 MAX_FUNCTION_LINES = 80
 
-# What each room of src/ may include from the others (its own room always).
+# What each room of src/ may include from the others (its own room always). The floors, from the
+# ground: platform; device; engine beside platform-widgets and widgets (what several pages show);
+# the pages (control, program, record), none of which includes another; app, the window over them.
+PAGES = {"control", "program", "record"}
 ALLOWED = {
     "platform": {"platform"},
     "device": {"platform", "device"},
     "engine": {"platform", "device", "engine"},
-    "widgets": {"platform", "widgets"},
-    "control": {"platform", "widgets", "device", "engine", "control", "record", "app"},
-    "program": {"platform", "widgets", "device", "engine", "program", "control", "app"},
-    "record": {"platform", "widgets", "device", "engine", "record", "app"},
-    "app": {"platform", "widgets", "device", "engine", "control", "program", "record", "app"},
+    "platform-widgets": {"platform", "platform-widgets"},
+    "widgets": {"platform", "device", "widgets"},
+    "control": {"platform", "widgets", "device", "engine", "control"},
+    "program": {"platform", "widgets", "device", "engine", "program"},
+    "record": {"platform", "widgets", "device", "engine", "record"},
+    "app": {"platform", "platform-widgets", "widgets", "device", "engine", "app"} | PAGES,
     "cli": {"platform", "device", "engine", "cli"},
 }
+# What each program of tools/ may include from src/: the simulator is a unit on the far side of
+# the wire and needs the device library alone; the screenshot tour walks the real window.
+TOOLS_ALLOWED = {
+    "sim": {"platform", "device", "engine"},
+    "screenshots": {"platform", "device", "engine"} | {"platform-widgets", "widgets", "app"} | PAGES,
+}
+# The link's inside is the device library's inside: it never includes the library's face.
+LINK_INSIDE = "device/link/"
+LIBRARY_FACE = ("device/pslink.h", "device/LinkSettings.h")
 # The dialog layer: only the pages show dialogs.
 DIALOGS = ("platform/Dialogs.h", "platform/widgets/")
 NO_DIALOGS = {"device", "engine", "cli"}
@@ -31,11 +45,38 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 SIGNATURE_END = re.compile(r"[;{}]\s*$")
 
 
-def room_of(path, src):
-    rel = path.relative_to(src)
-    if rel.parts[0] == "platform" and len(rel.parts) > 1 and rel.parts[1] == "widgets":
-        return "widgets"
-    return rel.parts[0]
+def room_of_include(target):
+    """The room of src/ an include names ("platform/widgets/X.h" is platform-widgets)."""
+    if target.startswith("platform/widgets/"):
+        return "platform-widgets"
+    return target.split("/")[0]
+
+
+def check_sizes(rel, lines, breaches):
+    if len(lines) > MAX_FILE_LINES:
+        breaches.append(f"{rel}: {len(lines)} lines (at most {MAX_FILE_LINES})")
+    for line_no, size, head in long_functions(lines):
+        breaches.append(f"{rel}:{line_no}: a function of {size} lines (at most {MAX_FUNCTION_LINES}): {head}")
+
+
+def read_lines(path):
+    lines = path.read_text(encoding="utf-8").split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    return lines
+
+
+def includes(lines):
+    """(line number, target) of every include of a file of the tree (a path with a folder)."""
+    for line_no, line in enumerate(lines, 1):
+        match = INCLUDE.match(line)
+        if match and "/" in match.group(1):
+            yield line_no, match.group(1)
+
+
+def check_engine_face(rel, room, line_no, target, breaches):
+    if room != "engine" and room_of_include(target) == "engine" and target != ENGINE_FACE:
+        breaches.append(f"{rel}:{line_no}: {target} is the engine's inside; include {ENGINE_FACE}")
 
 
 def long_functions(lines):
@@ -64,36 +105,38 @@ def check_sources(root, breaches):
         if path.suffix not in (".h", ".cpp"):
             continue
         rel = path.relative_to(root)
-        lines = path.read_text(encoding="utf-8").split("\n")
-        if lines and lines[-1] == "":
-            lines.pop()
-        if len(lines) > MAX_FILE_LINES:
-            breaches.append(f"{rel}: {len(lines)} lines (at most {MAX_FILE_LINES})")
-        for line_no, size, head in long_functions(lines):
-            breaches.append(f"{rel}:{line_no}: a function of {size} lines (at most {MAX_FUNCTION_LINES}): {head}")
-        room = room_of(path, src)
-        for line_no, line in enumerate(lines, 1):
-            match = INCLUDE.match(line)
-            if not match or "/" not in match.group(1):
-                continue
-            target = match.group(1)
-            other = "widgets" if target.startswith("platform/widgets/") else target.split("/")[0]
-            if room in ALLOWED and other not in ALLOWED[room] and other != room:
+        lines = read_lines(path)
+        check_sizes(rel, lines, breaches)
+        room = room_of_include(str(path.relative_to(src)))
+        inside_link = str(path.relative_to(src)).startswith(LINK_INSIDE)
+        for line_no, target in includes(lines):
+            other = room_of_include(target)
+            if room in ALLOWED and other not in ALLOWED[room]:
                 breaches.append(f"{rel}:{line_no}: the {room} layer includes {target}")
             if room in NO_DIALOGS and target.startswith(DIALOGS):
                 breaches.append(f"{rel}:{line_no}: the {room} layer includes the dialog layer ({target})")
-            if room != "engine" and other == "engine" and target != ENGINE_FACE:
-                breaches.append(f"{rel}:{line_no}: {target} is the engine's inside; include {ENGINE_FACE}")
+            if inside_link and target in LIBRARY_FACE:
+                breaches.append(f"{rel}:{line_no}: the link's inside includes the library's face ({target})")
+            check_engine_face(rel, room, line_no, target, breaches)
 
 
 def check_tools(root, breaches):
-    for path in sorted((root / "tools").rglob("*")):
+    tools = root / "tools"
+    for path in sorted(tools.rglob("*")):
         if path.suffix not in (".h", ".cpp"):
             continue
-        for line_no, line in enumerate(path.read_text(encoding="utf-8").split("\n"), 1):
-            match = INCLUDE.match(line)
-            if match and match.group(1).startswith("engine/") and match.group(1) != ENGINE_FACE:
-                breaches.append(f"{path.relative_to(root)}:{line_no}: include {ENGINE_FACE}, not {match.group(1)}")
+        rel = path.relative_to(root)
+        lines = read_lines(path)
+        check_sizes(rel, lines, breaches)
+        tool = path.relative_to(tools).parts[0]
+        allowed = TOOLS_ALLOWED.get(tool)
+        if allowed is None:
+            breaches.append(f"{rel}: a program of tools/ the layout does not know; add it to TOOLS_ALLOWED")
+            continue
+        for line_no, target in includes(lines):
+            if room_of_include(target) not in allowed:
+                breaches.append(f"{rel}:{line_no}: tools/{tool} includes {target}")
+            check_engine_face(rel, "tools", line_no, target, breaches)
 
 
 def check_build_files(root, breaches):

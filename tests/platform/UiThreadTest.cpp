@@ -62,7 +62,8 @@ TEST(UiThread, CloseReleasesAWaitingWorkerAndDropsItsCall)
         result = ui->Run([&] { ran = true; });
         returned = true;
     });
-    // The UI thread does not process events: the worker is stuck waiting until Close.
+    // The UI thread does not process events: the worker is stuck waiting until Close. Real time
+    // passes on purpose: that nothing returns meanwhile has no event to wait for.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(returned.load());
     const auto start = Clock::now();

@@ -5,7 +5,12 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
 
 namespace sim {
 

@@ -6,6 +6,7 @@
 #include "SimOptions.h"
 #include "Simulator.h"
 #include "TcpServer.h"
+#include "TerminalServer.h"
 
 #include "platform/BuildVersion.h"
 
@@ -53,7 +54,6 @@ int main(int argc, char** argv)
         server.setLinkUp([&simulator] { return simulator.linkUp(); });
         return server.start() ? server.run() : 1;
     }
-    if (!simulator.start())
-        return 1;
-    return simulator.run();
+    sim::TerminalServer terminal(simulator);
+    return terminal.start() ? terminal.run() : 1;
 }

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-TEST(ScreenshotTool, SavesEveryPageAndFinishes)
+TEST(ScreenshotTour, SavesEveryPageAndFinishes)
 {
     QTemporaryDir out;
     ASSERT_TRUE(out.isValid());

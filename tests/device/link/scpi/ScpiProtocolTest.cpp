@@ -8,7 +8,7 @@
 
 using namespace pslink;
 
-TEST(SerialScpi, Commands)
+TEST(ScpiProtocol, Commands)
 {
     EXPECT_EQ(scpi::setVoltageCommand(500), "VOLT 5.00");
     EXPECT_EQ(scpi::setVoltageCommand(1234), "VOLT 12.34");
@@ -18,7 +18,7 @@ TEST(SerialScpi, Commands)
     EXPECT_EQ(scpi::outputCommand(false), "OUTP OFF");
 }
 
-TEST(SerialScpi, LineEndingsAndCutReplies)
+TEST(ScpiProtocol, LineEndingsAndCutReplies)
 {
     const struct
     {
@@ -47,7 +47,7 @@ TEST(SerialScpi, LineEndingsAndCutReplies)
     }
 }
 
-TEST(SerialScpi, RepliesParseOrRefuse)
+TEST(ScpiProtocol, RepliesParseOrRefuse)
 {
     EXPECT_EQ(scpi::parseCounts("5.00", 2), 500);
     EXPECT_EQ(scpi::parseCounts("+5.000E+00", 2), 500);
@@ -70,7 +70,7 @@ TEST(SerialScpi, RepliesParseOrRefuse)
     EXPECT_EQ(scpi::parseMode("ERR"), std::nullopt);
 }
 
-TEST(SerialScpi, ModeInferredFromReadings)
+TEST(ScpiProtocol, ModeInferredFromReadings)
 {
     using M = scpi::Mode;
     // 5 V into 10 ohm with a 1 A limit: regulating voltage.

@@ -1,8 +1,8 @@
 // Modbus modules end to end: the device library over a pseudo-terminal to tarnwell-sim serving
 // the module's side.
 
-#include "tools/LinkCalls.h"
-#include "tools/SimProcess.h"
+#include "support/LinkCalls.h"
+#include "support/SimProcess.h"
 
 #include "device/pslink.h"
 
@@ -20,7 +20,7 @@ std::string identityOn(const QString& setting)
 
 } // namespace
 
-TEST(SerialModbus, EveryLayoutAndScaleOverTheWire)
+TEST(ModbusWireLink, EveryLayoutAndScaleOverTheWire)
 {
     const struct
     {
@@ -60,7 +60,7 @@ TEST(SerialModbus, EveryLayoutAndScaleOverTheWire)
     }
 }
 
-TEST(SerialModbus, ATripLightsItsProtectionInEveryLayout)
+TEST(ModbusWireLink, ATripLightsItsProtectionInEveryLayout)
 {
     const struct
     {
@@ -83,7 +83,7 @@ TEST(SerialModbus, ATripLightsItsProtectionInEveryLayout)
     }
 }
 
-TEST(SerialModbus, WhatKeepsAModuleFromAnswering)
+TEST(ModbusWireLink, WhatKeepsAModuleFromAnswering)
 {
     // Refused: a model without scales. Its id, and what to do, reach the user.
     SimProcess unknown({"--dialect", "modbus", "--model", "60241", "--layout", "A"});
@@ -110,7 +110,7 @@ TEST(SerialModbus, WhatKeepsAModuleFromAnswering)
     EXPECT_EQ(identityOn("modbus:" + slowBus.path() + "@115200"), "");
 }
 
-TEST(SerialModbus, TheLinkSurvivesADamagedReplyAndLosesASilentModule)
+TEST(ModbusWireLink, TheLinkSurvivesADamagedReplyAndLosesASilentModule)
 {
     SimProcess sim({"--dialect", "modbus", "--corrupt-every", "5", "--load", "10"});
     Com1 com("modbus:" + sim.path());

@@ -1,7 +1,7 @@
 // The real serial path end to end: the device library over a pseudo-terminal to tarnwell-sim.
 
-#include "LinkCalls.h"
-#include "SimProcess.h"
+#include "support/LinkCalls.h"
+#include "support/SimProcess.h"
 
 #include "device/pslink.h"
 
@@ -54,7 +54,7 @@ const DialectCase kScpi{"scpi", {"--dialect", "scpi"}, "", {"VOLT ", "CURR ", "O
 
 } // namespace
 
-TEST(SerialSim, DetectsEitherDialectAndLogsTheConnectSequence)
+TEST(WireLink, DetectsEitherDialectAndLogsTheConnectSequence)
 {
     for (const DialectCase& c : {kText, kScpi}) {
         SCOPED_TRACE(c.name);
@@ -75,7 +75,7 @@ TEST(SerialSim, DetectsEitherDialectAndLogsTheConnectSequence)
     }
 }
 
-TEST(SerialSim, ReadingsAndLampsFollowTheLoad)
+TEST(WireLink, ReadingsAndLampsFollowTheLoad)
 {
     const struct
     {
@@ -108,7 +108,7 @@ TEST(SerialSim, ReadingsAndLampsFollowTheLoad)
     }
 }
 
-TEST(SerialSim, ProgramPointsArriveInOrderWithTheTextSpacingKept)
+TEST(WireLink, ProgramPointsArriveInOrderWithTheTextSpacingKept)
 {
     // A strict unit: anything sooner than 80 ms after the previous command is dropped (and
     // reported on the simulator's error output).
@@ -131,15 +131,16 @@ TEST(SerialSim, ProgramPointsArriveInOrderWithTheTextSpacingKept)
                 << sim.log().join(' ').toStdString() << sim.errors().toStdString();
         }
     }
-    // Meanwhile the link kept polling; a few more commands go by before looking at the gaps.
-    QTest::qWait(300);
+    // Meanwhile the link kept polling; a whole poll more goes by before looking at the gaps.
+    const qsizetype seen = sim.log().size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.log().size() >= seen + 3; }, 3000));
     EXPECT_EQ(only(sim.log(), {"VSET1:", "ISET1:"}).mid(2), expected);
     EXPECT_TRUE(only(sim.log(), {"OUT1"}).size() == 1);
     EXPECT_FALSE(sim.errors().contains("dropped")) << sim.errors().toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return read().centivolts == 300; }, 3000));
 }
 
-TEST(SerialSim, SetpointStreamDoesNotStarveTheReadings)
+TEST(WireLink, SetpointStreamDoesNotStarveTheReadings)
 {
     SimProcess sim({"--dialect", "text", "--load", "10"});
     Com1 com("text:" + sim.path());
@@ -159,7 +160,7 @@ TEST(SerialSim, SetpointStreamDoesNotStarveTheReadings)
                          << sim.log().mid(sim.log().size() - 12).join(' ').toStdString() << sim.errors().toStdString();
 }
 
-TEST(SerialSim, HangDropsTheLinkWithoutBlockingAndCloseReturnsPromptly)
+TEST(WireLink, HangDropsTheLinkWithoutBlockingAndCloseReturnsPromptly)
 {
     SimProcess sim({"--dialect", "text", "--latency", "50", "--baud", "9600"});
     Com1 com(sim.path());
@@ -203,7 +204,7 @@ TEST(SerialSim, HangDropsTheLinkWithoutBlockingAndCloseReturnsPromptly)
     EXPECT_EQ(dsoLinkAlive(0), 1);
 }
 
-TEST(SerialSim, VanishedPortDropsTheLink)
+TEST(WireLink, VanishedPortDropsTheLink)
 {
     SimProcess sim({"--dialect", "scpi"});
     Com1 com("scpi:" + sim.path());
@@ -218,7 +219,7 @@ TEST(SerialSim, VanishedPortDropsTheLink)
     EXPECT_EQ(OpenCOM(0, 0), 0); // the terminal is gone with it
 }
 
-TEST(SerialSim, NothingAnsweringFailsTheConnectInBoundedTime)
+TEST(WireLink, NothingAnsweringFailsTheConnectInBoundedTime)
 {
     SimProcess sim({"--dialect", "scpi"});
     sim.control("hang");

@@ -17,7 +17,7 @@ TEST(SerialHardware, IdentifiesAndStaysAlive)
     ASSERT_EQ(OpenCOM(0, 6), 1) << port.constData();
     unsigned char version[10] = {};
     EXPECT_NE(dsoReadVersion(0, version), 0);
-    // A few poll rounds: the supply keeps answering.
+    // A few poll rounds of real time: the supply keeps answering.
     QTest::qWait(1500);
     EXPECT_EQ(dsoLinkAlive(0), 1);
     int out = -1, cv = -1, cc = -1;

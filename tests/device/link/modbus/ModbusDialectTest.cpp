@@ -68,7 +68,7 @@ int valueOf(const std::string& writeFrame)
 
 } // namespace
 
-TEST(ModbusLink, EveryLayoutEndToEnd)
+TEST(ModbusDialect, EveryLayoutEndToEnd)
 {
     const struct
     {
@@ -138,7 +138,7 @@ TEST(ModbusLink, EveryLayoutEndToEnd)
     }
 }
 
-TEST(ModbusLink, NoReplyHasItsReason)
+TEST(ModbusDialect, NoReplyHasItsReason)
 {
     SimulatedSupply supply;
     ModbusResponder unit(supply, {.modelId = 60062});
@@ -183,7 +183,7 @@ TEST(ModbusLink, NoReplyHasItsReason)
     }
 }
 
-TEST(ModbusLink, ModuleSideFramesAndRefusals)
+TEST(ModbusDialect, ModuleSideFramesAndRefusals)
 {
     SimulatedSupply supply;
     ModbusResponder unit(supply, {.modelId = 5005});

@@ -1,6 +1,6 @@
 // The Control page on a serial supply: tarnwell-sim on a pseudo-terminal behind COM1.
 
-#include "SimProcess.h"
+#include "support/SimProcess.h"
 
 #include "control/DlgControl.h"
 #include "device/pslink.h"
@@ -41,7 +41,7 @@ QString text(QWidget* page, int nID)
 
 } // namespace
 
-TEST(SerialControlPage, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
+TEST(DlgControlSerial, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
 {
     SimProcess sim({"--dialect", "text", "--latency", "30", "--baud", "9600", "--load", "10"});
     ASSERT_FALSE(sim.path().isEmpty());
@@ -101,7 +101,7 @@ TEST(SerialControlPage, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
     qunsetenv("TARNWELL_COM1");
 }
 
-TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForTheProbes)
+TEST(DlgControlSerial, ClosingDuringAConnectToASilentSupplyDoesNotWaitForTheProbes)
 {
     SimProcess sim({"--dialect", "text"});
     ASSERT_FALSE(sim.path().isEmpty());
@@ -144,7 +144,7 @@ TEST(SerialControlPage, ClosingDuringAConnectToASilentSupplyDoesNotWaitForThePro
     qunsetenv("TARNWELL_COM1");
 }
 
-TEST(SerialControlPage, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShowsWhatItDoes)
+TEST(DlgControlSerial, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShowsWhatItDoes)
 {
     // A 30 V / 3 A unit; the page allows 32 V and 5.1 A.
     SimProcess sim({"--dialect", "text", "--max-volts", "30", "--max-amps", "3", "--load", "100", "--latency", "10"});
@@ -179,7 +179,7 @@ TEST(SerialControlPage, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShow
     qunsetenv("TARNWELL_COM1");
 }
 
-TEST(SerialControlPage, AModuleAndANetworkUnitRunInTheWindowAndAModulesTripLightsItsLamp)
+TEST(DlgControlSerial, AModuleAndANetworkUnitRunInTheWindowAndAModulesTripLightsItsLamp)
 {
     const struct
     {

@@ -1,5 +1,4 @@
 #include "device/link/Decimal.h"
-#include "device/link/Identity.h"
 #include "device/link/text/TextProtocol.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +9,7 @@
 
 using namespace pslink;
 
-TEST(SerialText, SetCommandsArePaddedFixedPoint)
+TEST(TextProtocol, SetCommandsArePaddedFixedPoint)
 {
     const struct
     {
@@ -34,7 +33,7 @@ TEST(SerialText, SetCommandsArePaddedFixedPoint)
     EXPECT_EQ(text::outputCommand(false), "OUT0");
 }
 
-TEST(SerialText, ReadingsRejectCutAndGarbledReplies)
+TEST(TextProtocol, ReadingsRejectCutAndGarbledReplies)
 {
     const struct
     {
@@ -64,7 +63,7 @@ TEST(SerialText, ReadingsRejectCutAndGarbledReplies)
     }
 }
 
-TEST(SerialText, ReadingsIgnoreTheProcessLocale)
+TEST(TextProtocol, ReadingsIgnoreTheProcessLocale)
 {
     const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
@@ -75,7 +74,7 @@ TEST(SerialText, ReadingsIgnoreTheProcessLocale)
     std::setlocale(LC_NUMERIC, previous.c_str());
 }
 
-TEST(SerialText, StatusByteBits)
+TEST(TextProtocol, StatusByteBits)
 {
     const struct
     {
@@ -94,25 +93,7 @@ TEST(SerialText, StatusByteBits)
     EXPECT_FALSE(text::parseStatus("AB"));
 }
 
-TEST(SerialText, IdentityLosesNonPrintableEdges)
-{
-    const struct
-    {
-        std::string reply;
-        std::string identity;
-    } rows[] = {
-        {"TARNWELL-SIM V1.0", "TARNWELL-SIM V1.0"},
-        {std::string("PSU V2.1\r\n\0\xff", 12), "PSU V2.1"},
-        {std::string("\xff\x00 PSU", 6), "PSU"},
-        {std::string("A\x01" "B", 3), "A B"}, // an inner control byte would corrupt the text
-        {std::string("\r\n\0", 3), ""},
-        {"", ""},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(cleanIdentity(r.reply), r.identity);
-}
-
-TEST(SerialText, FramerKeepsStrayBytesApart)
+TEST(TextProtocol, FramerKeepsStrayBytesApart)
 {
     text::ReplyFramer framer(5);
     framer.feed("12.");

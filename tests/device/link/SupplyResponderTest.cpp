@@ -13,7 +13,7 @@
 using namespace pslink;
 using Commands = std::vector<std::string>;
 
-TEST(SerialResponder, PlainTextSplitsWithoutTerminatorsOrAtLineFeeds)
+TEST(SupplyResponder, PlainTextSplitsWithoutTerminatorsOrAtLineFeeds)
 {
     const struct
     {
@@ -46,7 +46,7 @@ TEST(SerialResponder, PlainTextSplitsWithoutTerminatorsOrAtLineFeeds)
     }
 }
 
-TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
+TEST(SupplyResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
 {
     SimulatedSupply supply;
     supply.setLoadOhms(10.0);
@@ -80,7 +80,7 @@ TEST(SerialResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
 }
 
 // What old and odd firmware sends, and that the link's parsing takes only what it should.
-TEST(SerialResponder, FirmwareQuirksLeaveTheReadingsIntact)
+TEST(SupplyResponder, FirmwareQuirksLeaveTheReadingsIntact)
 {
     SimulatedSupply supply;
     supply.setLoadOhms(10.0);

@@ -2,8 +2,8 @@
 // status bits, a line feed after each command, slow units that ignore what comes too soon, and
 // samples that must reflect every command sent before them.
 
-#include "LinkCalls.h"
-#include "SimProcess.h"
+#include "support/LinkCalls.h"
+#include "support/SimProcess.h"
 
 #include "device/pslink.h"
 
@@ -63,7 +63,7 @@ std::string version()
 
 } // namespace
 
-TEST(SerialFirmware, EachVariantIsDetectedAndItsSamplesAreFresh)
+TEST(WireLinkFirmware, EachVariantIsDetectedAndItsSamplesAreFresh)
 {
     const struct
     {
@@ -105,7 +105,7 @@ TEST(SerialFirmware, EachVariantIsDetectedAndItsSamplesAreFresh)
     }
 }
 
-TEST(SerialFirmware, SlowFirmwareLosesNoChange)
+TEST(WireLinkFirmware, SlowFirmwareLosesNoChange)
 {
     // A command arriving within 450 ms after a change or a status query is ignored.
     SimProcess sim({"--slow", "450", "--latency", "50", "--baud", "9600", "--load", "10"});
@@ -121,7 +121,7 @@ TEST(SerialFirmware, SlowFirmwareLosesNoChange)
     // went out is lost, and the supply ends up with the last.
     for (int n = 1; n <= 8; ++n) {
         setPoint(100 * n, 900 + n);
-        QTest::qWait(300);
+        QTest::qWait(300); // the operator's pace: real time between the changes is the point
     }
     Answer confirmed;
     pslink::AfterCommandsConfirmed(0, confirmed.callback());
@@ -150,7 +150,7 @@ TEST(SerialFirmware, SlowFirmwareLosesNoChange)
     EXPECT_TRUE(errors.contains("dropped (slow)"));
 }
 
-TEST(SerialFirmware, SlowFirmwareLearnsItsPaceInOneMiss)
+TEST(WireLinkFirmware, SlowFirmwareLearnsItsPaceInOneMiss)
 {
     // A user who does not wait: connect, UP, UP, UP, ON, 300 ms apart. One ignored command must
     // be enough to learn the unit's pace; learning it a little at a time costs a reply timeout
@@ -164,12 +164,12 @@ TEST(SerialFirmware, SlowFirmwareLearnsItsPaceInOneMiss)
     setPoint(500, 1000);
     dsoOpenPower(0);
     for (int step = 1; step <= 3; ++step) {
-        QTest::qWait(300);
+        QTest::qWait(300); // the user's clicks, in real time
         unsigned char digits[5];
         numtext::DigitsFromCount(500 + 10 * step, digits);
         dsoSetVoltage(0, digits);
     }
-    QTest::qWait(300);
+    QTest::qWait(300); // the last click, in real time too
     dsoOpenOutput(0);
     Answer confirmed;
     pslink::AfterCommandsConfirmed(0, confirmed.callback());
@@ -181,7 +181,7 @@ TEST(SerialFirmware, SlowFirmwareLearnsItsPaceInOneMiss)
     EXPECT_LE(errors.count("dropped (slow)"), 2) << errors.toStdString() << sim.log().join(' ').toStdString();
 }
 
-TEST(SerialFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
+TEST(WireLinkFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
 {
     const struct
     {
@@ -272,7 +272,7 @@ TEST(SerialFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
     }
 }
 
-TEST(SerialFirmware, AChangeThatNeverHoldsEndsTheLink)
+TEST(WireLinkFirmware, AChangeThatNeverHoldsEndsTheLink)
 {
     SimProcess sim({"--latency", "20"});
     Com1 com("text:" + sim.path());
@@ -302,7 +302,7 @@ TEST(SerialFirmware, AChangeThatNeverHoldsEndsTheLink)
     EXPECT_FALSE(afterwards.ok());
 }
 
-TEST(SerialFirmware, ClosingDuringAnOutstandingSampleDropsItAndReturnsPromptly)
+TEST(WireLinkFirmware, ClosingDuringAnOutstandingSampleDropsItAndReturnsPromptly)
 {
     SimProcess sim({"--latency", "50", "--baud", "9600"});
     Com1 com(sim.path());
@@ -312,7 +312,7 @@ TEST(SerialFirmware, ClosingDuringAnOutstandingSampleDropsItAndReturnsPromptly)
     setPoint(700, 800);
     Answer sample;
     pslink::AfterFreshReadings(0, sample.callback());
-    QTest::qWait(300);
+    QTest::qWait(300); // real time on purpose: a sample of a hung unit never comes, no event says so
     ASSERT_EQ(sample.calls(), 0);
 
     QElapsedTimer clock;
@@ -326,6 +326,6 @@ TEST(SerialFirmware, ClosingDuringAnOutstandingSampleDropsItAndReturnsPromptly)
     pslink::AfterFreshReadings(0, closed.callback());
     EXPECT_EQ(closed.calls(), 1);
     EXPECT_FALSE(closed.ok());
-    QTest::qWait(200);
+    QTest::qWait(200); // nor does anything that would come later: only time shows it
     EXPECT_EQ(sample.calls(), 1); // and never again
 }
