@@ -43,13 +43,13 @@ void CDlgControl::OnInitDialog()
     m_edVoltage->setEnabled(false);
     m_edVoltage->m_bVoltage = 1;
     m_edVoltage->setMaxLength(5);
-    m_edVoltage->m_fValue = 5.0f;
-    m_edVoltage->setText(QStringLiteral("5"));
+    m_edVoltage->m_fValue = supply::kInitialVolts;
+    m_edVoltage->setText(QString::number(supply::kInitialVolts));
     m_edCurrent->setEnabled(false);
     m_edCurrent->m_bVoltage = 0;
     m_edCurrent->setMaxLength(5);
-    m_edCurrent->m_fValue = 1.0f;
-    m_edCurrent->setText(QStringLiteral("1"));
+    m_edCurrent->m_fValue = supply::kInitialAmps;
+    m_edCurrent->setText(QString::number(supply::kInitialAmps));
     m_cbStep->setEnabled(false);
     m_cbStep->setCurrentIndex(m_nInitStep);
     for (QWidget* w : std::initializer_list<QWidget*>{m_btnUp, m_btnDown, m_chkCv, m_chkOvp, m_chkOut, m_chkCc, m_chkOcp})

@@ -9,7 +9,11 @@
 #include <algorithm>
 #include <climits>
 
-CPowerSupply::CPowerSupply() = default;
+CPowerSupply::CPowerSupply()
+{
+    numtext::DigitsFromCount(supply::kInitialCentivolts, m_abSetVoltage);
+    numtext::DigitsFromCount(supply::kInitialMilliamps, m_abSetCurrent);
+}
 CPowerSupply::~CPowerSupply() = default;
 
 // ---- Device operations ----

@@ -99,8 +99,8 @@ public:
     /// What has tripped (pslink::ProtectionBit values), read with the lamps; 0 where the link cannot tell.
     std::atomic<unsigned> m_nProtection{0};
     unsigned char m_abVersion[10] = {};
-    unsigned char m_abSetVoltage[5] = {0, 5, 0, 0, 0};
-    unsigned char m_abSetCurrent[5] = {1, 0, 0, 0, 0};
+    unsigned char m_abSetVoltage[5] = {}; ///< from supply::kInitialCentivolts
+    unsigned char m_abSetCurrent[5] = {}; ///< from supply::kInitialMilliamps
     unsigned char m_abReadVoltage[5] = {};
     unsigned char m_abReadCurrent[5] = {};
     float m_fVoltage = 0.0f;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The supply's preset limits and the step table, read by every field, button and page that
-// steps, clamps or formats a preset.
+// The supply's preset limits, its starting presets and the step table, read by every field,
+// button and page that steps, clamps or formats a preset.
 
 #include <QString>
 
@@ -20,6 +20,13 @@ inline constexpr float kMaxAmpsStored = 5.1f;
 /// The limits in the link's counts: hundredths of a volt, thousandths of an ampere.
 inline constexpr int kMaxCentivolts = static_cast<int>(kMaxVolts * 100.0f + 0.5f);
 inline constexpr int kMaxMilliamps = static_cast<int>(kMaxAmps * 1000.0 + 0.5);
+
+/// The presets a supply starts with, before anything is typed, stepped or loaded: 5 V and 1 A.
+inline constexpr float kInitialVolts = 5.0f;
+inline constexpr float kInitialAmps = 1.0f;
+/// The same in the link's counts.
+inline constexpr int kInitialCentivolts = static_cast<int>(kInitialVolts * 100.0f + 0.5f);
+inline constexpr int kInitialMilliamps = static_cast<int>(kInitialAmps * 1000.0f + 0.5f);
 
 /// The limits as the texts that state them write them: "32" and "5.1"; the Control page's caption
 /// gives the current limit in whole amperes ("5").

@@ -50,14 +50,19 @@ constexpr int Window(int index)
 /// view shows no scroll bar and starts at the first sample.
 inline constexpr int kMinScrollRange = 2;
 
-/// The first visible sample the record view allows for `wanted` in a record of `points` samples
-/// on scale `index`: held to 0..points - window, and 0 when the range is below kMinScrollRange
-/// (or the index names no scale).
-constexpr int ClampViewOffset(int points, int index, int wanted)
+/// The last first visible sample the record view allows in a record of `points` samples on scale
+/// `index`: points - window, and 0 when that is below kMinScrollRange (or the index names no
+/// scale), where the view shows no scroll bar.
+constexpr int MaxViewOffset(int points, int index)
 {
     const int range = points - Window(index);
-    if (Window(index) < 1 || range < kMinScrollRange)
-        return 0;
+    return Window(index) < 1 || range < kMinScrollRange ? 0 : range;
+}
+
+/// The first visible sample the record view allows for `wanted`: held to 0..MaxViewOffset.
+constexpr int ClampViewOffset(int points, int index, int wanted)
+{
+    const int range = MaxViewOffset(points, index);
     return wanted < 0 ? 0 : wanted > range ? range : wanted;
 }
 

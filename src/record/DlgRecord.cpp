@@ -244,21 +244,18 @@ void CDlgRecord::OnBnClickedOpen()
 
 void CDlgRecord::UpdateScrollRange()
 {
-    const int window = timescale::Window(m_wave.m_nTimeScale);
-    if (window > 0)
-        m_nScrollMax = m_supply.m_nPointsPerCycle.load() - window;
-    // Below the least range the window (almost) holds the whole record: no bar, the window starts at 0.
-    if (m_nScrollMax >= timescale::kMinScrollRange) {
-        if (m_supply.m_nViewOffset.load() > m_nScrollMax)
-            m_supply.m_nViewOffset = m_nScrollMax;
+    const int points = m_supply.m_nPointsPerCycle.load();
+    m_nScrollMax = timescale::MaxViewOffset(points, m_wave.m_nTimeScale);
+    m_supply.m_nViewOffset = timescale::ClampViewOffset(points, m_wave.m_nTimeScale, m_supply.m_nViewOffset.load());
+    // When the window (almost) holds the whole record there is no bar, and the window starts at 0.
+    if (m_nScrollMax > 0) {
         const QSignalBlocker block(m_scroll);
         m_scroll.setRange(0, m_nScrollMax);
-        m_scroll.setPageStep(std::max(1, window));
+        m_scroll.setPageStep(timescale::Window(m_wave.m_nTimeScale));
         m_scroll.setValue(m_supply.m_nViewOffset.load());
         m_scroll.setEnabled(true);
         m_scroll.show();
     } else {
-        m_supply.m_nViewOffset = 0;
         const QSignalBlocker block(m_scroll);
         m_scroll.setRange(0, 0);
         m_scroll.setEnabled(false);
@@ -302,7 +299,6 @@ void CDlgRecord::OnScrollAction(int action)
 
 void CDlgRecord::OnHScroll(int nSBCode, int nPos)
 {
-    const int maximum = std::max(0, m_nScrollMax);
     int pos = m_scroll.value();
     switch (nSBCode) {
     case SB_LINELEFT:
@@ -318,12 +314,12 @@ void CDlgRecord::OnHScroll(int nSBCode, int nPos)
         pos = 0;
         break;
     case SB_RIGHT:
-        pos = maximum;
+        pos = m_nScrollMax;
         break;
     default:
         break; // paging, dragging and the end of a scroll move nothing
     }
-    pos = std::clamp(pos, 0, maximum);
+    pos = std::clamp(pos, 0, m_nScrollMax); // held to MaxViewOffset as the bar last took it
     m_supply.m_nViewOffset = pos;
     {
         const QSignalBlocker block(m_scroll);

@@ -205,7 +205,7 @@ bool LinkWorker::pollWhole(Session& session)
     const std::optional<Sample> sample = session.readAll();
     std::lock_guard<std::mutex> guard(m_lock);
     if (sample) {
-        m_readings = {sample->centivolts, sample->milliamps, sample->state};
+        m_readings = *sample;
         m_polled.fill(++m_polls);
     }
     m_lastFault = QString::fromStdString(session.lastFault());
@@ -303,7 +303,7 @@ bool LinkWorker::alive() const
     return aliveLocked();
 }
 
-LinkWorker::Readings LinkWorker::readings() const
+Sample LinkWorker::readings() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_readings;

@@ -33,13 +33,6 @@ class LinkWorker
   public:
     using Change = Session::Change;
 
-    struct Readings
-    {
-        int centivolts = 0;
-        int milliamps = 0;
-        SupplyState state;
-    };
-
     explicit LinkWorker(PortSetting setting);
     LinkWorker(const LinkWorker&) = delete;
     LinkWorker& operator=(const LinkWorker&) = delete;
@@ -57,7 +50,8 @@ class LinkWorker
     /// The thread runs and the port has not failed.
     bool portOpen() const;
     bool alive() const;
-    Readings readings() const;
+    /// The latest readings and lamps.
+    Sample readings() const;
     UnitMaximum maximum() const;
     /// Why the unit that answered the identity request was turned down; empty otherwise.
     QString refusal() const;
@@ -121,7 +115,7 @@ class LinkWorker
     bool m_portFailed = false;
     bool m_lost = false; // a change did not hold, or read-backs went unanswered: for good
     std::chrono::steady_clock::time_point m_lastAnswer = std::chrono::steady_clock::now();
-    Readings m_readings;
+    Sample m_readings;
     UnitMaximum m_maximum;
 
     // Held by the link thread while it runs waiters' callbacks; dismissWaiters() takes it so

@@ -6,7 +6,6 @@
 #include "device/link/Dialects.h"
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 
 namespace pslink {
@@ -336,12 +335,10 @@ UnitMaximum Session::queryMaximum()
     if (!m_dialect)
         return {};
     // A maximum at or above what the program ever asks holds nothing back.
-    const auto below = [](std::optional<int> told, double limit) {
-        return told && *told > 0 && *told < static_cast<int>(std::lround(limit)) ? *told : 0;
-    };
+    const auto below = [](std::optional<int> told, int limit) { return told && *told > 0 && *told < limit ? *told : 0; };
     UnitMaximum maximum;
-    maximum.centivolts = below(answeredIf(m_dialect->queryMaximumVoltage(*this)), supply::kMaxVolts * 100.0);
-    maximum.milliamps = below(answeredIf(m_dialect->queryMaximumCurrent(*this)), supply::kMaxAmps * 1000.0);
+    maximum.centivolts = below(answeredIf(m_dialect->queryMaximumVoltage(*this)), supply::kMaxCentivolts);
+    maximum.milliamps = below(answeredIf(m_dialect->queryMaximumCurrent(*this)), supply::kMaxMilliamps);
     return maximum;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/NumberText.h"
+#include "device/SupplyLimits.h"
 
 #include <cstddef>
 #include <deque>
@@ -76,8 +77,8 @@ private:
     int noiseLocked() const;
 
     mutable std::mutex m_lock;
-    int m_setCentivolts = 500;
-    int m_setMilliamps = 1000;
+    int m_setCentivolts = supply::kInitialCentivolts; // a unit powers up where the program's presets start
+    int m_setMilliamps = supply::kInitialMilliamps;
     int m_maxCentivolts = numtext::kMaxCount;
     int m_maxMilliamps = numtext::kMaxCount;
     bool m_outputOn = false;

@@ -2,6 +2,7 @@
 
 #include "device/NumberText.h"
 
+#include "device/link/Decimal.h"
 #include "device/link/Identity.h"
 #include "device/link/PortSetting.h"
 #include "device/link/scpi/ScpiProtocol.h"
@@ -77,7 +78,7 @@ bool ScpiDialect::setOutput(Channel& channel, bool on)
 std::optional<int> ScpiDialect::queryVoltage(Channel& channel)
 {
     const auto reply = query(channel, kQueryVoltage);
-    const auto value = reply ? parseCounts(*reply, 2) : std::nullopt;
+    const auto value = reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
     if (value)
         m_lastCentivolts = *value;
     return value;
@@ -86,7 +87,7 @@ std::optional<int> ScpiDialect::queryVoltage(Channel& channel)
 std::optional<int> ScpiDialect::queryCurrent(Channel& channel)
 {
     const auto reply = query(channel, kQueryCurrent);
-    const auto value = reply ? parseCounts(*reply, 3) : std::nullopt;
+    const auto value = reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
     if (value)
         m_lastMilliamps = *value;
     return value;
@@ -115,11 +116,11 @@ std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
         // Setpoints not sent by us yet: ask once; a unit that cannot tell counts as 0.
         if (m_setCentivolts < 0) {
             const auto reply = query(channel, kQuerySetVoltage);
-            m_setCentivolts = reply ? parseCounts(*reply, 2).value_or(0) : 0;
+            m_setCentivolts = reply ? parseCounts(*reply, kVoltDecimals).value_or(0) : 0;
         }
         if (m_setMilliamps < 0) {
             const auto reply = query(channel, kQuerySetCurrent);
-            m_setMilliamps = reply ? parseCounts(*reply, 3).value_or(0) : 0;
+            m_setMilliamps = reply ? parseCounts(*reply, kAmpDecimals).value_or(0) : 0;
         }
         mode = inferMode(m_lastCentivolts, m_lastMilliamps, m_setCentivolts, m_setMilliamps);
     }
@@ -131,7 +132,7 @@ std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
 std::optional<int> ScpiDialect::querySetVoltage(Channel& channel)
 {
     const auto reply = query(channel, kQuerySetVoltage);
-    const auto value = reply ? parseCounts(*reply, 2) : std::nullopt;
+    const auto value = reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
     if (value)
         m_setCentivolts = *value;
     return value;
@@ -140,7 +141,7 @@ std::optional<int> ScpiDialect::querySetVoltage(Channel& channel)
 std::optional<int> ScpiDialect::querySetCurrent(Channel& channel)
 {
     const auto reply = query(channel, kQuerySetCurrent);
-    const auto value = reply ? parseCounts(*reply, 3) : std::nullopt;
+    const auto value = reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
     if (value)
         m_setMilliamps = *value;
     return value;
@@ -156,13 +157,13 @@ std::optional<bool> ScpiDialect::queryOutput(Channel& channel)
 std::optional<int> ScpiDialect::queryMaximumVoltage(Channel& channel)
 {
     const auto reply = query(channel, kQueryMaxVoltage);
-    return reply ? parseCounts(*reply, 2) : std::nullopt;
+    return reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
 }
 
 std::optional<int> ScpiDialect::queryMaximumCurrent(Channel& channel)
 {
     const auto reply = query(channel, kQueryMaxCurrent);
-    return reply ? parseCounts(*reply, 3) : std::nullopt;
+    return reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
 }
 
 } // namespace pslink::scpi

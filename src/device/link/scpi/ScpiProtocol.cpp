@@ -27,17 +27,17 @@ std::string upperTrimmed(const std::string& line)
 
 std::string setVoltageCommand(int centivolts)
 {
-    return "VOLT " + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), 2);
+    return std::string(kSetVoltage) + ' ' + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), kVoltDecimals);
 }
 
 std::string setCurrentCommand(int milliamps)
 {
-    return "CURR " + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), 3);
+    return std::string(kSetCurrent) + ' ' + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), kAmpDecimals);
 }
 
 std::string outputCommand(bool on)
 {
-    return on ? "OUTP ON" : "OUTP OFF";
+    return std::string(kOutput) + ' ' + (on ? kOn : kOff);
 }
 
 std::optional<int> parseCounts(const std::string& line, int decimals)
@@ -48,9 +48,9 @@ std::optional<int> parseCounts(const std::string& line, int decimals)
 std::optional<bool> parseOnOff(const std::string& line)
 {
     const std::string word = upperTrimmed(line);
-    if (word == "1" || word == "ON")
+    if (word == "1" || word == kOn)
         return true;
-    if (word == "0" || word == "OFF")
+    if (word == "0" || word == kOff)
         return false;
     return std::nullopt;
 }
@@ -58,9 +58,9 @@ std::optional<bool> parseOnOff(const std::string& line)
 std::optional<Mode> parseMode(const std::string& line)
 {
     const std::string word = upperTrimmed(line);
-    if (word == "CV")
+    if (word == kModeCv)
         return Mode::ConstantVoltage;
-    if (word == "CC")
+    if (word == kModeCc)
         return Mode::ConstantCurrent;
     return std::nullopt;
 }

@@ -22,8 +22,20 @@ constexpr const char* kQueryOutput = "OUTP?";
 constexpr const char* kQueryMode = "OUTP:MODE?";
 constexpr const char* kQuerySetVoltage = "VOLT?";
 constexpr const char* kQuerySetCurrent = "CURR?";
+/// The argument that asks kQuerySetVoltage and kQuerySetCurrent for the maximum instead.
+constexpr const char* kMaximum = "MAX";
 constexpr const char* kQueryMaxVoltage = "VOLT? MAX";
 constexpr const char* kQueryMaxCurrent = "CURR? MAX";
+
+/// The headers of the commands that change the supply; the argument follows after a space.
+constexpr const char* kSetVoltage = "VOLT";
+constexpr const char* kSetCurrent = "CURR";
+constexpr const char* kOutput = "OUTP";
+/// The words of an output switch and a state (1 and 0 are read too), and of the mode.
+constexpr const char* kOn = "ON";
+constexpr const char* kOff = "OFF";
+constexpr const char* kModeCv = "CV";
+constexpr const char* kModeCc = "CC";
 
 /// "VOLT 5.00" for 500 centivolts (no terminator; the transport adds LF).
 std::string setVoltageCommand(int centivolts);

@@ -48,26 +48,29 @@ std::string ScpiResponder::execute(const std::string& command)
     const std::string header = line.substr(0, space);
     const std::string argument = space == std::string::npos ? std::string() : trimmed(line.substr(space + 1));
     std::string reply;
-    if (header == "*IDN?") {
+    if (header == kQueryIdentity) {
         reply = m_quirks.identity.empty() ? m_supply.version() : m_quirks.identity;
-    } else if (header == "VOLT" || header == "CURR") {
-        if (const auto n = pslink::parseCounts(argument, header == "VOLT" ? 2 : 3))
-            header == "VOLT" ? m_supply.setVoltage(*n) : m_supply.setCurrent(*n);
-    } else if (header == "OUTP") {
+    } else if (header == kSetVoltage) {
+        if (const auto n = pslink::parseCounts(argument, kVoltDecimals))
+            m_supply.setVoltage(*n);
+    } else if (header == kSetCurrent) {
+        if (const auto n = pslink::parseCounts(argument, kAmpDecimals))
+            m_supply.setCurrent(*n);
+    } else if (header == kOutput) {
         if (const auto on = parseOnOff(argument))
             m_supply.setOutput(*on);
-    } else if (header == "VOLT?") {
-        reply = formatCounts(argument == "MAX" ? m_supply.maxCentivolts() : m_supply.setCentivolts(), 2);
-    } else if (header == "CURR?") {
-        reply = formatCounts(argument == "MAX" ? m_supply.maxMilliamps() : m_supply.setMilliamps(), 3);
-    } else if (header == "MEAS:VOLT?") {
-        reply = formatCounts(m_supply.measuredCentivolts(), 2);
-    } else if (header == "MEAS:CURR?") {
-        reply = formatCounts(m_supply.measuredMilliamps(), 3);
-    } else if (header == "OUTP?") {
+    } else if (header == kQuerySetVoltage) {
+        reply = formatCounts(argument == kMaximum ? m_supply.maxCentivolts() : m_supply.setCentivolts(), kVoltDecimals);
+    } else if (header == kQuerySetCurrent) {
+        reply = formatCounts(argument == kMaximum ? m_supply.maxMilliamps() : m_supply.setMilliamps(), kAmpDecimals);
+    } else if (header == kQueryVoltage) {
+        reply = formatCounts(m_supply.measuredCentivolts(), kVoltDecimals);
+    } else if (header == kQueryCurrent) {
+        reply = formatCounts(m_supply.measuredMilliamps(), kAmpDecimals);
+    } else if (header == kQueryOutput) {
         reply.push_back(m_supply.outputOn() ? '1' : '0');
-    } else if (header == "OUTP:MODE?" && m_quirks.modeQuery) {
-        reply = std::string(m_supply.constantCurrent() ? "CC" : "CV", 2);
+    } else if (header == kQueryMode && m_quirks.modeQuery) {
+        reply = m_supply.constantCurrent() ? kModeCc : kModeCv;
     }
     return reply.empty() ? reply : reply + m_quirks.lineEnd;
 }
@@ -76,7 +79,7 @@ bool ScpiResponder::changesSupply(const std::string& command) const
 {
     const std::string line = upper(trimmed(command));
     const std::string header = line.substr(0, line.find(' '));
-    return header == "VOLT" || header == "CURR" || header == "OUTP";
+    return header == kSetVoltage || header == kSetCurrent || header == kOutput;
 }
 
 bool ScpiResponder::leavesBusy(const std::string& command) const

@@ -29,27 +29,27 @@ std::optional<int> parseReading(const std::string& reply, int decimals)
 
 std::string setVoltageCommand(int centivolts)
 {
-    return "VSET1:" + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), 2, 5);
+    return kSetVoltage + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), kVoltDecimals, kSetValueLength);
 }
 
 std::string setCurrentCommand(int milliamps)
 {
-    return "ISET1:" + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), 3, 5);
+    return kSetCurrent + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), kAmpDecimals, kSetValueLength);
 }
 
 std::string outputCommand(bool on)
 {
-    return on ? "OUT1" : "OUT0";
+    return on ? kOutputOn : kOutputOff;
 }
 
 std::optional<int> parseVoltage(const std::string& reply)
 {
-    return parseReading(reply, 2);
+    return parseReading(reply, kVoltDecimals);
 }
 
 std::optional<int> parseCurrent(const std::string& reply)
 {
-    return parseReading(reply, 3);
+    return parseReading(reply, kAmpDecimals);
 }
 
 std::optional<Status> parseStatus(const std::string& reply)
@@ -58,8 +58,8 @@ std::optional<Status> parseStatus(const std::string& reply)
         return std::nullopt;
     const auto byte = static_cast<unsigned char>(reply[0]);
     Status s;
-    s.constantVoltage = (byte & 0x01) != 0;
-    s.outputOn = (byte & 0x40) != 0;
+    s.constantVoltage = (byte & kStatusConstantVoltage) != 0;
+    s.outputOn = (byte & kStatusOutputOn) != 0;
     return s;
 }
 

@@ -26,6 +26,13 @@ constexpr const char* kQuerySetCurrent = "ISET1?";
 constexpr const char* kQueryStatus = "STATUS?";
 constexpr const char* kQueryIdentity = "*IDN?";
 
+/// The setpoint commands: a head and a value of kSetValueLength characters ("VSET1:05.00").
+constexpr const char* kSetVoltage = "VSET1:";
+constexpr const char* kSetCurrent = "ISET1:";
+constexpr int kSetValueLength = 5;
+constexpr const char* kOutputOn = "OUT1";
+constexpr const char* kOutputOff = "OUT0";
+
 /// Reply lengths of the fixed-length queries; 0 means "until silence" (the identity).
 constexpr int kReadingLength = 5;
 constexpr int kStatusLength = 1;
@@ -47,7 +54,11 @@ struct Status
     bool outputOn = false;
     bool constantVoltage = false; ///< only meaningful while the output is on
 };
-/// The one raw STATUS? byte: bit 0 = constant voltage (else constant current), bit 6 = output on.
+/// The bits of the one raw STATUS? byte that are ours to read: constant voltage (else constant
+/// current) and output on. A model may set the others.
+constexpr unsigned char kStatusConstantVoltage = 0x01;
+constexpr unsigned char kStatusOutputOn = 0x40;
+/// The one raw STATUS? byte.
 std::optional<Status> parseStatus(const std::string& reply);
 
 /// Collects the bytes of one reply. Complete at the expected length; with expected length 0

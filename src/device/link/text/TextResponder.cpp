@@ -2,9 +2,12 @@
 
 #include "device/link/Decimal.h"
 #include "device/link/SimulatedSupply.h"
+#include "device/link/text/TextProtocol.h"
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <string_view>
 
 namespace pslink::text {
 
@@ -17,21 +20,30 @@ struct Pattern
 };
 
 constexpr std::array<Pattern, 10> kPatterns{{
-    {"VSET1:", 5},
-    {"ISET1:", 5},
-    {"VSET1?", 0},
-    {"ISET1?", 0},
-    {"VOUT1?", 0},
-    {"IOUT1?", 0},
-    {"STATUS?", 0},
-    {"*IDN?", 0},
-    {"OUT1", 0},
-    {"OUT0", 0},
+    {kSetVoltage, kSetValueLength},
+    {kSetCurrent, kSetValueLength},
+    {kQuerySetVoltage, 0},
+    {kQuerySetCurrent, 0},
+    {kQueryVoltage, 0},
+    {kQueryCurrent, 0},
+    {kQueryStatus, 0},
+    {kQueryIdentity, 0},
+    {kOutputOn, 0},
+    {kOutputOff, 0},
 }};
 
 bool startsWith(const std::string& s, const char* head)
 {
     return s.rfind(head, 0) == 0;
+}
+
+// The value of a whole setpoint command with this head; nullopt for any other command.
+std::optional<std::string> setValue(const std::string& command, const char* head)
+{
+    const std::string_view text = head;
+    if (!startsWith(command, head) || command.size() != text.size() + kSetValueLength)
+        return std::nullopt;
+    return command.substr(text.size());
 }
 
 } // namespace
@@ -121,58 +133,59 @@ std::string TextResponder::execute(const std::string& command)
     if (!m_supply.answering())
         return {}; // powered off / cable pulled: nothing is carried out, nothing comes back
     const std::string stray = m_quirks.noisyReplies ? std::string("\n") : std::string();
-    if (startsWith(command, "VSET1:") && command.size() == 11) {
-        if (const auto v = parseCounts(command.substr(6), 2))
+    if (const auto value = setValue(command, kSetVoltage)) {
+        if (const auto v = parseCounts(*value, kVoltDecimals))
             m_supply.setVoltage(*v);
         return {};
     }
-    if (startsWith(command, "ISET1:") && command.size() == 11) {
-        if (const auto i = parseCounts(command.substr(6), 3))
+    if (const auto value = setValue(command, kSetCurrent)) {
+        if (const auto i = parseCounts(*value, kAmpDecimals))
             m_supply.setCurrent(*i);
         return {};
     }
-    if (command == "OUT1" || command == "OUT0") {
-        m_supply.setOutput(command == "OUT1");
+    if (command == kOutputOn || command == kOutputOff) {
+        m_supply.setOutput(command == kOutputOn);
         return {};
     }
-    if (command == "VOUT1?")
-        return formatCounts(m_supply.measuredCentivolts(), 2, 5) + stray;
-    if (command == "IOUT1?")
-        return formatCounts(m_supply.measuredMilliamps(), 3, 5) + stray;
-    if (command == "VSET1?")
-        return formatCounts(m_supply.setCentivolts(), 2, 5);
-    if (command == "ISET1?") {
+    if (command == kQueryVoltage)
+        return formatCounts(m_supply.measuredCentivolts(), kVoltDecimals, kReadingLength) + stray;
+    if (command == kQueryCurrent)
+        return formatCounts(m_supply.measuredMilliamps(), kAmpDecimals, kReadingLength) + stray;
+    if (command == kQuerySetVoltage)
+        return formatCounts(m_supply.setCentivolts(), kVoltDecimals, kReadingLength);
+    if (command == kQuerySetCurrent) {
         // Old firmware sends one byte too many here: the sixth of its identity.
         const std::string id = identity();
         const std::string extra = m_quirks.isetStray && id.size() > 5 ? id.substr(5, 1) : std::string();
-        return formatCounts(m_supply.setMilliamps(), 3, 5) + extra;
+        return formatCounts(m_supply.setMilliamps(), kAmpDecimals, kReadingLength) + extra;
     }
-    if (command == "STATUS?") {
-        unsigned char status = m_supply.constantCurrent() ? 0x00 : 0x01;
+    if (command == kQueryStatus) {
+        unsigned char status = m_supply.constantCurrent() ? 0x00 : kStatusConstantVoltage;
         if (m_supply.outputOn())
-            status |= 0x40;
+            status |= kStatusOutputOn;
         if (m_quirks.statusNoise) {
             // Beep, lock, protection and whatever a model puts there: not ours to read.
             m_noise ^= m_noise << 13;
             m_noise ^= m_noise >> 17;
             m_noise ^= m_noise << 5;
-            status |= static_cast<unsigned char>(m_noise & 0xBE);
+            status |= static_cast<unsigned char>(m_noise & ~(kStatusConstantVoltage | kStatusOutputOn) & 0xFF);
         }
         return std::string(1, static_cast<char>(status));
     }
-    if (command == "*IDN?")
+    if (command == kQueryIdentity)
         return identity() + (m_quirks.noisyReplies ? std::string("\r\n\0\xff", 4) : std::string());
     return {};
 }
 
 bool TextResponder::changesSupply(const std::string& command) const
 {
-    return startsWith(command, "VSET1:") || startsWith(command, "ISET1:") || command == "OUT1" || command == "OUT0";
+    return startsWith(command, kSetVoltage) || startsWith(command, kSetCurrent) || command == kOutputOn
+           || command == kOutputOff;
 }
 
 bool TextResponder::leavesBusy(const std::string& command) const
 {
-    return changesSupply(command) || command == "STATUS?";
+    return changesSupply(command) || command == kQueryStatus;
 }
 
 } // namespace pslink::text
