@@ -2,6 +2,7 @@
 
 // A Control page against the built-in simulated supply, with the dialogs answered by the test.
 
+#include "control/ControlItems.h"
 #include "control/DlgControl.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
@@ -64,26 +65,17 @@ protected:
 
     QString Text(int nID) const
     {
-        if (auto* edit = m_page->findChild<QLineEdit*>(ItemName(nID)))
-            return edit->text();
-        if (auto* button = m_page->findChild<QAbstractButton*>(ItemName(nID)))
-            return button->text();
-        if (auto* label = m_page->findChild<QLabel*>(ItemName(nID)))
-            return label->text();
-        ADD_FAILURE() << "no text item " << nID;
-        return {};
+        bool found = false;
+        const QString text = ItemText(*m_page, nID, &found);
+        if (!found)
+            ADD_FAILURE() << "no text item " << nID;
+        return text;
     }
 
     bool Enabled(int nID) const { return Item(nID)->isEnabled(); }
     bool Shown(int nID) const { return Item(nID)->isVisible(); }
 
-    void Click(int nID)
-    {
-        auto* button = Item<QAbstractButton>(nID);
-        // A radio button takes clicks on its indicator and text only, at its left.
-        const QPoint at = qobject_cast<QRadioButton*>(button) ? QPoint(6, button->height() / 2) : button->rect().center();
-        QTest::mouseClick(button, Qt::LeftButton, {}, at);
-    }
+    void Click(int nID) { ClickButton(Item<QAbstractButton>(nID)); }
 
     static bool WaitFor(const std::function<bool()>& done, int ms = 3000) { return QTest::qWaitFor(done, ms); }
 

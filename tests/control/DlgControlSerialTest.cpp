@@ -2,6 +2,7 @@
 
 #include "support/SimProcess.h"
 
+#include "control/ControlItems.h"
 #include "control/DlgControl.h"
 #include "device/pslink.h"
 #include "widgets/ItemIds.h"
@@ -23,20 +24,12 @@ namespace {
 
 void click(QWidget* page, int nID)
 {
-    auto* button = page->findChild<QAbstractButton*>(ItemName(nID));
-    ASSERT_NE(button, nullptr) << nID;
-    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    ClickButton(page->findChild<QAbstractButton*>(ItemName(nID)));
 }
 
 QString text(QWidget* page, int nID)
 {
-    if (auto* edit = page->findChild<QLineEdit*>(ItemName(nID)))
-        return edit->text();
-    if (auto* label = page->findChild<QLabel*>(ItemName(nID)))
-        return label->text();
-    if (auto* button = page->findChild<QAbstractButton*>(ItemName(nID)))
-        return button->text();
-    return {};
+    return ItemText(*page, nID);
 }
 
 } // namespace
