@@ -25,6 +25,6 @@ int main(int argc, char** argv)
     parser.process(theApp);
 
     if (parser.isSet(QStringLiteral("simulate")))
-        CRunEngine::SimulateAll(true);
+        CPortsView::SimulateAll(true);
     return theApp.InitInstance();
 }

@@ -43,8 +43,8 @@ public:
     /// Stops the worker (never waiting on the UI thread), then closes the link.
     ~CDlgControl() override;
 
-    static constexpr int kUserTimer = CRunEngine::kUserTimer;
-    static constexpr int kProgramTimer = CRunEngine::kProgramTimer;
+    static constexpr int kUserTimer = CRun::kUserTimer;
+    static constexpr int kProgramTimer = CRun::kProgramTimer;
     static constexpr int kWorkerSleepMs = 200;
 
     // ---- Supply, run, queue, worker ----
@@ -144,9 +144,9 @@ public:
 
     // ---- Runs (DlgControlRun.cpp); UI thread ----
     /// A tick of run timer 0 or 1: the engine's work, shown through its reports.
-    void OnTimer(int nIDEvent) { m_engine.OnTimer(nIDEvent); }
-    bool IsTimerActive(int nIDEvent) const { return m_engine.IsTimerActive(nIDEvent); }
-    bool IsRunning() const { return m_engine.IsRunning(); }
+    void OnTimer(int nIDEvent) { m_engine.Run().OnTimer(nIDEvent); }
+    bool IsTimerActive(int nIDEvent) const { return m_engine.Run().IsTimerActive(nIDEvent); }
+    bool IsRunning() const { return m_engine.Run().IsRunning(); }
     /// What the engine reports.
     void OnRunStarted(int nTimer);
     void OnRunEnded(int nReason);

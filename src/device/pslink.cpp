@@ -29,6 +29,7 @@ struct Device
     std::optional<pslink::PortSetting> setting;   // the last one asked for
     pslink::StablePortName stable;                // what finds its serial port again
     QString openError;                            // why the last open failed
+    bool waitsCancelled = false;                  // CancelWaits: every link opened gives up its waits
 };
 
 std::array<Device, kDevices> g_devices;
@@ -81,6 +82,7 @@ int openOn(Device& d, const pslink::PortSetting& opened, const pslink::PortSetti
     if (link)
         why.clear();
     std::shared_ptr<pslink::Link> overtaken;
+    bool cancelled = false;
     {
         std::lock_guard<std::mutex> guard(d.lock);
         // Another thread opened the device meanwhile: the later open wins.
@@ -90,7 +92,10 @@ int openOn(Device& d, const pslink::PortSetting& opened, const pslink::PortSetti
         d.setting = asked;
         d.stable = stable;
         d.openError = why;
+        cancelled = d.waitsCancelled;
     }
+    if (link && cancelled)
+        link->cancelWaits(); // its owner gave up before it was open
     if (overtaken)
         overtaken->close(); // up to a second: never under the lock the UI thread's reads take
     if (error)
@@ -284,6 +289,33 @@ void CloseCOM(int device)
     }
     link->close(); // bounded by the link itself; other callers may finish with their copy
 }
+
+namespace pslink {
+
+void CancelWaits(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return;
+    std::shared_ptr<Link> link;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        d->waitsCancelled = true;
+        link = d->link;
+    }
+    if (link)
+        link->cancelWaits(); // returns at once: it only wakes whoever waits
+}
+
+void ResumeWaits(int device)
+{
+    if (Device* d = deviceAt(device)) {
+        std::lock_guard<std::mutex> guard(d->lock);
+        d->waitsCancelled = false;
+    }
+}
+
+} // namespace pslink
 
 int dsoLinkAlive(int device)
 {

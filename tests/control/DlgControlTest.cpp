@@ -68,7 +68,7 @@ TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
 TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
 {
     Connect();
-    m_page->ExecuteCommand(CMD_CONNECT, 0); // disconnect
+    Execute(CMD_CONNECT, 0); // disconnect
     ASSERT_EQ(m_page->m_bConnected.load(), 0);
     auto sim = Sim();
     sim->setAnswering(false);
@@ -86,7 +86,7 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
     // A port that cannot be opened at all is said, with the way out.
     const QString missing = m_dir.filePath(QStringLiteral("ttyUSB9"));
     qputenv("TARNWELL_COM1", missing.toLocal8Bit());
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     qunsetenv("TARNWELL_COM1");
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(1028), "DisConnected");
@@ -121,13 +121,13 @@ TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
     // The clamp cases run the command directly; waiting for the worker would add nothing.
     m_page->m_edVoltage->m_fValue = 31.5f;
     SelectStep(0);
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(1004), "32.00");
     EXPECT_EQ(sim->setCentivolts(), 3200);
 
     m_page->m_edVoltage->m_fValue = 0.05f;
     SelectStep(2);
-    m_page->ExecuteCommand(CMD_DOWN, 0);
+    Execute(CMD_DOWN, 0);
     EXPECT_EQ(Text(1004), "0.00");
     EXPECT_EQ(sim->setCentivolts(), 0);
 
@@ -138,14 +138,14 @@ TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
     EXPECT_EQ(Item<QComboBox>(1013)->itemText(3), "0.001");
     m_page->m_edCurrent->m_fValue = 5.05f;
     SelectStep(1);
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(1006), "5.100");
     EXPECT_EQ(sim->setMilliamps(), 5100);
     EXPECT_EQ(m_page->m_edCurrent->m_nStep, 1);
     EXPECT_EQ(Text(1004), "0.00") << "the voltage did not move";
 
     // Clamped again at the top: the same text, still counted as a step (OK stays hidden).
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(1006), "5.100");
     EXPECT_EQ(m_page->m_bUpStep.load(), 0);
     EXPECT_FALSE(Shown(1024));
@@ -204,7 +204,7 @@ TEST_F(DlgControlTest, OkWriteBackDoesNotRedirectTheApply)
     FocusField(1006);
     SelectStep(1);
     m_page->m_edCurrent->m_fValue = 2.0f;
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     ASSERT_EQ(Text(1006), "2.100");
     ASSERT_EQ(sim->setMilliamps(), 2100);
 
@@ -266,7 +266,7 @@ TEST_F(DlgControlTest, LanguageListRecaptionsThePage)
     EXPECT_EQ(Text(1043), "MaxVoltage:  V");
 
     m_nLanguage = 1;
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     ASSERT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(1043), QStringLiteral("最大电压:  V"));
     EXPECT_EQ(Text(1003), QStringLiteral(" 连接"));
@@ -362,15 +362,15 @@ TEST_F(DlgControlTest, AnOnInsideTheCountsMessageLoadsTheWholeProgram)
         [&](const QString& text) {
             m_messages.push_back(text);
             WriteFile(QStringLiteral("late.csv"), "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n");
-            m_page->ExecuteCommand(CMD_ON, 0);
+            Execute(CMD_ON, 0);
         },
         [&](const platform::FileDialogRequest&) { return std::optional<QString>(path); });
     Click(1031);
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(m_messages[0].startsWith("Can not open file: "));
     ASSERT_TRUE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
-    m_page->OnTimer(CDlgControl::kProgramTimer);
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     EXPECT_EQ(Text(1004), "2.00") << "both points of the program play";
     EXPECT_EQ(Sim()->setCentivolts(), 200);
 }
