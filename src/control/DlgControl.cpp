@@ -65,8 +65,6 @@ void CDlgControl::OnInitDialog()
     for (QWidget* w : std::initializer_list<QWidget*>{m_edProgramFile, m_edTotalTime, m_edCycles, m_btnSaveData})
         w->setEnabled(false);
     m_cbLanguage->setCurrentIndex(0);
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        m_cbPort->setItemData(i, CPortsView::Describe(i), Qt::ToolTipRole);
     m_wave->InitBackBuffer();
     m_wave->m_pSupply = &m_supply;
     m_hThread = std::thread([this] { WorkerThreadProc(); });

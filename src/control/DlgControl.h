@@ -55,6 +55,9 @@ public:
     std::thread m_hThread;
     std::atomic<int> m_bStop{0};
     std::atomic<int> m_nPass{0}; ///< completed worker passes; lets a caller wait for a pass boundary
+    /// The port list's tooltips are to be read afresh: the worker does it, since finding the
+    /// system's serial ports takes milliseconds the UI thread must not spend.
+    std::atomic<int> m_bDescribePorts{1};
 
     // ---- Page state shared with the worker ----
     std::atomic<int> m_bConnected{0};
@@ -138,6 +141,8 @@ public:
     void ConnectOrDisconnect();
     /// CMD_ON: starts a run of the mode in force.
     void StartRun();
+    /// Worker: reads what each port reaches and shows it in the port list's tooltips.
+    void DescribePorts();
     /// UI thread (the worker calls them through m_hUi).
     void ShowConnectedState();
     void ShowDisconnectedState();

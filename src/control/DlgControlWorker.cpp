@@ -17,6 +17,7 @@
 #include <QRadioButton>
 
 #include <chrono>
+#include <vector>
 
 
 void CDlgControl::PushCommand(std::int16_t nCode, std::int32_t nValue)
@@ -37,6 +38,8 @@ void CDlgControl::WorkerThreadProc()
         if (m_bStop.load())
             break;
 
+        if (m_bDescribePorts.exchange(0) != 0)
+            DescribePorts();
         m_hUi.Post([this] { m_wave->update(); });
         ++m_nPass;
 
@@ -208,6 +211,17 @@ void CDlgControl::ShowDisconnectedState()
     SetEnabled(m_rbProgram, false);
 
     ApplyCaptions(*this, captions::kControlDisconnected, ::IsChinese(m_pLanguage));
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        m_cbPort->setItemData(i, CPortsView::Describe(i), Qt::ToolTipRole);
+    // A port may have appeared or gone meanwhile.
+    m_bDescribePorts = 1;
+}
+
+void CDlgControl::DescribePorts()
+{
+    std::vector<QString> tips;
+    for (int i = 0; i < CPortsView::Count(); ++i)
+        tips.push_back(CPortsView::Describe(i));
+    OnUi([this, &tips] {
+        for (int i = 0; i < m_cbPort->count() && i < static_cast<int>(tips.size()); ++i)
+            m_cbPort->setItemData(i, tips[static_cast<size_t>(i)], Qt::ToolTipRole);
+    });
 }

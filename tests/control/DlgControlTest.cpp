@@ -99,6 +99,7 @@ TEST_F(DlgControlTest, PortListNamesWhatEachPortReaches)
 {
     auto* ports = Item<QComboBox>(1027);
     ASSERT_EQ(ports->count(), 7);
+    WaitForPasses(); // the worker reads what the ports reach
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(ports->itemText(i), QStringLiteral("COM%1").arg(i + 1));
         EXPECT_EQ(ports->itemData(i, Qt::ToolTipRole).toString(), pslink::DescribePort(i));
