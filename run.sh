@@ -10,4 +10,4 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_TESTS
 cmake --build build/release
 
 # A port named by TARNWELL_COM<n> still reaches that device; every other port is the simulator.
-exec ./build/release/tarnwell --simulate "$@"
+exec ./build/release/src/tarnwell --simulate "$@"

@@ -101,10 +101,10 @@ int main(int argc, char** argv)
     });
     clock.start();
     page.OnBnClickedOn();
-    if (!spinUntil([&] { return page.m_engine.m_bRunning.load() != 0; }, 2000))
+    if (!spinUntil([&] { return page.m_engine.Run().IsRunning(); }, 2000))
         return 1;
     const qint64 started = clock.nsecsElapsed();
-    if (!spinUntil([&] { return page.m_engine.m_bRunning.load() == 0; }, (points + 5) * 1000))
+    if (!spinUntil([&] { return !page.m_engine.Run().IsRunning(); }, (points + 5) * 1000))
         return 1;
     const qint64 ended = clock.nsecsElapsed();
     if (static_cast<int>(ticks.size()) != points) {

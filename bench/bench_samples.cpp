@@ -69,12 +69,12 @@ int main(int argc, char** argv)
     CRunEngine engine(supply);
     std::vector<float> applied;
     std::vector<float> measured;
-    QObject::connect(&engine, &CRunEngine::PointApplied,
+    QObject::connect(&engine.Run(), &CRun::PointApplied,
                      [&](const QString&, const QString&, float fVolts, float) { applied.push_back(fVolts); });
-    QObject::connect(&engine, &CRunEngine::Sampled, [&](const CRunSample& s) { measured.push_back(s.fVoltage); });
-    QObject::connect(&engine, &CRunEngine::RunEnded, &app, &QCoreApplication::quit);
+    QObject::connect(&engine.Run(), &CRun::Sampled, [&](const CRunSample& s) { measured.push_back(s.fVoltage); });
+    QObject::connect(&engine.Run(), &CRun::RunEnded, &app, &QCoreApplication::quit);
     QTimer::singleShot(30000, &app, &QCoreApplication::quit); // a run that never ends is a result too
-    engine.StartRun(true, program, 2);
+    engine.Run().StartRun(true, program, 2);
     app.exec();
     CloseCOM(0);
     sim.closeWriteChannel();

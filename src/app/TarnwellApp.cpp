@@ -1,5 +1,6 @@
 #include "app/TarnwellApp.h"
 
+#include "app/SelfTest.h"
 #include "app/TarnwellDlg.h"
 #include "platform/BuildVersion.h"
 #include "platform/widgets/WidgetDialogs.h"
@@ -7,6 +8,7 @@
 #include <QTimer>
 
 #include <clocale>
+#include <optional>
 
 CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -19,11 +21,14 @@ CTarnwellApp::CTarnwellApp(int& argc, char** argv) : QApplication(argc, argv)
     platform::InstallWidgetDialogs();
 }
 
-int CTarnwellApp::InitInstance()
+int CTarnwellApp::InitInstance(int nSelfTestSeconds)
 {
     CTarnwellDlg dialog;
     setWindowIcon(dialog.m_hIcon);
     dialog.show();
+    std::optional<CSelfTest> selfTest;
+    if (nSelfTestSeconds > 0)
+        selfTest.emplace(dialog, nSelfTestSeconds); // answers the message boxes below too
     // Once the window is up: a run cut off last time is not lost, and the user is told where.
     QTimer::singleShot(0, &dialog, &CTarnwellDlg::ReportCutOffRuns);
     // A line of ports.conf or modules.csv that is ignored must not go unnoticed.

@@ -10,6 +10,7 @@ class CTarnwellApp : public QApplication
 public:
     CTarnwellApp(int& argc, char** argv);
 
-    /// Shows the main window and returns when it is closed, with the event loop's result.
-    int InitInstance();
+    /// Shows the main window and returns when it is closed, with the event loop's result. With
+    /// `nSelfTestSeconds`, the window runs its self test for that long instead (CSelfTest).
+    int InitInstance(int nSelfTestSeconds = 0);
 };

@@ -109,13 +109,13 @@ void CTarnwellDlg::OnAbout()
 
 void CTarnwellDlg::ReportSettingsIssues()
 {
-    const QString strMessage = CRunEngine::SettingsMessage();
+    const QString strMessage = CPortsView::SettingsMessage();
     if (!strMessage.isEmpty())
         platform::MessageBox(strMessage);
 }
 
 void CTarnwellDlg::ReportCutOffRuns()
 {
-    for (const CRunJournal::CutOff& cutOff : CRunEngine::TakeCutOffRuns())
-        platform::MessageBox(CRunEngine::CutOffMessage(cutOff));
+    for (const CRunJournal::CutOff& cutOff : CRunJournal::TakeCutOffRuns())
+        platform::MessageBox(CRunJournal::CutOffMessage(cutOff));
 }

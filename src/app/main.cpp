@@ -22,9 +22,23 @@ int main(int argc, char** argv)
     parser.addVersionOption();
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Every port without its own TARNWELL_COM<n> reaches the simulated supply.")});
+    const QCommandLineOption selfTest(
+        QStringLiteral("self-test"),
+        QStringLiteral("Connect COM1, run for SECONDS, stop, disconnect and quit: status 0 when the run showed samples."),
+        QStringLiteral("SECONDS"));
+    parser.addOption(selfTest);
     parser.process(theApp);
 
     if (parser.isSet(QStringLiteral("simulate")))
-        CRunEngine::SimulateAll(true);
-    return theApp.InitInstance();
+        CPortsView::SimulateAll(true);
+    int nSelfTest = 0;
+    if (parser.isSet(selfTest)) {
+        bool bOk = false;
+        nSelfTest = parser.value(selfTest).toInt(&bOk);
+        if (!bOk || nSelfTest < 1) {
+            std::fprintf(stderr, "tarnwell: --self-test takes a whole number of seconds, at least 1\n");
+            return 1;
+        }
+    }
+    return theApp.InitInstance(nSelfTest);
 }

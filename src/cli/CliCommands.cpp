@@ -20,16 +20,20 @@ public:
     explicit CShortCommand(const CCliPort& port) : m_port(port)
     {
         port.Choose(m_supply);
-        QObject::connect(&m_engine, &CRunEngine::MaximumLearned, [this](float fVolts, float fAmps) {
+        QObject::connect(&m_engine.Watch(), &CSupplyWatch::MaximumLearned, [this](float fVolts, float fAmps) {
             ReportMaximum(m_port, fVolts, fAmps);
         });
     }
-    ~CShortCommand() { m_engine.Disconnect(); }
+    ~CShortCommand()
+    {
+        m_engine.Connector().Disconnect();
+        m_engine.Settle();
+    }
 
     /// -1 when the supply answered, else the exit status (the reason printed).
     int Connect()
     {
-        const CResult connected = m_engine.Connect(CRunEngine::kIdentifyOnly);
+        const CResult connected = m_engine.Connector().Connect(CConnector::kIdentifyOnly);
         if (connected.Ok())
             return -1;
         CCliConsole::Instance().Error(
@@ -40,7 +44,7 @@ public:
     /// Waits until what was sent has reached the supply; the exit status.
     int Settle()
     {
-        if (m_engine.WaitForSupply(kFreshTimeoutMs).Ok())
+        if (m_engine.Commands().WaitForSupply(kFreshTimeoutMs).Ok())
             return kExitDone;
         CCliConsole::Instance().Error(QStringLiteral("the supply on %1 stopped answering").arg(m_port.Describe()));
         return kExitLinkLost;
@@ -58,7 +62,7 @@ private:
 
 int RunPorts(const CCliOptions& options)
 {
-    for (const CPortProbe& port : CRunEngine::ProbePorts(options.bProbe)) {
+    for (const CPortProbe& port : CPortsView::Probe(options.bProbe)) {
         QString strLine = port.strName + QLatin1Char('\t') + port.strDescription;
         if (options.bProbe)
             strLine += QLatin1Char('\t') + port.strAnswer;
@@ -72,7 +76,7 @@ int RunIdentify(const CCliPort& port)
     CShortCommand command(port);
     if (const int nExit = command.Connect(); nExit >= 0)
         return nExit;
-    CCliConsole::Instance().PrintLine(command.Engine().Identity());
+    CCliConsole::Instance().PrintLine(command.Engine().Connector().Identity());
     return kExitDone;
 }
 
@@ -81,7 +85,7 @@ int RunSet(const CCliOptions& options, const CCliPort& port)
     CShortCommand command(port);
     if (const int nExit = command.Connect(); nExit >= 0)
         return nExit;
-    CRunEngine& engine = command.Engine();
+    CSupplyCommands& engine = command.Engine().Commands();
     // Off before new setpoints, on after them: the load never sees a value between the two.
     if (options.nOutput == 0)
         engine.SwitchOutput(false);
@@ -102,9 +106,9 @@ int RunRead(const CCliOptions& options, const CCliPort& port)
     // A link that has not polled yet holds zeros, which are no reading.
     if (const int nExit = command.Settle(); nExit != kExitDone)
         return nExit;
-    const CRunSample sample = command.Engine().ReadSample();
+    const CRunSample sample = command.Engine().Commands().ReadSample();
     CCliConsole::Instance().PrintLine(SampleLine(-1, sample.fVoltage, sample.fCurrent, sample.nCvState,
                                                  sample.nCcState, sample.nOutState, options.bJson,
-                                                 CRunEngine::ProtectionText(sample.nProtection)));
+                                                 enginetext::ProtectionText(sample.nProtection)));
     return kExitDone;
 }

@@ -19,7 +19,7 @@ QString CCliPort::Resolve(const QString& text)
     if (com.hasMatch()) {
         bool ok = false;
         const int n = com.captured(1).toInt(&ok);
-        if (!ok || n < 1 || n > CRunEngine::PortCount())
+        if (!ok || n < 1 || n > CPortsView::Count())
             return QStringLiteral("no port %1: the ports are COM1..COM7").arg(text);
         nPort = n - 1;
         strName = QStringLiteral("COM%1").arg(n);
@@ -29,7 +29,7 @@ QString CCliPort::Resolve(const QString& text)
         return QStringLiteral("--port needs a value");
     // A setting of its own ("sim", a device path), handed to the link as a value.
     QString strError;
-    setting = CRunEngine::ReadPort(text, &strError);
+    setting = CPortsView::Read(text, &strError);
     if (!setting)
         return strError;
     return {};
@@ -43,8 +43,8 @@ void CCliPort::Choose(CPowerSupply& supply) const
 
 QString CCliPort::Describe() const
 {
-    return QStringLiteral("%1 (%2)").arg(strName, setting ? CRunEngine::DescribePort(*setting)
-                                                          : CRunEngine::DescribePort(nPort));
+    return QStringLiteral("%1 (%2)").arg(strName, setting ? CPortsView::Describe(*setting)
+                                                          : CPortsView::Describe(nPort));
 }
 
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps)

@@ -44,8 +44,8 @@ CCliRun::CCliRun(const CCliOptions& options, const CCliPort& port, QObject* pare
 
 CCliRun::~CCliRun()
 {
-    if (m_engine.IsRunning())
-        m_engine.EndRun();
+    if (m_engine.Run().IsRunning())
+        m_engine.Run().EndRun();
 }
 
 int CCliRun::Start()
@@ -71,34 +71,34 @@ int CCliRun::Start()
     }
 
     m_port.Choose(m_supply);
-    const CResult connected = m_engine.Connect();
+    const CResult connected = m_engine.Connector().Connect();
     if (!connected.Ok()) {
         console.Error(QStringLiteral("no supply answered on %1: %2").arg(m_port.Describe(), connected.strReason));
         return kExitNoSupply;
     }
     if (CSignalPipe::Arrived()) {
-        m_engine.Disconnect();
+        m_engine.Connector().Disconnect();
         return kExitInterrupted;
     }
 
-    connect(&m_engine, &CRunEngine::Sampled, this, &CCliRun::OnSampled);
-    connect(&m_engine, &CRunEngine::JournalFailed, this, [](const QString& strFolder, const QString& strReason) {
-        CCliConsole::Instance().Error(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    connect(&m_engine.Run(), &CRun::Sampled, this, &CCliRun::OnSampled);
+    connect(&m_engine.Run(), &CRun::JournalFailed, this, [](const QString& strFolder, const QString& strReason) {
+        CCliConsole::Instance().Error(enginetext::JournalFailureMessage(strFolder, strReason));
     });
-    connect(&m_engine, &CRunEngine::MaximumLearned, this, [this](float fVolts, float fAmps) {
+    connect(&m_engine.Watch(), &CSupplyWatch::MaximumLearned, this, [this](float fVolts, float fAmps) {
         ReportMaximum(m_port, fVolts, fAmps);
     });
-    connect(&m_engine, &CRunEngine::LinkEvent, this, &CCliRun::OnLinkEvent);
-    m_engine.SetReconnectTime(std::chrono::seconds(m_options.nReconnectSeconds));
+    connect(&m_engine.Run(), &CRun::LinkEvent, this, &CCliRun::OnLinkEvent);
+    m_engine.Run().SetReconnectTime(std::chrono::seconds(m_options.nReconnectSeconds));
     m_supply.m_bProgramMode = IsProgram() ? 1 : 0;
-    const CResult started = m_engine.StartRun(IsProgram(), m_options.strProgram, m_options.nCycles);
+    const CResult started = m_engine.Run().StartRun(IsProgram(), m_options.strProgram, m_options.nCycles);
     if (!started.Ok()) {
         // The program file was checked above, but changed or vanished before the run read it.
         console.Error(QStringLiteral("%1: %2").arg(m_options.strProgram, started.Message()));
-        m_engine.Disconnect();
+        m_engine.Connector().Disconnect();
         return kExitFile;
     }
-    connect(&m_engine, &CRunEngine::RunEnded, this, &CCliRun::OnRunEnded);
+    connect(&m_engine.Run(), &CRun::RunEnded, this, &CCliRun::OnRunEnded);
 
     m_nTotal = IsProgram() ? std::min<long long>(static_cast<long long>(m_supply.m_nPointsPerCycle.load()) *
                                                      m_options.nCycles,
@@ -119,22 +119,22 @@ void CCliRun::OnSampled(const CRunSample& sample)
             m_measured.push_back(GapRow(sample.nSample));
         ShowProgress(sample.nSample);
         if (!IsProgram() && sample.nSample >= m_options.nSeconds)
-            EndSoon(CRunEngine::kEndStopped);
+            EndSoon(CRun::kEndStopped);
         return;
     }
     if (IsProgram())
         m_measured.push_back(MeasuredRow(sample.nSample, sample.fVoltage, sample.fCurrent));
     const QString strLine = SampleLine(sample.nSample, sample.fVoltage, sample.fCurrent, sample.nCvState,
                                        sample.nCcState, sample.nOutState, m_options.bJson,
-                                       CRunEngine::ProtectionText(sample.nProtection));
+                                       enginetext::ProtectionText(sample.nProtection));
     if (!console.PrintLine(strLine)) {
         // Whoever read the samples has gone: end as a signal would, and keep what was recorded.
-        EndSoon(CRunEngine::kEndInterrupted);
+        EndSoon(CRun::kEndInterrupted);
         return;
     }
     ShowProgress(sample.nSample);
     if (!IsProgram() && sample.nSample >= m_options.nSeconds)
-        EndSoon(CRunEngine::kEndStopped);
+        EndSoon(CRun::kEndStopped);
 }
 
 void CCliRun::OnLinkEvent(int nEvent, const QDateTime& at, int nSample, const QString& strIdentity)
@@ -144,20 +144,20 @@ void CCliRun::OnLinkEvent(int nEvent, const QDateTime& at, int nSample, const QS
     CCliConsole& console = CCliConsole::Instance();
     QString strText;
     switch (nEvent) {
-    case CRunEngine::kLinkGone:
+    case CRun::kLinkGone:
         m_nGoneAt = nSample;
         strText = QStringLiteral("the supply on %1 stopped answering at %2 s; trying it again for up to %3")
                       .arg(m_port.Describe(), QString::number(nSample), ClockText(m_options.nReconnectSeconds));
         break;
-    case CRunEngine::kLinkBack:
+    case CRun::kLinkBack:
         strText = QStringLiteral("the supply on %1 answers again at %2 s, after %3 s without readings")
                       .arg(m_port.Describe(), QString::number(nSample), QString::number(nSample - m_nGoneAt));
         break;
-    case CRunEngine::kLinkOther:
+    case CRun::kLinkOther:
         strText = QStringLiteral("another supply answers on %1 (%2): it is not taken for the one of this run")
                       .arg(m_port.Describe(), strIdentity);
         break;
-    case CRunEngine::kLinkGaveUp:
+    case CRun::kLinkGaveUp:
         strText = QStringLiteral("the supply on %1 did not come back within %2")
                       .arg(m_port.Describe(), ClockText(m_options.nReconnectSeconds));
         break;
@@ -176,8 +176,8 @@ void CCliRun::EndSoon(int nReason)
     QMetaObject::invokeMethod(
         this,
         [this, nReason] {
-            if (m_engine.IsRunning())
-                m_engine.EndRun(static_cast<CRunEngine::EndReason>(nReason));
+            if (m_engine.Run().IsRunning())
+                m_engine.Run().EndRun(static_cast<CRun::EndReason>(nReason));
         },
         Qt::QueuedConnection);
 }
@@ -187,8 +187,8 @@ void CCliRun::OnSignal()
     if (m_bFinishing)
         return;
     // As OFF: no further sample; the output stays as it is.
-    if (m_engine.IsRunning())
-        m_engine.EndRun(CRunEngine::kEndInterrupted);
+    if (m_engine.Run().IsRunning())
+        m_engine.Run().EndRun(CRun::kEndInterrupted);
 }
 
 void CCliRun::OnRunEnded(int nReason)
@@ -204,22 +204,22 @@ void CCliRun::Finish(int nReason)
 {
     CCliConsole& console = CCliConsole::Instance();
     console.EndProgress();
-    int nExit = nReason == CRunEngine::kEndInterrupted ? kExitInterrupted : kExitDone;
-    if (nReason == CRunEngine::kEndOutputOff) {
+    int nExit = nReason == CRun::kEndInterrupted ? kExitInterrupted : kExitDone;
+    if (nReason == CRun::kEndOutputOff) {
         nExit = kExitLinkLost;
-        console.Error(CRunEngine::EndMessage(nReason));
-    } else if (nReason == CRunEngine::kEndLinkLost) {
+        console.Error(enginetext::EndMessage(nReason));
+    } else if (nReason == CRun::kEndLinkLost) {
         nExit = kExitLinkLost;
         console.Error(QStringLiteral("the supply on %1 stopped answering after %2 s%3")
-                          .arg(m_port.Describe(), QString::number(m_supply.m_nSample.load()),
+                          .arg(m_port.Describe(), QString::number(m_engine.Run().SampleCount()),
                                m_options.bOffAtEnd ? QStringLiteral("; the output could not be switched off")
                                                    : QString()));
     } else {
         if (m_options.bOffAtEnd)
-            m_engine.SwitchOutput(false);
+            m_engine.Commands().SwitchOutput(false);
         // What went out last (the last point, the switch-off) reaches the supply before the
         // link closes.
-        if (!m_engine.WaitForSupply(kSettleTimeoutMs).Ok()) {
+        if (!m_engine.Commands().WaitForSupply(kSettleTimeoutMs).Ok()) {
             nExit = kExitLinkLost;
             console.Error(
                 QStringLiteral("the supply on %1 stopped answering at the end of the run%2")
@@ -228,7 +228,9 @@ void CCliRun::Finish(int nReason)
                                                 : QString()));
         }
     }
-    m_engine.Disconnect();
+    m_engine.Connector().Disconnect();
+    // The supply's thread is done with the supply object's rows before they are written.
+    m_engine.Settle();
     if (!WriteFiles())
         nExit = kExitFile;
     Q_EMIT Finished(nExit);
@@ -248,7 +250,7 @@ bool CCliRun::WriteFiles()
     };
     // The window's Save Data: the record rows of the run (a program run's are its points).
     if (!m_options.strOut.isEmpty() && save(m_supply, m_options.strOut))
-        m_engine.OnRecordSaved(); // a log's journal holds nothing the record does not
+        m_engine.Run().OnRecordSaved(); // a log's journal holds nothing the record does not
     if (!m_options.strMeasured.isEmpty()) {
         // The same writer over the measured rows.
         CPowerSupply measured;

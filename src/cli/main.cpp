@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     }
 
     // Every command reaches ports through the user's settings files: say what in them is ignored.
-    for (const QString& strIssue : CRunEngine::SettingsIssues())
+    for (const QString& strIssue : CPortsView::SettingsIssues())
         console.Error(strIssue);
 
     switch (options.nCommand) {

@@ -65,8 +65,6 @@ void CDlgControl::OnInitDialog()
     for (QWidget* w : std::initializer_list<QWidget*>{m_edProgramFile, m_edTotalTime, m_edCycles, m_btnSaveData})
         w->setEnabled(false);
     m_cbLanguage->setCurrentIndex(0);
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        m_cbPort->setItemData(i, CRunEngine::DescribePort(i), Qt::ToolTipRole);
     m_wave->InitBackBuffer();
     m_wave->m_pSupply = &m_supply;
     m_hThread = std::thread([this] { WorkerThreadProc(); });
@@ -85,13 +83,14 @@ CDlgControl::~CDlgControl()
     m_cvWake.notify_all();
     // A connect waiting on a silent supply ends at once when its link closes, so closing the
     // window never waits out the identity probes; the link is closed for good after the join.
-    m_engine.AbortConnect();
+    m_engine.Connector().Abort();
     if (m_hThread.joinable())
         m_hThread.join();
     // The run ends with the page; nothing is shown any more.
-    disconnect(&m_engine, nullptr, this, nullptr);
-    m_engine.EndRun(CRunEngine::kEndInterrupted);
-    m_engine.Disconnect();
+    disconnect(&m_engine.Run(), nullptr, this, nullptr);
+    disconnect(&m_engine.Watch(), nullptr, this, nullptr);
+    m_engine.Run().EndRun(CRun::kEndInterrupted);
+    m_engine.Connector().Disconnect();
     m_edVoltage->removeEventFilter(this);
     m_edCurrent->removeEventFilter(this);
     m_wave->m_pSupply = nullptr;
@@ -226,7 +225,7 @@ bool CDlgControl::PresetChangeFromProgram(const CEditEX* field) const
 {
     // A program run keeps writing the presets even after a mode click; that is never typing.
     return m_bUpStep.load() || m_bDownStep.load() || field->m_bWheelChanged || m_supply.m_bProgramMode.load() ||
-           m_engine.RunTimer() == kProgramTimer;
+           m_engine.Run().RunTimer() == kProgramTimer;
 }
 
 void CDlgControl::OnPresetChanged(bool bFromProgram)

@@ -43,8 +43,8 @@ public:
     /// Stops the worker (never waiting on the UI thread), then closes the link.
     ~CDlgControl() override;
 
-    static constexpr int kUserTimer = CRunEngine::kUserTimer;
-    static constexpr int kProgramTimer = CRunEngine::kProgramTimer;
+    static constexpr int kUserTimer = CRun::kUserTimer;
+    static constexpr int kProgramTimer = CRun::kProgramTimer;
     static constexpr int kWorkerSleepMs = 200;
 
     // ---- Supply, run, queue, worker ----
@@ -55,6 +55,9 @@ public:
     std::thread m_hThread;
     std::atomic<int> m_bStop{0};
     std::atomic<int> m_nPass{0}; ///< completed worker passes; lets a caller wait for a pass boundary
+    /// The port list's tooltips are to be read afresh: the worker does it, since finding the
+    /// system's serial ports takes milliseconds the UI thread must not spend.
+    std::atomic<int> m_bDescribePorts{1};
 
     // ---- Page state shared with the worker ----
     std::atomic<int> m_bConnected{0};
@@ -138,15 +141,17 @@ public:
     void ConnectOrDisconnect();
     /// CMD_ON: starts a run of the mode in force.
     void StartRun();
+    /// Worker: reads what each port reaches and shows it in the port list's tooltips.
+    void DescribePorts();
     /// UI thread (the worker calls them through m_hUi).
     void ShowConnectedState();
     void ShowDisconnectedState();
 
     // ---- Runs (DlgControlRun.cpp); UI thread ----
     /// A tick of run timer 0 or 1: the engine's work, shown through its reports.
-    void OnTimer(int nIDEvent) { m_engine.OnTimer(nIDEvent); }
-    bool IsTimerActive(int nIDEvent) const { return m_engine.IsTimerActive(nIDEvent); }
-    bool IsRunning() const { return m_engine.IsRunning(); }
+    void OnTimer(int nIDEvent) { m_engine.Run().OnTimer(nIDEvent); }
+    bool IsTimerActive(int nIDEvent) const { return m_engine.Run().IsTimerActive(nIDEvent); }
+    bool IsRunning() const { return m_engine.Run().IsRunning(); }
     /// What the engine reports.
     void OnRunStarted(int nTimer);
     void OnRunEnded(int nReason);

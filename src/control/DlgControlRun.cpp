@@ -28,11 +28,11 @@ void CDlgControl::OnRunEnded(int nReason)
     // Without a link ON stays off; connecting enables it again.
     SetEnabled(m_btnOn, m_bConnected.load() != 0);
     // The engine has closed a link that stopped answering.
-    if (nReason == CRunEngine::kEndLinkLost)
+    if (nReason == CRun::kEndLinkLost)
         ShowDisconnectedState();
     // A program that met its supply switched off when the link came back is said to have stopped.
-    if (nReason == CRunEngine::kEndOutputOff)
-        platform::MessageBox(CRunEngine::EndMessage(nReason));
+    if (nReason == CRun::kEndOutputOff)
+        platform::MessageBox(enginetext::EndMessage(nReason));
 }
 
 void CDlgControl::OnProtectionChanged(unsigned nProtection)
@@ -46,14 +46,14 @@ void CDlgControl::OnLinkEvent(int nEvent, const QDateTime& /*at*/, int /*nSample
 {
     const bool bChinese = ::IsChinese(m_pLanguage);
     switch (nEvent) {
-    case CRunEngine::kLinkGone:
+    case CRun::kLinkGone:
         ApplyCaptions(*this, captions::kControlReconnecting, bChinese);
         break;
-    case CRunEngine::kLinkBack:
+    case CRun::kLinkBack:
         ApplyCaptions(*this, captions::kControlConnected, bChinese);
         break;
-    case CRunEngine::kLinkGaveUp:
-    case CRunEngine::kLinkStopped:
+    case CRun::kLinkGaveUp:
+    case CRun::kLinkStopped:
         ShowDisconnectedState();
         break;
     default:
@@ -106,7 +106,7 @@ void CDlgControl::OnBnClickedUserMode()
 
 void CDlgControl::OnBnClickedProgramMode()
 {
-    if (m_engine.IsRunning()) {
+    if (m_engine.Run().IsRunning()) {
         SelectUserMode();
         return;
     }
@@ -123,7 +123,7 @@ void CDlgControl::OnBnClickedProgramMode()
     // A run may have started while the dialog was open; its own load owns the lists now.
     // The count is asked of this load alone: a run started while its message box is open loads
     // the whole program with the flag untouched.
-    if (!m_engine.IsRunning() && filekinds::IsCsv(m_strProgramPath)) {
+    if (!m_engine.Run().IsRunning() && filekinds::IsCsv(m_strProgramPath)) {
         const CResult counted = m_supply.Load(m_strProgramPath, true);
         if (counted.Failed())
             platform::MessageBox(counted.Message());
@@ -140,10 +140,10 @@ void CDlgControl::OnBnClickedSaveData()
         platform::MessageBox(saved.Message());
     // A record that holds a run's rows makes that run's journal redundant.
     if (saved.Ok())
-        m_engine.OnRecordSaved();
+        m_engine.Run().OnRecordSaved();
 }
 
 void CDlgControl::OnJournalFailed(const QString& strFolder, const QString& strReason)
 {
-    platform::MessageBox(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    platform::MessageBox(enginetext::JournalFailureMessage(strFolder, strReason));
 }

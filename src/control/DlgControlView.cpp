@@ -111,7 +111,7 @@ void CDlgControl::CreateRunControls()
     m_grpConnect = Item(this, IDC_CONNECT_PC, new QGroupBox);
     m_lblPort = label(IDC_PORT_LABEL);
     m_cbPort = Item(this, IDC_PORT, new QComboBox);
-    for (int i = 0; i < CRunEngine::PortCount(); ++i)
+    for (int i = 0; i < CPortsView::Count(); ++i)
         m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
     m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
     m_lblConnection = label(IDC_CONNECTION);
@@ -242,14 +242,14 @@ void CDlgControl::ConnectControls()
     m_edVoltage->installEventFilter(this);
     m_edCurrent->installEventFilter(this);
 
-    connect(&m_engine, &CRunEngine::RunStarted, this, &CDlgControl::OnRunStarted);
-    connect(&m_engine, &CRunEngine::RunEnded, this, &CDlgControl::OnRunEnded);
-    connect(&m_engine, &CRunEngine::PointApplied, this, &CDlgControl::OnPointApplied);
-    connect(&m_engine, &CRunEngine::Sampled, this, &CDlgControl::OnSampled);
-    connect(&m_engine, &CRunEngine::JournalFailed, this, &CDlgControl::OnJournalFailed);
-    connect(&m_engine, &CRunEngine::LinkEvent, this, &CDlgControl::OnLinkEvent);
-    connect(&m_engine, &CRunEngine::ProtectionChanged, this, &CDlgControl::OnProtectionChanged);
-    m_engine.SetReconnectTime(kReconnectFor);
+    connect(&m_engine.Run(), &CRun::RunStarted, this, &CDlgControl::OnRunStarted);
+    connect(&m_engine.Run(), &CRun::RunEnded, this, &CDlgControl::OnRunEnded);
+    connect(&m_engine.Run(), &CRun::PointApplied, this, &CDlgControl::OnPointApplied);
+    connect(&m_engine.Run(), &CRun::Sampled, this, &CDlgControl::OnSampled);
+    connect(&m_engine.Run(), &CRun::JournalFailed, this, &CDlgControl::OnJournalFailed);
+    connect(&m_engine.Run(), &CRun::LinkEvent, this, &CDlgControl::OnLinkEvent);
+    connect(&m_engine.Watch(), &CSupplyWatch::ProtectionChanged, this, &CDlgControl::OnProtectionChanged);
+    m_engine.Run().SetReconnectTime(kReconnectFor);
 }
 
 // ---- Language ----

@@ -17,6 +17,7 @@
 #include <QRadioButton>
 
 #include <chrono>
+#include <vector>
 
 
 void CDlgControl::PushCommand(std::int16_t nCode, std::int32_t nValue)
@@ -37,6 +38,8 @@ void CDlgControl::WorkerThreadProc()
         if (m_bStop.load())
             break;
 
+        if (m_bDescribePorts.exchange(0) != 0)
+            DescribePorts();
         m_hUi.Post([this] { m_wave->update(); });
         ++m_nPass;
 
@@ -61,7 +64,7 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
         StartRun();
         break;
     case CMD_OFF:
-        OnUi([this] { m_engine.EndRun(CRunEngine::kEndStopped); });
+        OnUi([this] { m_engine.Run().EndRun(CRun::kEndStopped); });
         break;
     case CMD_APPLY: {
         float fVolts = 0.0f;
@@ -73,7 +76,7 @@ void CDlgControl::ExecuteCommand(std::int16_t nCode, std::int32_t /*nValue*/)
                 bVoltage = m_bVoltageSelected.load();
             }))
             break;
-        m_engine.SetSetpoint(fVolts, fAmps, bVoltage);
+        m_engine.Commands().SetSetpoint(fVolts, fAmps, bVoltage);
         OnUi([this] {
             SetShown(m_btnOk, false);
             SetShown(m_btnOn, true);
@@ -92,15 +95,15 @@ void CDlgControl::ConnectOrDisconnect()
         // A run reads the supply every second: end it before the link goes, so nothing is read
         // from a closed link and recorded as data.
         OnUi([this] {
-            if (m_engine.IsRunning())
-                m_engine.EndRun(CRunEngine::kEndStopped);
+            if (m_engine.Run().IsRunning())
+                m_engine.Run().EndRun(CRun::kEndStopped);
         });
-        m_engine.Disconnect();
+        m_engine.Connector().Disconnect();
         OnUi([this] { ShowDisconnectedState(); });
         return;
     }
     // A page closing right after the worker took Connect never starts it.
-    const CResult connected = m_engine.Connect(CRunEngine::kConnectFull, &m_bStop);
+    const CResult connected = m_engine.Connector().Connect(CConnector::kConnectFull, &m_bStop);
     if (connected.nKind == CResult::kAborted)
         return;
     if (!connected.Ok()) {
@@ -130,7 +133,7 @@ void CDlgControl::StartRun()
             return;
         // Running from here on: a Program mode click now is refused, so its count-only load never
         // meets the load below.
-        m_engine.BeginRun();
+        m_engine.Run().BeginRun();
         SetEnabled(m_btnOff, true);
         SetEnabled(m_btnOn, false);
         SetEnabled(m_btnSaveData, false);
@@ -143,11 +146,11 @@ void CDlgControl::StartRun()
     const int nCycles = bProgram ? static_cast<int>(numtext::ParseInt(strCycles)) : 0;
     // A long program loads here, off the UI thread; a file that cannot be read is said, and the
     // run goes on with what the supply object holds.
-    const CResult loaded = m_engine.PrepareRun(bProgram, strPath, nCycles);
+    const CResult loaded = m_engine.Run().PrepareRun(bProgram, strPath, nCycles);
     OnUi([this, loaded, bProgram] {
         if (loaded.Failed())
             platform::MessageBox(loaded.Message());
-        m_engine.StartTimer(bProgram ? CRunEngine::kProgramTimer : CRunEngine::kUserTimer);
+        m_engine.Run().StartTimer(bProgram ? CRun::kProgramTimer : CRun::kUserTimer);
     });
 }
 
@@ -172,7 +175,7 @@ void CDlgControl::StepPreset(bool bUp)
         fAmps = m_edCurrent->m_fValue;
     });
     if (bDone)
-        m_engine.SetSetpoint(fVolts, fAmps, bVoltage);
+        m_engine.Commands().SetSetpoint(fVolts, fAmps, bVoltage);
 }
 
 void CDlgControl::ShowConnectedState()
@@ -208,6 +211,17 @@ void CDlgControl::ShowDisconnectedState()
     SetEnabled(m_rbProgram, false);
 
     ApplyCaptions(*this, captions::kControlDisconnected, ::IsChinese(m_pLanguage));
-    for (int i = 0; i < m_cbPort->count(); ++i)
-        m_cbPort->setItemData(i, CRunEngine::DescribePort(i), Qt::ToolTipRole);
+    // A port may have appeared or gone meanwhile.
+    m_bDescribePorts = 1;
+}
+
+void CDlgControl::DescribePorts()
+{
+    std::vector<QString> tips;
+    for (int i = 0; i < CPortsView::Count(); ++i)
+        tips.push_back(CPortsView::Describe(i));
+    OnUi([this, &tips] {
+        for (int i = 0; i < m_cbPort->count() && i < static_cast<int>(tips.size()); ++i)
+            m_cbPort->setItemData(i, tips[static_cast<size_t>(i)], Qt::ToolTipRole);
+    });
 }

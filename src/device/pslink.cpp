@@ -1,14 +1,13 @@
 #include "device/pslink.h"
 
 #include "device/NumberText.h"
-#include "device/link/Dialects.h"
+#include "device/link/DeviceTable.h"
 #include "device/link/Link.h"
 #include "device/link/SimLink.h"
 #include "device/link/SimulatedSupply.h"
 #include "device/link/StablePort.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,26 +15,11 @@
 
 namespace {
 
-constexpr int kDevices = 8;
-
-struct Device
-{
-    // Guards the members. Links are called outside it (each is safe from several threads), so a
-    // slow dsoReadVersion on the worker thread never holds up the UI thread's reads.
-    std::mutex lock;
-    std::shared_ptr<pslink::Link> link;
-    std::shared_ptr<pslink::SimulatedSupply> sim; // kept after CloseCOM so its log stays readable
-    std::optional<pslink::PortSetting> setting;   // the last one asked for
-    pslink::StablePortName stable;                // what finds its serial port again
-    QString openError;                            // why the last open failed
-};
-
-std::array<Device, kDevices> g_devices;
-
-Device* deviceAt(int device)
-{
-    return device >= 0 && device < kDevices ? &g_devices[static_cast<size_t>(device)] : nullptr;
-}
+using pslink::Device;
+using pslink::deviceAt;
+using pslink::linkFor;
+using pslink::openOn;
+using pslink::takeLink;
 
 std::string digitsText(const unsigned char* digits)
 {
@@ -46,54 +30,6 @@ std::string digitsText(const unsigned char* digits)
         text += std::to_string(static_cast<int>(digits[i]));
     }
     return text;
-}
-
-std::shared_ptr<pslink::Link> takeLink(Device& d)
-{
-    std::lock_guard<std::mutex> guard(d.lock);
-    return std::move(d.link);
-}
-
-// The link of `device`, with the call noted under the device lock: the log keeps the order of
-// the calls, and a call noted before CloseCOM's never comes after it.
-std::shared_ptr<pslink::Link> linkFor(int device, const char* call)
-{
-    Device* d = deviceAt(device);
-    if (!d)
-        return nullptr;
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (d->link && call)
-        d->link->noteCall(call);
-    return d->link;
-}
-
-// Opens `opened` on `d`; `asked` is remembered as the setting, the one a reopen starts from.
-int openOn(Device& d, const pslink::PortSetting& opened, const pslink::PortSetting& asked, QString* error,
-           const pslink::StablePortName& stable)
-{
-    if (const auto previous = takeLink(d))
-        previous->close(); // a serial link may take a moment; nobody waits on the device lock
-
-    QString why;
-    const std::shared_ptr<pslink::Link> link = pslink::OpenLink(opened, &why);
-    if (link)
-        why.clear();
-    std::shared_ptr<pslink::Link> overtaken;
-    {
-        std::lock_guard<std::mutex> guard(d.lock);
-        // Another thread opened the device meanwhile: the later open wins.
-        overtaken = std::move(d.link);
-        d.link = link;
-        d.sim = link ? link->simulatedSupply() : nullptr;
-        d.setting = asked;
-        d.stable = stable;
-        d.openError = why;
-    }
-    if (overtaken)
-        overtaken->close(); // up to a second: never under the lock the UI thread's reads take
-    if (error)
-        *error = why;
-    return link ? 1 : 0;
 }
 
 } // namespace
@@ -283,6 +219,33 @@ void CloseCOM(int device)
     link->close(); // bounded by the link itself; other callers may finish with their copy
 }
 
+namespace pslink {
+
+void CancelWaits(int device)
+{
+    Device* d = deviceAt(device);
+    if (!d)
+        return;
+    std::shared_ptr<Link> link;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        d->waitsCancelled = true;
+        link = d->link;
+    }
+    if (link)
+        link->cancelWaits(); // returns at once: it only wakes whoever waits
+}
+
+void ResumeWaits(int device)
+{
+    if (Device* d = deviceAt(device)) {
+        std::lock_guard<std::mutex> guard(d->lock);
+        d->waitsCancelled = false;
+    }
+}
+
+} // namespace pslink
+
 int dsoLinkAlive(int device)
 {
     return withLink(device, nullptr, [](pslink::Link& l) { return l.alive() ? 1 : 0; }, 0);
@@ -368,7 +331,8 @@ std::shared_ptr<SimulatedSupply> SimulatorFor(int device)
 
 void ResetSimulators()
 {
-    for (auto& d : g_devices) {
+    for (int device = 0; device < kDevices; ++device) {
+        Device& d = *deviceAt(device);
         std::shared_ptr<Link> link;
         {
             std::lock_guard<std::mutex> guard(d.lock);

@@ -104,6 +104,16 @@ void ResetSimulators();
 /// so `done` must return quickly and must not call CloseCOM: post the work to the UI thread.
 void AfterFreshReadings(int device, std::function<void(bool ok)> done);
 
+/// Makes every wait of `device` on its supply give up at once (an identity request under way or
+/// asked later returns empty, as from a supply that did not answer), on the link open now and on
+/// every link opened until ResumeWaits(device). Returns without waiting, from any thread: for an
+/// owner cutting its own operation short (a closing window) while that operation waits on
+/// another thread. The link stays open until CloseCOM.
+void CancelWaits(int device);
+/// Ends CancelWaits for the links opened from now on: the owner calls it once the operation it
+/// cut short is over.
+void ResumeWaits(int device);
+
 /// As AfterFreshReadings without waiting for the poll: `done(true)` once every command given
 /// before has been confirmed by the supply or replaced by a newer one. A setpoint the unit holds
 /// at its own maximum counts as confirmed (see LearnedMaximum).

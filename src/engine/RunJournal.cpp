@@ -1,5 +1,6 @@
 #include "engine/RunJournal.h"
 
+#include "engine/EngineText.h"
 #include "engine/JournalWriter.h"
 
 #include "device/FileKinds.h"
@@ -216,9 +217,5 @@ std::vector<CRunJournal::CutOff> CRunJournal::TakeCutOffRuns()
 
 QString CRunJournal::CutOffMessage(const CutOff& cutOff)
 {
-    // One pass: a second arg() would take a "%1" in the path (it comes from XDG_STATE_HOME) for
-    // a place of its own.
-    return QStringLiteral("A run cut off on %1 %2 was kept: %3 (%4 samples).")
-        .arg(cutOff.cutAt.toString(QStringLiteral("yyyy-MM-dd")), cutOff.cutAt.toString(QStringLiteral("HH:mm:ss")),
-             cutOff.strPath, QString::number(cutOff.nSamples));
+    return enginetext::CutOffMessage(cutOff.cutAt, cutOff.strPath, cutOff.nSamples);
 }

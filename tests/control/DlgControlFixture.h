@@ -7,6 +7,7 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "support/RunTicks.h"
 #include "widgets/EditEX.h"
 #include "widgets/ItemIds.h"
 
@@ -103,13 +104,24 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return m_page->m_bConnected.load() != 0; }));
     }
 
+    /// Runs a command at once on this thread as the worker would (its control changes run inline
+    /// here), and waits until the supply's thread has done what the command handed it.
+    void Execute(std::int16_t nCode, std::int32_t nValue = 0)
+    {
+        m_page->ExecuteCommand(nCode, nValue);
+        m_page->m_engine.Settle();
+    }
+
     /// Connects at once on this thread, for tests about what follows a connect: waiting for the
-    /// worker would only add its sleep. (The worker's control changes run inline here.)
+    /// worker would only add its sleep.
     void Connect()
     {
-        m_page->ExecuteCommand(CMD_CONNECT, 0);
+        Execute(CMD_CONNECT);
         ASSERT_EQ(m_page->m_bConnected.load(), 1);
     }
+
+    /// A tick of the page's run timer, waited out.
+    void Tick(int nTimer) { ASSERT_TRUE(::Tick(m_page->m_engine.Run(), nTimer)); }
 
     std::shared_ptr<pslink::SimulatedSupply> Sim() const { return pslink::SimulatorFor(0); }
 

@@ -31,15 +31,15 @@ protected:
     {
         Click(IDC_ON);
         ASSERT_TRUE(WaitFor([&] { return m_page->IsTimerActive(nTimer) && Enabled(IDC_OFF); }));
-        EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 1);
+        EXPECT_TRUE(m_page->m_engine.Run().IsRunning());
     }
 
     void StartRun(int nTimer)
     {
-        m_page->ExecuteCommand(CMD_ON, 0);
+        Execute(CMD_ON, 0);
         ASSERT_TRUE(m_page->IsTimerActive(nTimer));
         EXPECT_TRUE(Enabled(IDC_OFF));
-        EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 1);
+        EXPECT_TRUE(m_page->m_engine.Run().IsRunning());
     }
 
     /// Program mode with a three-point file, `cycles` passes.
@@ -80,7 +80,7 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
     EXPECT_EQ(m_page->m_wave->m_bDrawWaves.load(), 1);
 
     // 5 V into 10 ohms: constant voltage, 0.5 A, the current with two decimals.
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     EXPECT_TRUE(sim->outputOn());
     EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "5.00");
     EXPECT_EQ(Text(IDC_MEAS_CURRENT), "0.50");
@@ -90,7 +90,7 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
     EXPECT_EQ(Text(IDC_ELAPSED), "1");
 
     for (int i = 0; i < 40; ++i)
-        m_page->OnTimer(CDlgControl::kUserTimer);
+        Tick(CDlgControl::kUserTimer);
     const int nChange = m_page->m_supply.m_nSample.load();
     EXPECT_EQ(nChange, 41);
     EXPECT_EQ(Text(IDC_ELAPSED), "41");
@@ -103,18 +103,18 @@ TEST_F(DlgControlRunTest, UserRunShowsReadingsLampsAndSavesTheRecord)
 
     // 1 ohm: the 1 A limit holds, constant current.
     sim->setLoadOhms(1.0);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "1.00");
     EXPECT_EQ(Text(IDC_MEAS_CURRENT), "1.00");
     EXPECT_TRUE(Checked(Item<QCheckBox>(IDC_CC)));
     EXPECT_FALSE(Checked(Item<QCheckBox>(IDC_CV)));
 
-    m_page->ExecuteCommand(CMD_OFF, 0);
+    Execute(CMD_OFF, 0);
     EXPECT_TRUE(Enabled(IDC_ON));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
     EXPECT_FALSE(Enabled(IDC_OFF));
     EXPECT_TRUE(Enabled(IDC_SAVE));
-    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
+    EXPECT_FALSE(m_page->m_engine.Run().IsRunning());
     EXPECT_TRUE(sim->outputOn()) << "stopping a run leaves the output as it is";
 
     QByteArray expected = kHeader;
@@ -147,7 +147,7 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
 
     sim->clearLog();
     StartRun(CDlgControl::kProgramTimer);
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     EXPECT_EQ(Text(IDC_VOLTAGE), "1.00");
     EXPECT_EQ(Text(IDC_CURRENT), "0.100");
     EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "1.00");
@@ -156,7 +156,7 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
     EXPECT_FALSE(Shown(IDC_OK)) << "the program's preset writes are not typing";
     EXPECT_TRUE(Shown(IDC_OFF));
     for (int i = 0; i < 5; ++i)
-        m_page->OnTimer(CDlgControl::kProgramTimer);
+        Tick(CDlgControl::kProgramTimer);
     EXPECT_EQ(Text(IDC_ELAPSED), "6");
     EXPECT_EQ(Text(IDC_VOLTAGE), "3.00");
     EXPECT_EQ(SetpointLog(),
@@ -168,14 +168,14 @@ TEST_F(DlgControlRunTest, ProgramRunPlaysEveryCycleAndEndsByItself)
 
     // The tick after the last point finishes; the worker ends the run within a pass: at the latest
     // by the end of the first pass that begins after the tick.
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     const int pass = m_page->m_nPass.load();
     ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_ON) || m_page->m_nPass.load() >= pass + 2; }));
     EXPECT_TRUE(Enabled(IDC_ON));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
     EXPECT_TRUE(Enabled(IDC_SAVE));
     EXPECT_FALSE(Enabled(IDC_OFF));
-    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
+    EXPECT_FALSE(m_page->m_engine.Run().IsRunning());
     EXPECT_EQ(m_page->m_supply.m_bFinished.load(), 0);
     EXPECT_EQ(Text(IDC_ELAPSED), "6");
     EXPECT_TRUE(sim->outputOn());
@@ -210,7 +210,7 @@ TEST_F(DlgControlRunTest, ProgramRunWithoutAUsableFileEndsAtOnce)
     EXPECT_EQ(m_messages[0], "This is not a CSV file!");
     EXPECT_EQ(messageThread, QCoreApplication::instance()->thread());
 
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_ON); }));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
     EXPECT_EQ(Text(IDC_ELAPSED), "0");
@@ -221,7 +221,7 @@ TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
     Connect();
     ChooseProgram("5");
     StartRun(CDlgControl::kProgramTimer);
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
 
     // Program mode during a run is refused (user mode, no dialog); User mode clears the flag.
     const size_t requests = m_requests.size();
@@ -232,7 +232,7 @@ TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
     Click(IDC_USER_MODE);
 
     // The run keeps writing the presets; that must not hide OFF behind an OK.
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     EXPECT_EQ(Text(IDC_VOLTAGE), "2.00");
     EXPECT_TRUE(Shown(IDC_OFF));
     EXPECT_FALSE(Shown(IDC_OK));
@@ -241,7 +241,7 @@ TEST_F(DlgControlRunTest, OffStopsTheRunningProgramAfterAModeClick)
     ASSERT_TRUE(WaitFor([&] { return Enabled(IDC_ON); }));
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kProgramTimer)) << "OFF stops the timer the run started";
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
+    EXPECT_FALSE(m_page->m_engine.Run().IsRunning());
 }
 
 TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
@@ -249,22 +249,22 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
     Connect();
     auto sim = Sim();
     StartRun(CDlgControl::kUserTimer);
-    m_page->OnTimer(CDlgControl::kUserTimer);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
 
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
+    EXPECT_FALSE(m_page->m_engine.Run().IsRunning());
     EXPECT_TRUE(Enabled(IDC_SAVE));
     EXPECT_FALSE(Enabled(IDC_ON)) << "no run can start without a link";
     EXPECT_EQ(sim->Log().back(), "CloseCOM");
 
     // An ON clicked before the worker took the disconnect runs after it: it starts nothing and
     // leaves the record of the run alone.
-    m_page->ExecuteCommand(CMD_ON, 0);
+    Execute(CMD_ON, 0);
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
+    EXPECT_FALSE(m_page->m_engine.Run().IsRunning());
     EXPECT_FALSE(Enabled(IDC_OFF));
     EXPECT_TRUE(Enabled(IDC_SAVE));
     EXPECT_EQ(SaveData(), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
@@ -273,18 +273,18 @@ TEST_F(DlgControlRunTest, DisconnectEndsTheRunBeforeClosingTheLink)
 TEST_F(DlgControlRunTest, ALinkLostForLongerThanItIsTriedEndsTheRunAndKeepsTheSamples)
 {
     Connect();
-    m_page->m_engine.SetReconnectTime(std::chrono::milliseconds(0)); // the time given has run out
+    m_page->m_engine.Run().SetReconnectTime(std::chrono::milliseconds(0)); // the time given has run out
     auto sim = Sim();
     StartRun(CDlgControl::kUserTimer);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     sim->setAnswering(false);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
 
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
     EXPECT_EQ(Text(IDC_CONNECT), " Connect");
     EXPECT_FALSE(m_page->IsTimerActive(CDlgControl::kUserTimer));
-    EXPECT_EQ(m_page->m_engine.m_bRunning.load(), 0);
+    EXPECT_FALSE(m_page->m_engine.Run().IsRunning());
     EXPECT_EQ(m_page->m_supply.m_nSample.load(), 1);
     EXPECT_EQ(Text(IDC_ELAPSED), "1");
     EXPECT_TRUE(Enabled(IDC_SAVE));
@@ -295,7 +295,7 @@ TEST_F(DlgControlRunTest, ClosingDuringARunAndCommandsNeverHangs)
 {
     Connect();
     StartRun(CDlgControl::kUserTimer);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     Click(IDC_UP);
     Click(IDC_OFF);
     Click(IDC_CONNECT);
@@ -319,21 +319,21 @@ TEST_F(DlgControlRunTest, PresetsAfterAProgramFollowItsLastPointWithinTheLimits)
     m_nextFile = WriteFile(QStringLiteral("over.csv"), kHeader + "1,40.00,0.500\r\n2,41.00,0.500\r\n3,40.00,6.000\r\n");
     Click(IDC_PROGRAM_MODE);
     StartRun(CDlgControl::kProgramTimer);
-    m_page->OnTimer(CDlgControl::kProgramTimer);
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
 
     // The second point repeats the current: its write still selects the current field, so UP
     // steps the current.
     EXPECT_EQ(m_page->m_bVoltageSelected.load(), 0);
     SelectStep(1);
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(IDC_CURRENT), "0.600");
     EXPECT_EQ(sim->setMilliamps(), 600);
 
     // Down and the wheel start from the limit, never from the point beyond it.
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     EXPECT_EQ(Text(IDC_CURRENT), "6.000");
-    m_page->ExecuteCommand(CMD_DOWN, 0);
+    Execute(CMD_DOWN, 0);
     EXPECT_EQ(Text(IDC_CURRENT), "5.000");
     EXPECT_EQ(sim->setMilliamps(), 5000);
     m_page->m_edVoltage->m_nStep = 1;
@@ -365,9 +365,9 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
     Connect();
     auto sim = Sim();
     StartRun(CDlgControl::kUserTimer);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     sim->setAnswering(false);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     EXPECT_EQ(Text(IDC_CONNECTION), "Reconnecting...");
     EXPECT_EQ(Text(IDC_ELAPSED), "2") << "the elapsed time goes on";
     EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "") << "no reading is shown for a second without one";
@@ -376,17 +376,17 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
     sim->setAnswering(true);
     ASSERT_TRUE(WaitFor([&] { return Text(IDC_CONNECTION) == "Device Connected"; }, 5000));
     const int nBefore = m_page->m_supply.m_nSample.load();
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "5.00");
     EXPECT_EQ(Text(IDC_ELAPSED), QString::number(nBefore + 1));
 
     // Lost again, and Disconnect while it tries: the run ends as OFF ends it, nothing is lost.
     sim->setAnswering(false);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     ASSERT_EQ(Text(IDC_CONNECTION), "Reconnecting...");
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     EXPECT_FALSE(m_page->IsRunning());
-    EXPECT_FALSE(m_page->m_engine.IsReconnecting());
+    EXPECT_FALSE(m_page->m_engine.Run().IsReconnecting());
     EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
     EXPECT_TRUE(SaveData().endsWith(QByteArray::number(nBefore + 2) + ",,\r\n"));
 }
@@ -394,20 +394,20 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
 TEST_F(DlgControlRunTest, ProtectionLampsLightFromASupplyThatTellsItsTrips)
 {
     // Tripped before the connect: lit once the first readings are in.
-    m_page->ExecuteCommand(CMD_CONNECT, 0); // connected, and the simulated supply made
+    Execute(CMD_CONNECT, 0); // connected, and the simulated supply made
     Sim()->trip(pslink::kOverCurrent);
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     ASSERT_EQ(m_page->m_bConnected.load(), 1);
     EXPECT_TRUE(WaitFor([&] { return Item<QAbstractButton>(IDC_OCP)->isChecked(); }));
     EXPECT_FALSE(Item<QAbstractButton>(IDC_OVP)->isChecked());
 
     // During a run: the unit trips, its output goes off, the run goes on and records it.
     StartRun(CDlgControl::kUserTimer);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     EXPECT_FALSE(Item<QAbstractButton>(IDC_OCP)->isChecked()) << "switched on again, the trip is gone";
     Sim()->trip(pslink::kOverVoltage);
-    m_page->OnTimer(CDlgControl::kUserTimer);
+    Tick(CDlgControl::kUserTimer);
     EXPECT_TRUE(Item<QAbstractButton>(IDC_OVP)->isChecked());
     EXPECT_FALSE(Item<QAbstractButton>(IDC_OUT)->isChecked()) << "a tripped unit has its output off";
     EXPECT_TRUE(m_page->IsRunning());

@@ -59,7 +59,7 @@ TEST(DlgControlSerial, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
     }, 3000));
 
     // A supply that never comes back: tried for the time given, then the run ends as a lost link.
-    page->m_engine.SetReconnectTime(std::chrono::seconds(2));
+    page->m_engine.Run().SetReconnectTime(std::chrono::seconds(2));
     sim.control("hang");
     bool bTried = false;
     qint64 slowestTick = 0;
@@ -105,34 +105,29 @@ TEST(DlgControlSerial, ClosingDuringAConnectToASilentSupplyDoesNotWaitForTheProb
     auto page = std::make_unique<CDlgControl>();
     page->show();
     click(page.get(), IDC_CONNECT);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_engine.IsConnecting(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_engine.Connector().IsConnecting(); }, 5000));
 
     QElapsedTimer closing;
     closing.start();
     page.reset();
     EXPECT_LT(closing.elapsed(), 1500);
 
-    // Closing in the instant after the worker took Connect, before the connect began: the worker
-    // is held at the supply lock (as a tick would hold it) until the page is closing.
+    // Closing in the instant after the worker took Connect, before the connect began: the
+    // supply's thread is kept busy until the page is closing.
     page = std::make_unique<CDlgControl>();
     page->show();
-    std::mutex& supplyLock = page->m_engine.m_hSupplyLock;
+    const std::atomic<int>* closingFlag = &page->m_bStop; // the page outlives its worker's connect
     std::atomic<int> held{0};
-    std::atomic<int> release{0};
-    std::thread holder([&] {
-        std::lock_guard<std::mutex> guard(supplyLock);
+    page->m_engine.Thread().Post([&held, closingFlag] {
         held = 1;
-        while (!release.load())
+        while (closingFlag->load() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.load() != 0; }, 1000));
     click(page.get(), IDC_CONNECT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_qCommands.Pending().empty(); }, 3000));
     closing.restart();
-    release = 1;
     page.reset();
-    holder.join();
     EXPECT_LT(closing.elapsed(), 1500) << "the connect is not started for a closing page";
     qunsetenv("TARNWELL_COM1");
 }
@@ -168,7 +163,7 @@ TEST(DlgControlSerial, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShows
     }, 8000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
     EXPECT_EQ(page->m_bConnected.load(), 1);
     EXPECT_EQ(text(page.get(), IDC_CONNECTION), "Device Connected");
-    EXPECT_FLOAT_EQ(page->m_engine.MaxVolts(), 30.0f) << "the engine learned the unit's maximum";
+    EXPECT_FLOAT_EQ(page->m_engine.Watch().MaxVolts(), 30.0f) << "the engine learned the unit's maximum";
     qunsetenv("TARNWELL_COM1");
 }
 

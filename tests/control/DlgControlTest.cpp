@@ -68,7 +68,7 @@ TEST_F(DlgControlTest, ConnectAndDisconnectFollowTheLibraryOrder)
 TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
 {
     Connect();
-    m_page->ExecuteCommand(CMD_CONNECT, 0); // disconnect
+    Execute(CMD_CONNECT, 0); // disconnect
     ASSERT_EQ(m_page->m_bConnected.load(), 0);
     auto sim = Sim();
     sim->setAnswering(false);
@@ -86,7 +86,7 @@ TEST_F(DlgControlTest, FailedConnectShowsTheDisconnectedState)
     // A port that cannot be opened at all is said, with the way out.
     const QString missing = m_dir.filePath(QStringLiteral("ttyUSB9"));
     qputenv("TARNWELL_COM1", missing.toLocal8Bit());
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     qunsetenv("TARNWELL_COM1");
     EXPECT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(IDC_CONNECTION), "DisConnected");
@@ -99,6 +99,7 @@ TEST_F(DlgControlTest, PortListNamesWhatEachPortReaches)
 {
     auto* ports = Item<QComboBox>(IDC_PORT);
     ASSERT_EQ(ports->count(), 7);
+    WaitForPasses(); // the worker reads what the ports reach
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(ports->itemText(i), QStringLiteral("COM%1").arg(i + 1));
         EXPECT_EQ(ports->itemData(i, Qt::ToolTipRole).toString(), pslink::DescribePort(i));
@@ -121,13 +122,13 @@ TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
     // The clamp cases run the command directly; waiting for the worker would add nothing.
     m_page->m_edVoltage->m_fValue = 31.5f;
     SelectStep(0);
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(IDC_VOLTAGE), "32.00");
     EXPECT_EQ(sim->setCentivolts(), 3200);
 
     m_page->m_edVoltage->m_fValue = 0.05f;
     SelectStep(2);
-    m_page->ExecuteCommand(CMD_DOWN, 0);
+    Execute(CMD_DOWN, 0);
     EXPECT_EQ(Text(IDC_VOLTAGE), "0.00");
     EXPECT_EQ(sim->setCentivolts(), 0);
 
@@ -138,14 +139,14 @@ TEST_F(DlgControlTest, UpAndDownStepClampAndSend)
     EXPECT_EQ(Item<QComboBox>(IDC_STEP)->itemText(3), "0.001");
     m_page->m_edCurrent->m_fValue = 5.05f;
     SelectStep(1);
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(IDC_CURRENT), "5.100");
     EXPECT_EQ(sim->setMilliamps(), 5100);
     EXPECT_EQ(m_page->m_edCurrent->m_nStep, 1);
     EXPECT_EQ(Text(IDC_VOLTAGE), "0.00") << "the voltage did not move";
 
     // Clamped again at the top: the same text, still counted as a step (OK stays hidden).
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     EXPECT_EQ(Text(IDC_CURRENT), "5.100");
     EXPECT_EQ(m_page->m_bUpStep.load(), 0);
     EXPECT_FALSE(Shown(IDC_OK));
@@ -204,7 +205,7 @@ TEST_F(DlgControlTest, OkWriteBackDoesNotRedirectTheApply)
     FocusField(IDC_CURRENT);
     SelectStep(1);
     m_page->m_edCurrent->m_fValue = 2.0f;
-    m_page->ExecuteCommand(CMD_UP, 0);
+    Execute(CMD_UP, 0);
     ASSERT_EQ(Text(IDC_CURRENT), "2.100");
     ASSERT_EQ(sim->setMilliamps(), 2100);
 
@@ -266,7 +267,7 @@ TEST_F(DlgControlTest, LanguageListRecaptionsThePage)
     EXPECT_EQ(Text(IDC_MAX_VOLTAGE), "MaxVoltage:  V");
 
     m_nLanguage = 1;
-    m_page->ExecuteCommand(CMD_CONNECT, 0);
+    Execute(CMD_CONNECT, 0);
     ASSERT_EQ(m_page->m_bConnected.load(), 0);
     EXPECT_EQ(Text(IDC_MAX_VOLTAGE), QStringLiteral("最大电压:  V"));
     EXPECT_EQ(Text(IDC_CONNECT), QStringLiteral(" 连接"));
@@ -359,15 +360,15 @@ TEST_F(DlgControlTest, AnOnInsideTheCountsMessageLoadsTheWholeProgram)
         [&](const QString& text) {
             m_messages.push_back(text);
             WriteFile(QStringLiteral("late.csv"), "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n");
-            m_page->ExecuteCommand(CMD_ON, 0);
+            Execute(CMD_ON, 0);
         },
         [&](const platform::FileDialogRequest&) { return std::optional<QString>(path); });
     Click(IDC_PROGRAM_MODE);
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(m_messages[0].startsWith("Can not open file: "));
     ASSERT_TRUE(m_page->IsTimerActive(CDlgControl::kProgramTimer));
-    m_page->OnTimer(CDlgControl::kProgramTimer);
-    m_page->OnTimer(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
+    Tick(CDlgControl::kProgramTimer);
     EXPECT_EQ(Text(IDC_VOLTAGE), "2.00") << "both points of the program play";
     EXPECT_EQ(Sim()->setCentivolts(), 200);
 }

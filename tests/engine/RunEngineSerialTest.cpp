@@ -6,6 +6,7 @@
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -27,8 +28,8 @@ protected:
         m_com1 = std::make_unique<Com1>(m_sim->path());
         ASSERT_EQ(m_supply.Connect(), 1);
         m_engine = std::make_unique<CRunEngine>(m_supply);
-        QObject::connect(m_engine.get(), &CRunEngine::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
-        QObject::connect(m_engine.get(), &CRunEngine::PointApplied,
+        QObject::connect(&m_engine->Run(), &CRun::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
+        QObject::connect(&m_engine->Run(), &CRun::PointApplied,
                          [this](const QString&, const QString&, float fVolts, float) { m_applied.push_back(fVolts); });
     }
 
@@ -43,7 +44,7 @@ protected:
     void Tick(int nTimer)
     {
         const size_t before = m_samples.size();
-        m_engine->OnTimer(nTimer);
+        m_engine->Run().OnTimer(nTimer);
         ASSERT_TRUE(QTest::qWaitFor([&] { return m_samples.size() > before; }, 5000)) << "a sample";
     }
 
@@ -59,8 +60,8 @@ protected:
 
 TEST_F(RunEngineSerialTest, TheFirstSampleOfARunSeesTheOutputOn)
 {
-    m_engine->StartRun(false, QString(), 0);
-    Tick(CRunEngine::kUserTimer);
+    m_engine->Run().StartRun(false, QString(), 0);
+    Tick(CRun::kUserTimer);
     ASSERT_EQ(m_samples.size(), 1u);
     EXPECT_EQ(m_samples[0].nSample, 1);
     EXPECT_EQ(m_samples[0].strVoltage, "5.00");
@@ -69,14 +70,16 @@ TEST_F(RunEngineSerialTest, TheFirstSampleOfARunSeesTheOutputOn)
     EXPECT_EQ(m_samples[0].nCvState, 1);
 
     // OFF while a sample waits for the supply: it is dropped, and nothing arrives afterwards.
-    m_engine->OnTimer(CRunEngine::kUserTimer);
-    m_engine->EndRun();
-    QTest::qWait(1500);
+    m_engine->Run().OnTimer(CRun::kUserTimer);
+    m_engine->Run().EndRun();
+    // Had the sample still been on its way, a whole poll later it would have arrived.
+    ASSERT_TRUE(m_engine->Commands().WaitForSupply(5000).Ok());
+    QCoreApplication::processEvents();
     EXPECT_EQ(m_samples.size(), 1u);
 
     // Closing with a sample outstanding returns at once.
-    m_engine->StartRun(false, QString(), 0);
-    m_engine->OnTimer(CRunEngine::kUserTimer);
+    m_engine->Run().StartRun(false, QString(), 0);
+    m_engine->Run().OnTimer(CRun::kUserTimer);
     QElapsedTimer closing;
     closing.start();
     m_engine.reset();
@@ -90,9 +93,9 @@ TEST_F(RunEngineSerialTest, EachProgramSampleReadsThePointItsTickApplied)
     const QString program = dir.filePath(QStringLiteral("steps.csv"));
     ASSERT_TRUE(WriteTestFile(program, "Time(S),Voltage(V),Current(A)\r\n1,1.00,1.000\r\n2,2.00,1.000\r\n3,3.00,1.000\r\n"));
 
-    m_engine->StartRun(true, program, 2);
+    m_engine->Run().StartRun(true, program, 2);
     for (int i = 0; i < 6; ++i)
-        Tick(CRunEngine::kProgramTimer);
+        Tick(CRun::kProgramTimer);
     std::vector<float> measured;
     for (const CRunSample& sample : m_samples)
         measured.push_back(sample.fVoltage);
@@ -109,13 +112,13 @@ TEST(RunEngineModbus, ASampleCarriesTheModulesReadingsAndItsTrip)
     ASSERT_EQ(supply.Connect(), 1);
     CRunEngine engine(supply);
     std::vector<CRunSample> samples;
-    QObject::connect(&engine, &CRunEngine::Sampled, [&](const CRunSample& s) { samples.push_back(s); });
+    QObject::connect(&engine.Run(), &CRun::Sampled, [&](const CRunSample& s) { samples.push_back(s); });
     const auto tick = [&] {
         const size_t before = samples.size();
-        engine.OnTimer(CRunEngine::kUserTimer);
+        engine.Run().OnTimer(CRun::kUserTimer);
         return QTest::qWaitFor([&] { return samples.size() > before; }, 5000);
     };
-    engine.StartRun(false, QString(), 0);
+    engine.Run().StartRun(false, QString(), 0);
     ASSERT_TRUE(tick());
     ASSERT_TRUE(QTest::qWaitFor([] { return pslink::ReadProtection(0) != 0; }, 8000));
     ASSERT_TRUE(tick());
@@ -125,9 +128,9 @@ TEST(RunEngineModbus, ASampleCarriesTheModulesReadingsAndItsTrip)
     EXPECT_EQ(samples.front().nCvState, 1);
     EXPECT_EQ(samples.back().nProtection, pslink::kOverVoltage);
     EXPECT_EQ(samples.back().nOutState, 0);
-    engine.EndRun();
+    engine.Run().EndRun();
     // Asked for the 5.1 A the page allows, the module gets its model's 5 A, and the engine says so.
-    engine.SetSetpoint(0.0f, 5.1f, 0);
-    EXPECT_TRUE(engine.WaitForSupply(5000).Ok());
-    EXPECT_EQ(engine.MaxAmps(), 5.0f);
+    engine.Commands().SetSetpoint(0.0f, 5.1f, 0);
+    EXPECT_TRUE(engine.Commands().WaitForSupply(5000).Ok());
+    EXPECT_EQ(engine.Watch().MaxAmps(), 5.0f);
 }

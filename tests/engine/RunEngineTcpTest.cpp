@@ -39,8 +39,8 @@ struct Connected
 {
     CPowerSupply supply;
     CRunEngine engine{supply};
-    explicit Connected(const QString& setting) { supply.m_portSetting = CRunEngine::ReadPort(setting, nullptr); }
-    ~Connected() { engine.Disconnect(); }
+    explicit Connected(const QString& setting) { supply.m_portSetting = CPortsView::Read(setting, nullptr); }
+    ~Connected() { engine.Connector().Disconnect(); }
 };
 
 } // namespace
@@ -55,15 +55,15 @@ TEST(RunEngineTcp, IdentifySetReadAndRunOverLoopbackSockets)
         if (host == "[::1]" && !HasIpv6Loopback())
             continue; // a machine without IPv6
         Connected c(OnHost(sim.path(), host));
-        ASSERT_TRUE(c.engine.Connect().Ok());
-        EXPECT_EQ(c.engine.Identity(), "TARNWELL-SIM V1.0");
-        c.engine.SetSetpoint(12.0f, 0.0f, 1);
-        c.engine.SwitchOutput(true);
-        ASSERT_TRUE(c.engine.WaitForSupply(5000).Ok());
-        const CRunSample sample = c.engine.ReadSample();
+        ASSERT_TRUE(c.engine.Connector().Connect().Ok());
+        EXPECT_EQ(c.engine.Connector().Identity(), "TARNWELL-SIM V1.0");
+        c.engine.Commands().SetSetpoint(12.0f, 0.0f, 1);
+        c.engine.Commands().SwitchOutput(true);
+        ASSERT_TRUE(c.engine.Commands().WaitForSupply(5000).Ok());
+        const CRunSample sample = c.engine.Commands().ReadSample();
         EXPECT_FLOAT_EQ(sample.fVoltage, 12.0f);
         EXPECT_NEAR(sample.fCurrent, 0.12f, 1e-4);
-        EXPECT_EQ(c.engine.MaxAmps(), 0.0f) << "a unit at least as large as the program's limits holds nothing back";
+        EXPECT_EQ(c.engine.Watch().MaxAmps(), 0.0f) << "a unit at least as large as the program's limits holds nothing back";
     }
     EXPECT_TRUE(sim.log().contains("VOLT 12.00"));
 }
@@ -87,7 +87,7 @@ TEST(RunEngineTcp, AConnectThatFailsSaysWhyAndNamesTheHost)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting.toStdString());
         Connected unit(c.setting);
-        const CResult result = unit.engine.Connect();
+        const CResult result = unit.engine.Connector().Connect();
         EXPECT_EQ(result.nKind, CResult::kNoPort);
         EXPECT_TRUE(result.strReason.contains(c.reason)) << result.strReason.toStdString();
         EXPECT_TRUE(result.strReason.contains(c.setting.section(QLatin1Char('/'), -1))) << "names the host";
@@ -98,10 +98,10 @@ TEST(RunEngineTcp, ASmallUnitTellsItsMaximumAndNothingAboveItIsSent)
 {
     SimProcess sim({"--tcp", "0", "--max-amps", "3"});
     Connected c(sim.path());
-    ASSERT_TRUE(c.engine.Connect().Ok());
-    c.engine.SetSetpoint(0.0f, 5.0f, 0);
-    ASSERT_TRUE(c.engine.WaitForSupply(5000).Ok());
-    EXPECT_FLOAT_EQ(c.engine.MaxAmps(), 3.0f);
+    ASSERT_TRUE(c.engine.Connector().Connect().Ok());
+    c.engine.Commands().SetSetpoint(0.0f, 5.0f, 0);
+    ASSERT_TRUE(c.engine.Commands().WaitForSupply(5000).Ok());
+    EXPECT_FLOAT_EQ(c.engine.Watch().MaxAmps(), 3.0f);
     EXPECT_FALSE(sim.log().contains("CURR 5.000")) << "clamped before sending";
     EXPECT_TRUE(sim.log().contains("CURR 3.000"));
 }
@@ -129,11 +129,11 @@ TEST(RunEngineTcp, PortsConfMapsPortsTheEnvironmentWinsAndBadLinesAreNamed)
     EXPECT_TRUE(pslink::PortsConfIssues()[0].contains("ports.conf, line 3"));
     // Told at start with the model table's bad lines, in the same words.
     ASSERT_TRUE(WriteTestFile(home.filePath("tarnwell/modules.csv"), "# id,layout,...\n3005,A,2,3,30,5\n9,Z\n"));
-    const std::vector<QString> issues = CRunEngine::SettingsIssues();
+    const std::vector<QString> issues = CPortsView::SettingsIssues();
     ASSERT_EQ(issues.size(), 2u);
     EXPECT_TRUE(issues[1].contains("modules.csv, line 3: ") && issues[1].endsWith("; the line is ignored."))
         << issues[1].toStdString();
-    EXPECT_TRUE(CRunEngine::SettingsMessage().endsWith(issues[0] + '\n' + issues[1]));
+    EXPECT_TRUE(CPortsView::SettingsMessage().endsWith(issues[0] + '\n' + issues[1]));
     qunsetenv("TARNWELL_COM3");
     qputenv("XDG_CONFIG_HOME", before);
 }
@@ -143,7 +143,7 @@ TEST(RunEngineTcp, AProbeNamesTheDialectAndTheModel)
     SimProcess sim({"--tcp", "0", "--identity", "ACME LAN-PSU 30V3A"});
     qputenv("TARNWELL_COM2", sim.path().toLocal8Bit());
     pslink::SetSimulateAll(true); // the other ports answer at once
-    const std::vector<CPortProbe> ports = CRunEngine::ProbePorts(true);
+    const std::vector<CPortProbe> ports = CPortsView::Probe(true);
     pslink::SetSimulateAll(false);
     qunsetenv("TARNWELL_COM2");
     EXPECT_TRUE(ports[1].strDescription.startsWith("Network unit 127.0.0.1:")) << ports[1].strDescription.toStdString();

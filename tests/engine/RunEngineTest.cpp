@@ -5,6 +5,7 @@
 #include "device/link/SimulatedSupply.h"
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
+#include "support/RunTicks.h"
 #include "support/TestFiles.h"
 
 #include <QFile>
@@ -29,10 +30,10 @@ protected:
         pslink::ResetSimulators();
         pslink::SetSimulateAll(true);
         platform::SetDialogHandlers([this](const QString& text) { m_messages.push_back(text); }, {});
-        ASSERT_TRUE(m_engine.Connect().Ok());
-        QObject::connect(&m_engine, &CRunEngine::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
-        QObject::connect(&m_engine, &CRunEngine::RunEnded, [this](int nReason) { m_ends.push_back(nReason); });
-        QObject::connect(&m_engine, &CRunEngine::PointApplied,
+        ASSERT_TRUE(m_engine.Connector().Connect().Ok());
+        QObject::connect(&m_engine.Run(), &CRun::Sampled, [this](const CRunSample& s) { m_samples.push_back(s); });
+        QObject::connect(&m_engine.Run(), &CRun::RunEnded, [this](int nReason) { m_ends.push_back(nReason); });
+        QObject::connect(&m_engine.Run(), &CRun::PointApplied,
                          [this](const QString& v, const QString& i, float, float) {
                              m_points.push_back((v + QLatin1Char('/') + i).toStdString());
                          });
@@ -68,14 +69,14 @@ protected:
 
 TEST_F(RunEngineTest, UserRunSamplesEachTickUntilOff)
 {
-    m_engine.StartRun(false, QString(), 0);
-    EXPECT_TRUE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
+    m_engine.Run().StartRun(false, QString(), 0);
+    EXPECT_TRUE(m_engine.Run().IsTimerActive(CRun::kUserTimer));
     EXPECT_FALSE(Sim().outputOn()) << "the output goes on with the first sample";
 
-    m_engine.OnTimer(CRunEngine::kUserTimer);
-    m_engine.OnTimer(CRunEngine::kUserTimer);
+    ASSERT_TRUE(Tick(m_engine.Run(), CRun::kUserTimer));
+    ASSERT_TRUE(Tick(m_engine.Run(), CRun::kUserTimer));
     Sim().setLoadOhms(1.0); // the 1 A limit holds: constant current
-    m_engine.OnTimer(CRunEngine::kUserTimer);
+    ASSERT_TRUE(Tick(m_engine.Run(), CRun::kUserTimer));
 
     ASSERT_EQ(m_samples.size(), 3u);
     EXPECT_EQ(m_samples[0].nSample, 1);
@@ -89,10 +90,10 @@ TEST_F(RunEngineTest, UserRunSamplesEachTickUntilOff)
     EXPECT_EQ(m_samples[2].nCvState, 0);
     EXPECT_EQ(m_samples[2].nCcState, 1);
 
-    m_engine.EndRun();
-    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndStopped});
-    EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
-    EXPECT_FALSE(m_engine.IsRunning());
+    m_engine.Run().EndRun();
+    EXPECT_EQ(m_ends, std::vector<int>{CRun::kEndStopped});
+    EXPECT_FALSE(m_engine.Run().IsTimerActive(CRun::kUserTimer));
+    EXPECT_FALSE(m_engine.Run().IsRunning());
     EXPECT_TRUE(Sim().outputOn()) << "ending a run leaves the output as it is";
     EXPECT_EQ(Saved(), "Time(S),Voltage(V),Current(A)\r\n1,5.00,0.500\r\n2,5.00,0.500\r\n3,1.00,1.000\r\n");
 }
@@ -103,17 +104,17 @@ TEST_F(RunEngineTest, ProgramOverTwoCyclesEndsByItself)
     ASSERT_TRUE(WriteTestFile(path, "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"));
     Sim().setLoadOhms(100.0);
 
-    m_engine.StartRun(true, path, 2);
-    ASSERT_TRUE(m_engine.IsTimerActive(CRunEngine::kProgramTimer));
+    m_engine.Run().StartRun(true, path, 2);
+    ASSERT_TRUE(m_engine.Run().IsTimerActive(CRun::kProgramTimer));
     for (int i = 0; i < 6; ++i)
-        m_engine.OnTimer(CRunEngine::kProgramTimer);
-    EXPECT_TRUE(m_engine.IsRunning());
+        ASSERT_TRUE(Tick(m_engine.Run(), CRun::kProgramTimer));
+    EXPECT_TRUE(m_engine.Run().IsRunning());
     EXPECT_TRUE(m_ends.empty());
-    m_engine.OnTimer(CRunEngine::kProgramTimer); // finds nothing left to play
+    ASSERT_TRUE(Tick(m_engine.Run(), CRun::kProgramTimer)); // finds nothing left to play
 
-    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndDone});
-    EXPECT_FALSE(m_engine.IsRunning());
-    EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kProgramTimer));
+    EXPECT_EQ(m_ends, std::vector<int>{CRun::kEndDone});
+    EXPECT_FALSE(m_engine.Run().IsRunning());
+    EXPECT_FALSE(m_engine.Run().IsTimerActive(CRun::kProgramTimer));
     EXPECT_EQ(m_points, (std::vector<std::string>{"1.00/0.100", "2.00/0.200", "3.00/0.300", "1.00/0.100",
                                                   "2.00/0.200", "3.00/0.300"}));
     ASSERT_EQ(m_samples.size(), 6u);
@@ -129,14 +130,14 @@ TEST_F(RunEngineTest, ProgramOverTwoCyclesEndsByItself)
 
 TEST_F(RunEngineTest, LostLinkEndsTheRunClosesTheLinkAndKeepsTheSamples)
 {
-    m_engine.StartRun(false, QString(), 0);
-    m_engine.OnTimer(CRunEngine::kUserTimer);
+    m_engine.Run().StartRun(false, QString(), 0);
+    ASSERT_TRUE(Tick(m_engine.Run(), CRun::kUserTimer));
     Sim().setAnswering(false);
-    m_engine.OnTimer(CRunEngine::kUserTimer);
+    ASSERT_TRUE(Tick(m_engine.Run(), CRun::kUserTimer));
 
-    EXPECT_EQ(m_ends, std::vector<int>{CRunEngine::kEndLinkLost});
-    EXPECT_FALSE(m_engine.IsRunning());
-    EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer));
+    EXPECT_EQ(m_ends, std::vector<int>{CRun::kEndLinkLost});
+    EXPECT_FALSE(m_engine.Run().IsRunning());
+    EXPECT_FALSE(m_engine.Run().IsTimerActive(CRun::kUserTimer));
     EXPECT_EQ(dsoLinkAlive(0), 0);
     EXPECT_EQ(Sim().Log().back(), "CloseCOM");
     EXPECT_EQ(m_samples.size(), 1u) << "nothing is read from a silent supply";
@@ -155,23 +156,23 @@ TEST_F(RunEngineTest, EveryRunEndsOnceWithItsReason)
         int reason;
         CResult::Kind started;
     } rows[] = {
-        {"the last point played", program, [](CRunEngine& e) { e.OnTimer(1); e.OnTimer(1); }, CRunEngine::kEndDone, CResult::kOk},
+        {"the last point played", program, [](CRunEngine& e) { Tick(e.Run(), 1); Tick(e.Run(), 1); }, CRun::kEndDone, CResult::kOk},
         {"a program that cannot be read", m_dir.filePath(QStringLiteral("gone.csv")), [](CRunEngine&) {},
-         CRunEngine::kEndFileError, CResult::kCannotOpen},
-        {"not a record file", m_dir.filePath(QStringLiteral("prog.txt")), [](CRunEngine&) {}, CRunEngine::kEndFileError,
+         CRun::kEndFileError, CResult::kCannotOpen},
+        {"not a record file", m_dir.filePath(QStringLiteral("prog.txt")), [](CRunEngine&) {}, CRun::kEndFileError,
          CResult::kNotCsv},
-        {"a front end going away", QString(), [](CRunEngine& e) { e.EndRun(CRunEngine::kEndInterrupted); },
-         CRunEngine::kEndInterrupted, CResult::kOk},
+        {"a front end going away", QString(), [](CRunEngine& e) { e.Run().EndRun(CRun::kEndInterrupted); },
+         CRun::kEndInterrupted, CResult::kOk},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         m_ends.clear();
-        const CResult started = m_engine.StartRun(!row.path.isEmpty(), row.path, 1);
+        const CResult started = m_engine.Run().StartRun(!row.path.isEmpty(), row.path, 1);
         EXPECT_EQ(started.nKind, row.started);
         row.end(m_engine);
         EXPECT_EQ(m_ends, std::vector<int>{row.reason});
-        EXPECT_FALSE(m_engine.IsRunning());
-        EXPECT_FALSE(m_engine.IsTimerActive(CRunEngine::kUserTimer) || m_engine.IsTimerActive(CRunEngine::kProgramTimer));
+        EXPECT_FALSE(m_engine.Run().IsRunning());
+        EXPECT_FALSE(m_engine.Run().IsTimerActive(CRun::kUserTimer) || m_engine.Run().IsTimerActive(CRun::kProgramTimer));
     }
     EXPECT_TRUE(m_messages.empty()) << "the engine shows no dialog; its caller says what failed";
 }
@@ -179,9 +180,9 @@ TEST_F(RunEngineTest, EveryRunEndsOnceWithItsReason)
 TEST_F(RunEngineTest, ALostLinkIsTriedAgainAndTheGapIsRecordedAsSecondsWithoutReadings)
 {
     std::vector<int> events;
-    QObject::connect(&m_engine, &CRunEngine::LinkEvent,
+    QObject::connect(&m_engine.Run(), &CRun::LinkEvent,
                      [&](int nEvent, const QDateTime&, int, const QString&) { events.push_back(nEvent); });
-    m_engine.SetReconnectTime(std::chrono::minutes(10));
+    m_engine.Run().SetReconnectTime(std::chrono::minutes(10));
     const QString program = m_dir.filePath(QStringLiteral("prog.csv"));
     ASSERT_TRUE(WriteTestFile(program, "Time(S),Voltage(V),Current(A)\r\n1,1.00,0.100\r\n2,2.00,0.200\r\n3,3.00,0.300\r\n"));
     Sim().setLoadOhms(100.0);
@@ -194,31 +195,31 @@ TEST_F(RunEngineTest, ALostLinkIsTriedAgainAndTheGapIsRecordedAsSecondsWithoutRe
     } rows[] = {
         {"a user run goes on", false, true, {}},
         {"a program goes on from its point", true, true, {}},
-        {"a program whose supply lost its power stops", true, false, {CRunEngine::kEndOutputOff}},
+        {"a program whose supply lost its power stops", true, false, {CRun::kEndOutputOff}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         events.clear();
         m_ends.clear();
         m_samples.clear();
-        const int nTimer = row.bProgram ? CRunEngine::kProgramTimer : CRunEngine::kUserTimer;
-        ASSERT_TRUE(m_engine.StartRun(row.bProgram, program, 1).Ok());
-        m_engine.OnTimer(nTimer);
+        const int nTimer = row.bProgram ? CRun::kProgramTimer : CRun::kUserTimer;
+        ASSERT_TRUE(m_engine.Run().StartRun(row.bProgram, program, 1).Ok());
+        ASSERT_TRUE(Tick(m_engine.Run(), nTimer));
         Sim().setAnswering(false); // the cable is knocked
-        m_engine.OnTimer(nTimer);
-        m_engine.OnTimer(nTimer);
-        EXPECT_TRUE(m_engine.IsReconnecting());
+        ASSERT_TRUE(Tick(m_engine.Run(), nTimer));
+        ASSERT_TRUE(Tick(m_engine.Run(), nTimer));
+        EXPECT_TRUE(m_engine.Run().IsReconnecting());
         Sim().setOutput(row.bOutputBack);
         Sim().clearLog();
         Sim().setAnswering(true);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_engine.IsReconnecting(); }, 5000));
-        EXPECT_EQ(events, (std::vector<int>{CRunEngine::kLinkGone, CRunEngine::kLinkBack}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_engine.Run().IsReconnecting(); }, 5000));
+        EXPECT_EQ(events, (std::vector<int>{CRun::kLinkGone, CRun::kLinkBack}));
         EXPECT_EQ(m_ends, row.ends);
         for (const std::string& call : Sim().Log())
             EXPECT_NE(call, "dsoOpenOutput") << "never switched on after a reconnect";
         if (!row.ends.empty())
             continue;
-        m_engine.OnTimer(nTimer);
+        ASSERT_TRUE(Tick(m_engine.Run(), nTimer));
         // The real run timer may add a gap second while the test waits: count what came.
         const int nLast = static_cast<int>(m_samples.size());
         ASSERT_GE(nLast, 4);
@@ -238,6 +239,6 @@ TEST_F(RunEngineTest, ALostLinkIsTriedAgainAndTheGapIsRecordedAsSecondsWithoutRe
             expected += QByteArray::number(nLast) + ",5.00,0.050\r\n";
             EXPECT_EQ(Saved().toStdString(), expected.toStdString());
         }
-        m_engine.EndRun();
+        m_engine.Run().EndRun();
     }
 }

@@ -8,6 +8,7 @@
 #include "device/pslink.h"
 #include "platform/Dialogs.h"
 #include "platform/DurableFile.h"
+#include "support/RunTicks.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
@@ -69,20 +70,20 @@ protected:
 TEST_F(RunJournalTest, EverySampleIsOnDiskAsTakenAndSaveDataReplacesTheJournal)
 {
     CRunEngine engine(m_supply);
-    engine.StartRun(false, QString(), 0);
-    engine.OnTimer(CRunEngine::kUserTimer);
-    engine.m_journal.Flush();
+    engine.Run().StartRun(false, QString(), 0);
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+    engine.Run().FlushJournal();
     const QStringList running = Journals();
     ASSERT_EQ(running.size(), 2) << "the journal and the marker of its run";
     const QString path = QDir(CRunJournal::Folder()).filePath(running.filter(QStringLiteral(".csv")).value(0));
     EXPECT_TRUE(QFileInfo(path).fileName().startsWith(QStringLiteral("run-")));
     EXPECT_EQ(ReadTestFile(path), kHeader + "1,5.00,0.500\r\n");
-    engine.OnTimer(CRunEngine::kUserTimer);
-    engine.m_journal.Flush();
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+    engine.Run().FlushJournal();
     EXPECT_EQ(ReadTestFile(path), kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n");
 
-    engine.EndRun();
-    engine.m_journal.Flush();
+    engine.Run().EndRun();
+    engine.Run().FlushJournal();
     EXPECT_EQ(Journals(), QStringList{QFileInfo(path).fileName()}) << "a run that ended leaves no marker";
     EXPECT_TRUE(CRunJournal::TakeCutOffRuns().empty());
 
@@ -90,21 +91,21 @@ TEST_F(RunJournalTest, EverySampleIsOnDiskAsTakenAndSaveDataReplacesTheJournal)
     const QString record = m_dir.filePath(QStringLiteral("record.csv"));
     ASSERT_EQ(m_supply.SaveRecord(record), 1);
     EXPECT_EQ(ReadTestFile(record), ReadTestFile(path));
-    engine.OnRecordSaved();
-    engine.m_journal.Flush();
+    engine.Run().OnRecordSaved();
+    engine.Run().FlushJournal();
     EXPECT_TRUE(Journals().isEmpty());
 
     // A program run's journal holds the measured samples, which Save Data does not write.
     const QString program = m_dir.filePath(QStringLiteral("prog.csv"));
     ASSERT_TRUE(WriteTestFile(program, kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n"));
     m_supply.m_nDevice = 0;
-    engine.StartRun(true, program, 1);
-    engine.OnTimer(CRunEngine::kProgramTimer);
-    engine.OnTimer(CRunEngine::kProgramTimer);
-    engine.EndRun();
+    engine.Run().StartRun(true, program, 1);
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kProgramTimer));
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kProgramTimer));
+    engine.Run().EndRun();
     ASSERT_EQ(m_supply.SaveRecord(record), 1);
-    engine.OnRecordSaved();
-    engine.m_journal.Flush();
+    engine.Run().OnRecordSaved();
+    engine.Run().FlushJournal();
     ASSERT_EQ(Journals().size(), 1);
     EXPECT_EQ(ReadTestFile(QDir(CRunJournal::Folder()).filePath(Journals()[0])), kHeader + "1,1.00,0.100\r\n2,2.00,0.200\r\n");
     EXPECT_TRUE(m_messages.empty());
@@ -120,37 +121,37 @@ TEST_F(RunJournalTest, AJournalThatCannotBeWrittenNeverStopsTheRun)
     qputenv("XDG_STATE_HOME", blocked.toLocal8Bit());
 
     CRunEngine engine(m_supply);
-    QObject::connect(&engine, &CRunEngine::JournalFailed, [this](const QString& strFolder, const QString& strReason) {
-        m_messages.push_back(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    QObject::connect(&engine.Run(), &CRun::JournalFailed, [this](const QString& strFolder, const QString& strReason) {
+        m_messages.push_back(enginetext::JournalFailureMessage(strFolder, strReason));
     });
-    engine.StartRun(false, QString(), 0);
+    engine.Run().StartRun(false, QString(), 0);
     for (int i = 0; i < 3; ++i) {
-        engine.OnTimer(CRunEngine::kUserTimer);
-        engine.m_journal.Flush();
+        ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+        engine.Run().FlushJournal();
         QCoreApplication::processEvents();
     }
-    EXPECT_TRUE(engine.IsRunning());
+    EXPECT_TRUE(engine.Run().IsRunning());
     EXPECT_EQ(m_supply.m_nSample.load(), 3);
     ASSERT_EQ(m_messages.size(), 1u) << "one message for the run";
     EXPECT_TRUE(m_messages[0].contains(QStringLiteral("Not a directory"))) << m_messages[0].toStdString();
-    engine.EndRun();
+    engine.Run().EndRun();
     EXPECT_EQ(m_messages.size(), 1u);
 }
 
 TEST_F(RunJournalTest, AFullDiskLosesNoSampleAndTheRowsFollowOnceItHasRoom)
 {
     CRunEngine engine(m_supply);
-    engine.m_journal.SetRetryInterval(std::chrono::milliseconds(20));
-    QObject::connect(&engine, &CRunEngine::JournalFailed, [this](const QString& strFolder, const QString& strReason) {
-        m_messages.push_back(CRunEngine::JournalFailureMessage(strFolder, strReason));
+    engine.Run().SetJournalRetry(std::chrono::milliseconds(20));
+    QObject::connect(&engine.Run(), &CRun::JournalFailed, [this](const QString& strFolder, const QString& strReason) {
+        m_messages.push_back(enginetext::JournalFailureMessage(strFolder, strReason));
     });
-    engine.StartRun(false, QString(), 0);
-    engine.OnTimer(CRunEngine::kUserTimer);
-    engine.m_journal.Flush();
+    engine.Run().StartRun(false, QString(), 0);
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+    engine.Run().FlushJournal();
     platform::SetAppendFailure(ENOSPC); // the disk fills up during the run
     for (int i = 0; i < 3; ++i) {
-        engine.OnTimer(CRunEngine::kUserTimer);
-        engine.m_journal.Flush();
+        ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+        engine.Run().FlushJournal();
     }
     QCoreApplication::processEvents();
     ASSERT_EQ(m_messages.size(), 1u) << "said once";
@@ -165,9 +166,9 @@ TEST_F(RunJournalTest, AFullDiskLosesNoSampleAndTheRowsFollowOnceItHasRoom)
     const QString journal = QDir(CRunJournal::Folder()).filePath(Journals().filter(QStringLiteral(".csv")).value(0));
     const QByteArray expected = kHeader + "1,5.00,0.500\r\n2,5.00,0.500\r\n3,5.00,0.500\r\n4,5.00,0.500\r\n";
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReadTestFile(journal) == expected; }, 3000)) << ReadTestFile(journal).toStdString();
-    engine.OnTimer(CRunEngine::kUserTimer);
-    engine.EndRun();
-    engine.m_journal.Flush();
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+    engine.Run().EndRun();
+    engine.Run().FlushJournal();
     EXPECT_EQ(ReadTestFile(journal), expected + "5,5.00,0.500\r\n");
     EXPECT_EQ(m_messages.size(), 1u);
 }
@@ -185,10 +186,10 @@ TEST_F(RunJournalTest, OnlyTheNewestJournalsAreKept)
         journal.setFileTime(old.addSecs(i), QFileDevice::FileModificationTime);
     }
     CRunEngine engine(m_supply);
-    engine.StartRun(false, QString(), 0);
-    engine.OnTimer(CRunEngine::kUserTimer);
-    engine.EndRun();
-    engine.m_journal.Flush();
+    engine.Run().StartRun(false, QString(), 0);
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+    engine.Run().EndRun();
+    engine.Run().FlushJournal();
     const QStringList kept = Journals();
     ASSERT_EQ(kept.size(), CRunJournal::kKeepNewest);
     EXPECT_FALSE(kept.contains(QStringLiteral("run-20260101-000005.csv"))) << "the oldest go";
@@ -208,9 +209,9 @@ TEST_F(RunJournalTest, ACutOffRunIsReportedOnceAndALiveOneNever)
 
     // A run going on right now in this process holds its own marker.
     CRunEngine engine(m_supply);
-    engine.StartRun(false, QString(), 0);
-    engine.OnTimer(CRunEngine::kUserTimer);
-    engine.m_journal.Flush();
+    engine.Run().StartRun(false, QString(), 0);
+    ASSERT_TRUE(Tick(engine.Run(), CRun::kUserTimer));
+    engine.Run().FlushJournal();
 
     const std::vector<CRunJournal::CutOff> found = CRunJournal::TakeCutOffRuns();
     ASSERT_EQ(found.size(), 1u);
@@ -224,5 +225,5 @@ TEST_F(RunJournalTest, ACutOffRunIsReportedOnceAndALiveOneNever)
     EXPECT_TRUE(CRunJournal::CutOffMessage(odd).endsWith(QStringLiteral(": /home/u/100%1/run.csv (3 samples).")));
     EXPECT_TRUE(CRunJournal::TakeCutOffRuns().empty()) << "reported once";
     EXPECT_TRUE(QFile::exists(dead)) << "the journal itself stays";
-    engine.EndRun();
+    engine.Run().EndRun();
 }

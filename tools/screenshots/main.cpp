@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     // Every port is the simulator, whatever the environment maps.
     for (int n = 1; n <= 7; ++n)
         qunsetenv(QByteArray("TARNWELL_COM") + QByteArray::number(n));
-    CRunEngine::SimulateAll(true);
+    CPortsView::SimulateAll(true);
 
     CTarnwellDlg dialog;
     app.setWindowIcon(dialog.m_hIcon);

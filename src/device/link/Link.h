@@ -49,6 +49,9 @@ class Link
     /// Ends the connection; must return promptly whatever the supply does. Calls made after it
     /// reach nothing.
     virtual void close() = 0;
+    /// From now on, a wait of this link for the supply (an identity request) gives up at once.
+    /// Returns without waiting, from any thread; the link stays open until close().
+    virtual void cancelWaits() {}
 
     /// Every library call made on this link, for links that keep a log. Quick: the library
     /// makes it under its device lock, so that the log's order is the order of the calls.

@@ -281,14 +281,21 @@ void LinkWorker::queue(const Change& change)
 std::string LinkWorker::identify()
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    if (m_finished)
+    if (m_finished || m_waitsCancelled)
         return {};
     const unsigned ticket = ++m_identityAsked;
     m_wake.notify_all();
     const bool served = m_change.wait_for(guard, kIdentityTimeout, [&] {
-        return m_finished || static_cast<int>(m_identityServed - ticket) >= 0;
+        return m_finished || m_waitsCancelled || static_cast<int>(m_identityServed - ticket) >= 0;
     });
-    return served && !m_finished ? m_identity : std::string();
+    return served && !m_finished && !m_waitsCancelled ? m_identity : std::string();
+}
+
+void LinkWorker::cancelWaits()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_waitsCancelled = true;
+    m_change.notify_all();
 }
 
 bool LinkWorker::portOpen() const

@@ -65,6 +65,8 @@ class LinkWorker
     bool stop(std::chrono::milliseconds timeout);
     /// Tells whoever still waits "no"; no callback runs once this returned.
     void dismissWaiters();
+    /// As Link::cancelWaits: identify() returns empty at once, now and from now on.
+    void cancelWaits();
 
   private:
     // Someone waiting for the commands given before it, and perhaps for readings taken after.
@@ -109,6 +111,7 @@ class LinkWorker
     QString m_lastFault;
     const DialectInfo* m_dialect = nullptr;
     bool m_dismissed = false;
+    bool m_waitsCancelled = false;
     std::vector<Waiter> m_waiters;
     std::uint64_t m_polls = 0;               // well-formed poll answers so far
     std::array<std::uint64_t, 3> m_polled{}; // the poll count at the latest answer of each kind

@@ -68,6 +68,8 @@ class WireLink : public Link
         m_worker->afterCommands(freshReadings, std::move(done));
     }
 
+    void cancelWaits() override { m_worker->cancelWaits(); }
+
     void close() override
     {
         if (m_thread) {

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "device/Result.h"
+#include "engine/RunSample.h"
+
+class CPowerSupply;
+class CSupplyThread;
+class CSupplyWatch;
+
+/// The supply between runs: setpoints and the output, handed to the supply's thread in the order
+/// given from any thread (a run's own points go the same road), and the waits of front ends
+/// without a window.
+class CSupplyCommands
+{
+public:
+    CSupplyCommands(CPowerSupply& supply, CSupplyThread& thread, CSupplyWatch& watch);
+    CSupplyCommands(const CSupplyCommands&) = delete;
+    CSupplyCommands& operator=(const CSupplyCommands&) = delete;
+
+    /// The supply object's SetSetpoint: a voltage (`which` nonzero) or a current. Does not wait.
+    void SetSetpoint(float fVolts, float fAmps, int which);
+    void SwitchOutput(bool bOn);
+    /// Waits, at most `nTimeoutMs`, until the supply has taken every command handed over before
+    /// and readings reflect them. kOk, or kLinkLost when the link is gone or the time ran out.
+    /// Not from the window's UI thread.
+    CResult WaitForSupply(int nTimeoutMs);
+    /// One reading as a user-mode sample takes it, without switching anything (after
+    /// WaitForSupply). Waits as WaitForSupply.
+    CRunSample ReadSample();
+
+private:
+    CPowerSupply& m_supply;
+    CSupplyThread& m_thread;
+    CSupplyWatch& m_watch;
+};

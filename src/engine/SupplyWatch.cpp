@@ -1,0 +1,28 @@
+#include "engine/SupplyWatch.h"
+
+void CSupplyWatch::ForgetMaximum()
+{
+    m_fMaxVolts = 0.0f;
+    m_fMaxAmps = 0.0f;
+}
+
+void CSupplyWatch::NoteMaximum(const pslink::UnitMaximum& held)
+{
+    const float fVolts = held.centivolts / 100.0f;
+    const float fAmps = held.milliamps / 1000.0f;
+    if (fVolts == m_fMaxVolts && fAmps == m_fMaxAmps)
+        return;
+    m_fMaxVolts = fVolts;
+    m_fMaxAmps = fAmps;
+    // Told once per maximum learned; a fresh connection forgets it.
+    if (fVolts > 0.0f || fAmps > 0.0f)
+        Q_EMIT MaximumLearned(fVolts, fAmps);
+}
+
+void CSupplyWatch::NoteProtection(unsigned nProtection)
+{
+    if (nProtection == m_nProtection)
+        return;
+    m_nProtection = nProtection;
+    Q_EMIT ProtectionChanged(nProtection);
+}
