@@ -376,7 +376,7 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
 
     sim->setAnswering(true);
     ASSERT_TRUE(WaitFor([&] { return Text(1028) == "Device Connected"; }, 5000));
-    const int nBefore = m_page->m_supply.m_nSample.load();
+    const int nBefore = m_page->m_engine.Run().SampleCount(); // the supply object's counter follows on its thread
     Tick(CDlgControl::kUserTimer);
     EXPECT_EQ(Text(1005), "5.00");
     EXPECT_EQ(Text(1042), QString::number(nBefore + 1));
