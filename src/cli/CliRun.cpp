@@ -72,6 +72,8 @@ int CCliRun::Start()
 
     m_port.Choose(m_supply);
     const CResult connected = m_engine.Connector().Connect();
+    if (!connected.Ok() && CSignalPipe::Arrived())
+        return kExitInterrupted; // Ctrl-C cut the connect short
     if (!connected.Ok()) {
         console.Error(QStringLiteral("no supply answered on %1: %2").arg(m_port.Describe(), connected.strReason));
         return kExitNoSupply;
@@ -186,6 +188,8 @@ void CCliRun::OnSignal()
 {
     if (m_bFinishing)
         return;
+    // A connect still waiting on a silent supply gives up at once.
+    m_engine.Connector().Abort();
     // As OFF: no further sample; the output stays as it is.
     if (m_engine.Run().IsRunning())
         m_engine.Run().EndRun(CRun::kEndInterrupted);

@@ -375,7 +375,7 @@ TEST_F(DlgControlRunTest, ALostLinkSaysReconnectingAndTheRunGoesOnWhenTheSupplyI
 
     sim->setAnswering(true);
     ASSERT_TRUE(WaitFor([&] { return Text(IDC_CONNECTION) == "Device Connected"; }, 5000));
-    const int nBefore = m_page->m_supply.m_nSample.load();
+    const int nBefore = m_page->m_engine.Run().SampleCount(); // the supply object's counter follows on its thread
     Tick(CDlgControl::kUserTimer);
     EXPECT_EQ(Text(IDC_MEAS_VOLTAGE), "5.00");
     EXPECT_EQ(Text(IDC_ELAPSED), QString::number(nBefore + 1));
