@@ -166,6 +166,7 @@ TEST_F(DlgControlTest, ClicksWithinOnePassAreQueuedOnce)
     ASSERT_TRUE(WaitFor([&] { return m_page->m_nPass.load() > clicked; }));
     EXPECT_TRUE(m_page->m_qCommands.Pending().empty());
     EXPECT_EQ(Text(IDC_VOLTAGE), "6.00") << "three UP clicks in one pass move one step";
+    m_page->m_engine.Settle(); // the setpoint reaches the supply on the supply's thread
     EXPECT_EQ(Sim()->setCentivolts(), 600);
 }
 
