@@ -5,6 +5,7 @@
 
 #include "device/link/Protection.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +77,8 @@ const char* moduleUsage()
 
 Taken parseModuleArg(const std::string& a, const char* value, Options& o)
 {
+    if (const Taken family = parseFamilyArg(a, value, o); family != Taken::No)
+        return family; // which unit it is, like a module's model
     static const char* const kOwn[] = {"--model",    "--layout",     "--decimals",     "--address",
                                        "--firmware", "--trip-after", "--corrupt-every"};
     bool own = false;
@@ -88,7 +91,9 @@ Taken parseModuleArg(const std::string& a, const char* value, Options& o)
     pslink::ResponderQuirks& q = o.quirks;
     bool ok = false;
     if (a == "--model") {
-        ok = parseWhole(value, 1, kHighestRegister, q.modelId);
+        // A family's model is a name; whether it is one is told once the family is known.
+        o.model = value;
+        ok = parseWhole(value, 1, kHighestRegister, q.modelId) || (*value && !std::isdigit(static_cast<unsigned char>(*value)));
     } else if (a == "--layout") {
         ok = std::strlen(value) == 1 && std::strchr("ABC", value[0]) != nullptr;
         q.layout = ok ? value[0] : q.layout;

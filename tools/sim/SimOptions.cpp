@@ -57,12 +57,13 @@ void usage()
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
                  "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
                  "%s"
+                 "%s"
                  "                    [--tcp PORT [--tcp-any]]   (SCPI on a TCP socket; PORT 0: any free one)\n"
                  "                    [--drop-after SECONDS [--drop-for SECONDS]] [--link PATH]\n"
                  "                    [--back-off] [--back-identity TEXT]\n"
                  "       tarnwell-sim --version\n"
                  "control lines on standard input: hang, resume, load OHMS, refuse, accept\n",
-                 dialectNames().c_str(), moduleUsage());
+                 dialectNames().c_str(), moduleUsage(), familyUsage().c_str());
 }
 
 bool parseNumber(const char* text, double& out)
@@ -149,6 +150,8 @@ bool parseArgs(int argc, char** argv, Options& o)
     }
     if (o.dropForMs >= 0 && o.dropAfterMs < 0)
         return false; // a return without a drop
+    if (!finishFamily(o))
+        return false;
     if (o.minGapMs < 0)
         o.minGapMs = static_cast<int>(o.dialect->unitGap.count());
     return true;

@@ -5,6 +5,7 @@
 
 #include "device/NumberText.h"
 #include "device/link/Dialects.h"
+#include "device/link/Families.h"
 #include "device/link/SupplyResponder.h"
 
 #include <string>
@@ -33,16 +34,28 @@ struct Options
     int tripAfterMs = -1;   // -1: never; else this long after the first command a protection trips
     unsigned tripBits = 0;  // what trips (ProtectionBit values)
     int corruptEvery = 0;   // 0: never; else every N-th reply has a damaged byte
+    // A brand unit of a family (--family, --model) and what its channels hold.
+    const pslink::Family* family = nullptr;
+    std::string model; // --model as written: a module's id, or a family's model
+    std::vector<pslink::ChannelRating> ratings;
 };
 
 /// What one of the module options made of its argument.
 enum class Taken { No, Bad, Yes };
 /// The options of a Modbus module and of its quirks in time (--model, --layout, --decimals,
-/// --address, --firmware, --trip-after, --corrupt-every): Taken::Yes when `a` is one of them and
-/// `value` fits it, Taken::No when `a` is none of them.
+/// --address, --firmware, --trip-after, --corrupt-every), and --family: Taken::Yes when `a` is
+/// one of them and `value` fits it, Taken::No when `a` is none of them.
 Taken parseModuleArg(const std::string& a, const char* value, Options& o);
 /// Their lines of the usage text.
 const char* moduleUsage();
+
+/// --family NAME: Taken::Yes when `a` is it and `value` names a family.
+Taken parseFamilyArg(const std::string& a, const char* value, Options& o);
+/// Once every option is read: the family's dialect, model, identity, channels and pacing where
+/// the options leave them; false for a model of no family's, or a family's model that is not.
+bool finishFamily(Options& o);
+/// The family options' lines of the usage text.
+std::string familyUsage();
 
 /// Prints the usage text on standard error.
 void usage();

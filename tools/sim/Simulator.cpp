@@ -10,13 +10,14 @@ namespace sim {
 using std::chrono::milliseconds;
 
 Simulator::Simulator(const Options& o)
-    : m_options(o), m_responder(o.dialect->respond(m_supply, o.quirks)),
+    : m_options(o), m_channels(m_options, m_supply),
       m_timing({o.minGapMs, o.slowMs, o.latencyMs, o.baud}, Clock::now()), m_faults(o.corruptEvery, o.tripAfterMs),
       m_drop(o.dropAfterMs, o.dropForMs)
 {
     if (o.loadOhms > 0.0)
         m_supply.setLoadOhms(o.loadOhms);
     m_supply.setMaximum(o.maxCentivolts, o.maxMilliamps);
+    m_responder = m_channels.respond(o.quirks); // the first channel's maximum is known now
 }
 
 bool Simulator::openLog()
@@ -53,11 +54,11 @@ void Simulator::linkGone()
 void Simulator::linkReturned()
 {
     if (m_options.backOff)
-        m_supply.setOutput(false);
+        m_channels.forEach([](pslink::SimulatedSupply& channel) { channel.setOutput(false); });
     if (!m_options.backIdentity.empty()) {
         pslink::SupplyResponder::Quirks quirks = m_options.quirks;
         quirks.identity = m_options.backIdentity;
-        m_responder = m_options.dialect->respond(m_supply, quirks);
+        m_responder = m_channels.respond(quirks);
     }
     m_log.write("-- link back");
 }
@@ -97,7 +98,7 @@ bool Simulator::readControl()
 void Simulator::startConnection()
 {
     m_replies.clear();
-    m_responder = m_options.dialect->respond(m_supply, m_options.quirks);
+    m_responder = m_channels.respond(m_options.quirks);
     m_timing.quietAt(Clock::now());
 }
 
@@ -184,16 +185,16 @@ void Simulator::handleControl(std::string line)
     while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
         line.pop_back();
     if (line == "hang") {
-        m_supply.setAnswering(false);
+        m_channels.forEach([](pslink::SimulatedSupply& channel) { channel.setAnswering(false); });
         m_replies.clear(); // nothing more leaves a dead supply
     } else if (line == "resume") {
-        m_supply.setAnswering(true);
+        m_channels.forEach([](pslink::SimulatedSupply& channel) { channel.setAnswering(true); });
     } else if (line == "refuse" || line == "accept") {
         m_refusing = line == "refuse"; // answers as ever, takes no change
     } else if (line.rfind("load ", 0) == 0) {
         double ohms = 0.0;
         if (parseNumber(line.substr(5).c_str(), ohms) && ohms > 0.0)
-            m_supply.setLoadOhms(ohms);
+            m_channels.forEach([ohms](pslink::SimulatedSupply& channel) { channel.setLoadOhms(ohms); });
         else
             std::fprintf(stderr, "tarnwell-sim: bad load: %s\n", line.c_str());
     } else if (!line.empty()) {

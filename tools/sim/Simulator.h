@@ -7,6 +7,7 @@
 #include "CommandLog.h"
 #include "DropSchedule.h"
 #include "SimOptions.h"
+#include "UnitChannels.h"
 #include "UnitFaults.h"
 #include "UnitTiming.h"
 
@@ -82,6 +83,7 @@ private:
 
     Options m_options;
     pslink::SimulatedSupply m_supply;
+    UnitChannels m_channels; // m_supply first
     std::unique_ptr<pslink::SupplyResponder> m_responder;
     UnitTiming m_timing;
     UnitFaults m_faults;

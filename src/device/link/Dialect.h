@@ -156,6 +156,16 @@ public:
     /// the unit itself or from its model's data; nullopt where neither tells.
     virtual std::optional<int> queryMaximumVoltage(Channel& /*channel*/) { return std::nullopt; }
     virtual std::optional<int> queryMaximumCurrent(Channel& /*channel*/) { return std::nullopt; }
+    /// The least time from the latest command this dialect sent to the next one, where the unit
+    /// found needs more than the registry's spacing (a slow family, a slow status query); zero
+    /// otherwise.
+    virtual std::chrono::milliseconds spacing() const { return {}; }
+    /// The unit identify() found as its family and model place it ("Rigol DP800/DP700 (rigol-dp),
+    /// model DP832, channels 1, 2 and 3"); empty where the dialect knows no more than the identity.
+    virtual std::string unitSummary() const { return {}; }
+    /// What the user should know about how the channel is driven (an output switch shared by
+    /// every channel, a negative output set by its magnitude); empty when nothing.
+    virtual std::string notice() const { return {}; }
 };
 
 /// A driver as the registry lists it: a dialect spoken over a wire, or a driver that needs none.

@@ -41,6 +41,13 @@ class Link
     /// Why the latest reply that came to nothing did so ("a reply with a bad CRC"), where the
     /// dialect can tell; empty otherwise.
     virtual QString lastFault() { return {}; }
+    /// The unit the identity request found, as its family and model place it ("Rigol DP800/DP700
+    /// (rigol-dp), model DP832, channels 1, 2 and 3"); empty where nothing more than the identity
+    /// is known.
+    virtual QString unitSummary() { return {}; }
+    /// What the user should know about how the channel is driven (an output switch shared by
+    /// every channel, a negative output set by its magnitude); empty when nothing.
+    virtual QString notice() { return {}; }
     /// Runs `done(true)` once every command given before has been carried out (sent and
     /// confirmed, or replaced by a newer one) and, with `freshReadings`, a whole poll taken after
     /// them has completed; `done(false)` when the link fails, is lost or closes first. Exactly

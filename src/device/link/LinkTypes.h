@@ -7,6 +7,9 @@ namespace pslink {
 /// Ports the library knows: index 0..6, COM1..COM7.
 inline constexpr int kPortCount = 7;
 
+/// The highest channel a port setting names ("#ch8") and a unit of the model tables has.
+inline constexpr int kMaxChannel = 8;
+
 /// The largest setpoints a unit holds, in counts (hundredths of a volt, thousandths of an
 /// ampere); 0 = not known.
 struct UnitMaximum

@@ -3,6 +3,7 @@
 #include "device/link/ChangeConfirmer.h"
 #include "device/link/SerialTransport.h"
 #include "device/link/TcpTransport.h"
+#include "device/link/UsbTmcTransport.h"
 
 #include <algorithm>
 #include <memory>
@@ -18,11 +19,14 @@ using std::chrono::milliseconds;
 constexpr milliseconds kIdentityTimeout{8000}; // every probe with its time-outs fits well inside
 constexpr milliseconds kIdleWait{50};
 
-// The one place that picks the transport: a socket for a unit on the network, else a serial port.
+// The one place that picks the transport: a socket for a unit on the network, the USB-TMC driver's
+// node, else a serial port.
 std::unique_ptr<Transport> makeTransport(const PortSetting& setting, const std::atomic<bool>& stop)
 {
     if (setting.onNetwork())
         return std::make_unique<TcpTransport>(stop);
+    if (setting.usbtmc)
+        return std::make_unique<UsbTmcTransport>(stop);
     return std::make_unique<SerialTransport>(stop);
 }
 
@@ -106,8 +110,10 @@ void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, uns
         std::lock_guard<std::mutex> guard(m_lock);
         m_refusal = session.refusal().empty() ? QString()
                                               : QStringLiteral("Cannot use the unit on %1: %2.")
-                                                    .arg(m_setting.path, QString::fromStdString(session.refusal()));
+                                                    .arg(PlaceText(m_setting), QString::fromStdString(session.refusal()));
         m_identity = identity;
+        m_unitSummary = QString::fromStdString(session.unitSummary());
+        m_notice = QString::fromStdString(session.notice());
         m_dialect = session.dialect();
         m_identityServed = ticket;
         m_change.notify_all();
@@ -252,7 +258,7 @@ bool LinkWorker::waitOpened(milliseconds timeout, QString* error)
         return true;
     if (error)
         *error = m_openDone ? m_openError
-                            : QStringLiteral("Cannot open %1: the port did not respond.").arg(m_setting.path);
+                            : QStringLiteral("Cannot open %1: the port did not respond.").arg(PlaceText(m_setting));
     return false;
 }
 
@@ -326,6 +332,18 @@ QString LinkWorker::refusal() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_refusal;
+}
+
+QString LinkWorker::unitSummary() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_unitSummary;
+}
+
+QString LinkWorker::notice() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_notice;
 }
 
 QString LinkWorker::lastFault() const

@@ -57,6 +57,9 @@ class LinkWorker
     QString refusal() const;
     /// Why the latest reply that came to nothing did so, where the dialect can tell.
     QString lastFault() const;
+    /// As Link::unitSummary and Link::notice, from the latest identity request.
+    QString unitSummary() const;
+    QString notice() const;
     /// The setting's dialect, or the one the identity request found; nullptr before.
     const DialectInfo* dialect() const;
     /// As Link::afterCommands.
@@ -108,6 +111,8 @@ class LinkWorker
     unsigned m_identityServed = 0;
     std::string m_identity;
     QString m_refusal;
+    QString m_unitSummary;
+    QString m_notice;
     QString m_lastFault;
     const DialectInfo* m_dialect = nullptr;
     bool m_dismissed = false;

@@ -19,6 +19,8 @@ constexpr long long kHighestBaud = 4000000;
 constexpr int kLowestAddress = 1;
 constexpr int kHighestAddress = 247;
 const QString kTcpScheme = QStringLiteral("tcp://");
+const QString kUsbTmcPrefix = QStringLiteral("usbtmc:");
+const QString kChannelMark = QStringLiteral("#ch");
 
 std::atomic<bool> g_simulateAll{false};
 
@@ -79,6 +81,22 @@ bool readAddress(QString& rest, PortSetting& out)
     return true;
 }
 
+// A trailing "#chN" into `out.channel`; false when N is no channel.
+bool readChannel(QString& rest, PortSetting& out)
+{
+    const int mark = rest.lastIndexOf(kChannelMark, -1, Qt::CaseInsensitive);
+    if (mark < 0)
+        return true;
+    const QString digits = rest.mid(mark + kChannelMark.size());
+    bool ok = false;
+    const int channel = digits.toInt(&ok);
+    if (!allDigits(digits) || !ok || channel < 1 || channel > kMaxChannel)
+        return false;
+    out.channel = channel;
+    rest = rest.left(mark).trimmed();
+    return true;
+}
+
 // "path" or "path@baud" into `out`; false when no path is left or the rate is impossible.
 bool readPathAndBaud(QString rest, PortSetting& out)
 {
@@ -119,9 +137,28 @@ std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error)
 {
     PortSetting out;
     QString rest = text.trimmed();
+    if (!readChannel(rest, out))
+        return refuse(error, QStringLiteral("Cannot use the port setting \"%1\": a channel is a number from 1 to %2 "
+                                            "(...#ch2).")
+                                 .arg(text)
+                                 .arg(kMaxChannel));
     // A driver without a wire is named alone: there is nothing more to say about it.
     if (const DialectInfo* alone = FindDialect(rest.toStdString()); alone && !alone->onWire()) {
+        if (out.channel > 1)
+            return refuse(error, QStringLiteral("Cannot use the port setting \"%1\": \"%2\" has one channel.")
+                                     .arg(text, QString::fromLatin1(alone->name)));
         out.dialect = alone;
+        return out;
+    }
+    if (rest.startsWith(kUsbTmcPrefix, Qt::CaseInsensitive)) {
+        // What a USB-TMC instrument speaks; the node, or the serial number it is found by.
+        out.dialect = FindDialect("scpi");
+        out.usbtmc = true;
+        out.path = rest.mid(kUsbTmcPrefix.size()).trimmed();
+        if (out.path.isEmpty() || out.path.contains(QLatin1Char('@')))
+            return refuse(error, QStringLiteral("Cannot use the port setting \"%1\": it names no USB-TMC node or "
+                                                "serial number (usbtmc:/dev/usbtmc0, usbtmc:SERIAL).")
+                                     .arg(text));
         return out;
     }
     const int colon = rest.indexOf(QLatin1Char(':'));
@@ -207,24 +244,34 @@ QString NetworkAddressText(const PortSetting& setting)
     return QStringLiteral("%1:%2").arg(host, QString::number(setting.tcpPort)); // one pass: a "%1" in the host stays
 }
 
+QString PlaceText(const PortSetting& setting)
+{
+    return setting.onNetwork() ? NetworkAddressText(setting) : setting.path;
+}
+
 QString DescribePortSetting(const PortSetting& setting)
 {
     if (!setting.unusable.isEmpty())
         return QStringLiteral("Unusable serial port setting %1").arg(setting.unusable);
     if (setting.dialect && !setting.dialect->onWire())
         return QString::fromLatin1(setting.dialect->description);
-    if (setting.onNetwork())
-        return QStringLiteral("Network unit %1 (%2)")
-            .arg(NetworkAddressText(setting), QString::fromLatin1(setting.dialect->description));
-    if (setting.path.isEmpty())
-        return QStringLiteral("No serial port");
+    const QString channel = setting.channel > 0 ? QStringLiteral(", channel %1").arg(setting.channel) : QString();
     const QString dialect = setting.dialect ? QString::fromLatin1(setting.dialect->description)
                                             : QStringLiteral("dialect detected on connect");
+    if (setting.onNetwork())
+        return QStringLiteral("Network unit %1 (%2%3)").arg(NetworkAddressText(setting), dialect, channel);
+    if (setting.usbtmc) {
+        const bool node = setting.path.startsWith(QLatin1Char('/'));
+        return QStringLiteral("USB-TMC unit %1%2 (%3%4)")
+            .arg(node ? QString() : QStringLiteral("with serial number "), setting.path, dialect, channel);
+    }
+    if (setting.path.isEmpty())
+        return QStringLiteral("No serial port");
     // One pass: a second arg() would take a "%1" in the path for a place of its own.
     const bool bModbus = setting.dialect && std::string_view(setting.dialect->name) == "modbus";
     const QString baud = bModbus && !setting.baudGiven ? QStringLiteral("115200 or 9600")
                                                       : QString::number(setting.baud);
-    QString text = QStringLiteral("Serial port %1 (%2, %3 baud)").arg(setting.path, dialect, baud);
+    QString text = QStringLiteral("Serial port %1 (%2, %3 baud%4)").arg(setting.path, dialect, baud, channel);
     if (bModbus)
         text += QStringLiteral(", address %1").arg(setting.address);
     if (const auto entry = FindSerialPort(setting.path)) {

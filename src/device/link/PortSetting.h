@@ -41,17 +41,23 @@ struct PortSetting
     /// port, and its TCP port.
     QString host;
     int tcpPort = kScpiTcpPort;
+    /// A unit through the kernel's USB-TMC driver ("usbtmc:/dev/usbtmc0", or "usbtmc:SERIAL" found by
+    /// its USB serial number): `path` holds the node or the serial number.
+    bool usbtmc = false;
+    /// The channel of a unit with several ("#chN", 1..kMaxChannel); 0 when not written: the first.
+    int channel = 0;
 
     /// Neither a driver nor a path nor unreadable text: nothing is behind this port.
     bool reachesNothing() const { return !dialect && path.isEmpty() && host.isEmpty() && unusable.isEmpty(); }
     bool onNetwork() const { return !host.isEmpty(); }
-    bool onSerialPort() const { return !path.isEmpty() && !onNetwork(); }
+    bool onSerialPort() const { return !path.isEmpty() && !onNetwork() && !usbtmc; }
     bool operator==(const PortSetting&) const = default;
 };
 
 /// Reads a port setting as a user writes it: "sim", "/dev/ttyUSB0", "text:/dev/ttyUSB0",
-/// "scpi:/dev/ttyACM0@115200" (any registered name as the prefix; "sim" stands alone). The baud
-/// rate defaults to 9600. nullopt when the text names no port, an impossible baud rate or a
+/// "scpi:/dev/ttyACM0@115200" (any registered name as the prefix; "sim" stands alone),
+/// "tcp://HOST[:PORT]", "usbtmc:/dev/usbtmc0" or "usbtmc:SERIAL", each but "sim" with an optional
+/// "#chN" at the end for channel N of a unit with several. The baud rate defaults to 9600. nullopt when the text names no port, an impossible baud rate or a
 /// port for the simulator, with `error` (when given) set to a sentence for the user.
 std::optional<PortSetting> ParsePortSetting(const QString& text, QString* error = nullptr);
 
@@ -61,6 +67,10 @@ PortSetting ReadPortSetting(const QString& text);
 
 /// "host:port", an IPv6 address in brackets: how texts name a unit on the network.
 QString NetworkAddressText(const PortSetting& setting);
+
+/// Where the unit of `setting` is, as messages name it: the serial port's path, the network
+/// address, the USB-TMC node or serial number.
+QString PlaceText(const PortSetting& setting);
 
 /// What COMn (`port` 0..6) reaches: TARNWELL_COM<n> when set (a setting that cannot be read is
 /// kept as unusable), else its line in ports.conf (see PortsConfIssues), else the simulated

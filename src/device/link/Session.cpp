@@ -89,7 +89,9 @@ T Session::answeredIf(T value)
 
 void Session::keepGap()
 {
-    const milliseconds gap = m_lastPace == Pace::Busy ? std::max(m_gap, m_busyGap) : m_gap;
+    milliseconds gap = m_lastPace == Pace::Busy ? std::max(m_gap, m_busyGap) : m_gap;
+    if (m_dialect)
+        gap = std::max(gap, m_dialect->spacing()); // a slow family, or after its slow status query
     const auto next = m_lastCommand + gap;
     const auto now = Clock::now();
     if (now < next)

@@ -53,6 +53,9 @@ public:
     const std::string& refusal() const { return m_refusal; }
     /// Why the latest request came to nothing, where the dialect can tell.
     std::string reason() const { return m_dialect ? m_dialect->reason() : std::string(); }
+    /// As Dialect::unitSummary and Dialect::notice of the unit identify() found.
+    std::string unitSummary() const { return m_dialect ? m_dialect->unitSummary() : std::string(); }
+    std::string notice() const { return m_dialect ? m_dialect->notice() : std::string(); }
     /// Why the latest query or read-back that came to nothing did so; kept after whole replies.
     const std::string& lastFault() const { return m_lastFault; }
     /// What the unit found takes, from its model data; 0 where not known.

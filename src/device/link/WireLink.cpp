@@ -61,6 +61,8 @@ class WireLink : public Link
     unsigned readProtection() override { return m_worker->readings().state.protection; }
     QString refusal() override { return m_worker->refusal(); }
     QString lastFault() override { return m_worker->lastFault(); }
+    QString unitSummary() override { return m_worker->unitSummary(); }
+    QString notice() override { return m_worker->notice(); }
     const DialectInfo* dialect() const override { return m_worker->dialect(); }
 
     void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override

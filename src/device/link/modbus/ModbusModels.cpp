@@ -2,8 +2,7 @@
 
 #include "device/NumberText.h"
 
-#include <QFile>
-#include <QStandardPaths>
+#include "device/link/CsvLines.h"
 
 #include <algorithm>
 #include <array>
@@ -47,28 +46,9 @@ bool fitsRegister(double maximum, int decimals)
     return maximum * static_cast<double>(power10(decimals)) <= static_cast<double>(kMaxRegister);
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-std::vector<std::string_view> fields(std::string_view line)
-{
-    std::vector<std::string_view> out;
-    for (size_t comma; (comma = line.find(',')) != std::string_view::npos; line.remove_prefix(comma + 1))
-        out.push_back(trimmed(line.substr(0, comma)));
-    out.push_back(trimmed(line));
-    return out;
-}
-
 // One line of modules.csv as a model, or why it is none.
-std::optional<Model> parseLine(std::string_view line, std::string& why)
+std::optional<Model> parseLine(const std::vector<std::string_view>& f, std::string& why)
 {
-    const auto f = fields(line);
     if (f.size() != 6) {
         why = "expected 6 fields (id,layout,voltDecimals,ampDecimals,voltsMax,ampsMax), found " +
               std::to_string(f.size());
@@ -186,8 +166,7 @@ int maxMilliamps(const Model& model)
 
 std::string userModelsPath()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return (folder + QStringLiteral("/tarnwell/modules.csv")).toStdString();
+    return configFilePath("modules.csv");
 }
 
 ModelTable::ModelTable()
@@ -216,39 +195,23 @@ void ModelTable::add(const Model& model)
 
 std::vector<std::string> ModelTable::read(std::string_view text)
 {
-    std::vector<std::string> issues;
-    int lineNo = 0;
-    while (!text.empty()) {
-        ++lineNo;
-        const size_t end = std::min(text.find('\n'), text.size());
-        const std::string_view line = trimmed(text.substr(0, end));
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (line.empty() || line.front() == '#')
-            continue;
-        std::string why;
-        if (const auto model = parseLine(line, why))
-            add(*model);
-        else
-            issues.push_back("line " + std::to_string(lineNo) + ": " + why + ": " + std::string(line));
-    }
-    return issues;
+    return readCsvText(text, [this](const std::vector<std::string_view>& fields) { return take(fields); });
+}
+
+std::string ModelTable::take(const std::vector<std::string_view>& fields)
+{
+    std::string why;
+    if (const auto model = parseLine(fields, why))
+        add(*model);
+    return why;
 }
 
 std::vector<std::string> ModelTable::readFile(const std::string& path)
 {
     m_userPath = path;
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return {}; // no file: nothing added, nothing wrong
-    const QByteArray bytes = file.readAll();
     std::vector<std::string> issues =
-        read(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
-    for (std::string& issue : issues) {
-        // Said as the other settings files' lines are: file, line, why, and what becomes of it.
-        issue.insert(0, path + ", ");
-        issue += "; the line is ignored.";
-        m_issues.push_back(issue);
-    }
+        readCsvFile(path, [this](const std::vector<std::string_view>& fields) { return take(fields); });
+    m_issues.insert(m_issues.end(), issues.begin(), issues.end());
     return issues;
 }
 

@@ -104,6 +104,8 @@ public:
     std::string refusal(int id) const;
 
 private:
+    std::string take(const std::vector<std::string_view>& fields);
+
     std::map<int, Model> m_models;
     std::string m_userPath;
     std::vector<std::string> m_issues;

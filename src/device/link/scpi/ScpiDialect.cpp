@@ -5,6 +5,7 @@
 #include "device/link/Decimal.h"
 #include "device/link/Identity.h"
 #include "device/link/PortSetting.h"
+#include "device/link/scpi/FamilyDialect.h"
 #include "device/link/scpi/ScpiProtocol.h"
 #include "device/link/scpi/ScpiResponder.h"
 
@@ -19,9 +20,10 @@ using std::chrono::milliseconds;
 // After the identity: anything still coming is a duplicate answer to drain.
 constexpr milliseconds kSettle{150};
 
-std::unique_ptr<Dialect> openScpi(const PortSetting&)
+// A unit of a known family is spoken to in its own commands; any other in the generic ones.
+std::unique_ptr<Dialect> openScpi(const PortSetting& setting)
 {
-    return std::make_unique<ScpiDialect>();
+    return openFamilyDialect(setting);
 }
 
 std::unique_ptr<SupplyResponder> respondScpi(SimulatedSupply& supply, const ResponderQuirks& quirks)

@@ -22,14 +22,14 @@ constexpr milliseconds kSettle{150};
 // A unit that ignores commands arriving soon after a change has been seen to need 450 ms.
 constexpr milliseconds kSlowestGap{600};
 
-std::unique_ptr<Dialect> openText(const PortSetting&)
+std::unique_ptr<Dialect> openText(const PortSetting& setting)
 {
-    return std::make_unique<TextDialect>("");
+    return std::make_unique<TextDialect>("", UnitTable::installed(), setting.channel);
 }
 
-std::unique_ptr<Dialect> openTextLf(const PortSetting&)
+std::unique_ptr<Dialect> openTextLf(const PortSetting& setting)
 {
-    return std::make_unique<TextDialect>("\n");
+    return std::make_unique<TextDialect>("\n", UnitTable::installed(), setting.channel);
 }
 
 std::unique_ptr<SupplyResponder> respondText(SimulatedSupply& supply, const ResponderQuirks& quirks)
@@ -55,7 +55,10 @@ constinit const DialectInfo kDialectLf{"text-lf",   "plain text, LF after each c
                                        &respondTextLf, nullptr,
                                        0};
 
-TextDialect::TextDialect(std::string lineEnd) : m_lineEnd(std::move(lineEnd)) {}
+TextDialect::TextDialect(std::string lineEnd, UnitTable units, int channel)
+    : m_lineEnd(std::move(lineEnd)), m_units(std::move(units)), m_channel(std::max(channel, 1))
+{
+}
 
 bool TextDialect::command(Channel& channel, const std::string& text)
 {
@@ -66,7 +69,7 @@ std::optional<std::string> TextDialect::query(Channel& channel, const char* comm
                                               ReplyTiming timing)
 {
     ReplyFramer framer(replyLength);
-    return channel.exchange(command + m_lineEnd, framer, timing, pace);
+    return channel.exchange(onChannel(command, m_channel) + m_lineEnd, framer, timing, pace);
 }
 
 std::string TextDialect::identify(Probe& probe)
@@ -74,26 +77,35 @@ std::string TextDialect::identify(Probe& probe)
     ReplyFramer framer(0);
     const auto reply = probe.ask(kQueryIdentity + m_lineEnd, framer, kIdentityTiming);
     const std::string identity = reply ? cleanIdentity(*reply) : std::string();
-    if (identity.empty() || m_lineEnd.empty())
-        return identity;
-    // A SCPI unit answers a terminated identity request too: only a reading in this dialect's
-    // form tells the two apart.
+    if (identity.empty() || (!m_lineEnd.empty() && !readsAsText(probe, identity)))
+        return {};
+    m_unit = m_units.match(identity, Wire::PlainText);
+    m_refusal = channelRefusal(m_unit, m_channel);
+    return m_refusal.empty() ? identity : std::string();
+}
+
+// A SCPI unit answers a terminated identity request too: a unit of a SCPI family is left to that
+// dialect, and of any other only a reading in this dialect's form tells the two apart.
+bool TextDialect::readsAsText(Probe& probe, const std::string& identity)
+{
+    if (m_units.match(identity, Wire::Scpi).family)
+        return false;
     ReplyFramer reading(kReadingLength);
     const auto value = probe.channel().exchange(kQueryVoltage + m_lineEnd, reading, kConfirmTiming);
     if (value && parseVoltage(*value))
-        return identity;
+        return true;
     probe.channel().settle(kSettle); // whatever a unit of another dialect made of it
-    return {};
+    return false;
 }
 
 bool TextDialect::setVoltage(Channel& channel, int centivolts)
 {
-    return command(channel, setVoltageCommand(centivolts));
+    return command(channel, setVoltageCommand(centivolts, m_channel));
 }
 
 bool TextDialect::setCurrent(Channel& channel, int milliamps)
 {
-    return command(channel, setCurrentCommand(milliamps));
+    return command(channel, setCurrentCommand(milliamps, m_channel));
 }
 
 bool TextDialect::setOutput(Channel& channel, bool on)
@@ -121,7 +133,7 @@ std::optional<SupplyState> TextDialect::queryState(Channel& channel)
 std::optional<SupplyState> TextDialect::state(Channel& channel, ReplyTiming timing)
 {
     const auto reply = query(channel, kQueryStatus, kStatusLength, Pace::Busy, timing);
-    const auto status = reply ? parseStatus(*reply) : std::nullopt;
+    const auto status = reply ? parseStatus(*reply, m_channel) : std::nullopt;
     if (!status)
         return std::nullopt;
     SupplyState state;
@@ -147,6 +159,18 @@ std::optional<bool> TextDialect::queryOutput(Channel& channel)
 {
     const auto held = state(channel, kConfirmTiming);
     return held ? std::optional<bool>(held->outputOn) : std::nullopt;
+}
+
+std::optional<int> TextDialect::queryMaximumVoltage(Channel& /*channel*/)
+{
+    const int told = channelMaximum(m_unit, m_channel).centivolts;
+    return told > 0 ? std::optional<int>(told) : std::nullopt;
+}
+
+std::optional<int> TextDialect::queryMaximumCurrent(Channel& /*channel*/)
+{
+    const int told = channelMaximum(m_unit, m_channel).milliamps;
+    return told > 0 ? std::optional<int>(told) : std::nullopt;
 }
 
 } // namespace pslink::text

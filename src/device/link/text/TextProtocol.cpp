@@ -27,14 +27,24 @@ std::optional<int> parseReading(const std::string& reply, int decimals)
 
 } // namespace
 
-std::string setVoltageCommand(int centivolts)
+std::string onChannel(const char* command, int channel)
 {
-    return kSetVoltage + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), kVoltDecimals, kSetValueLength);
+    std::string text = command;
+    if (const size_t digit = text.find('1'); digit != std::string::npos && channel >= 1 && channel <= 9)
+        text[digit] = static_cast<char>('0' + channel);
+    return text;
 }
 
-std::string setCurrentCommand(int milliamps)
+std::string setVoltageCommand(int centivolts, int channel)
 {
-    return kSetCurrent + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), kAmpDecimals, kSetValueLength);
+    return onChannel(kSetVoltage, channel)
+           + formatCounts(std::clamp(centivolts, 0, numtext::kMaxCount), kVoltDecimals, kSetValueLength);
+}
+
+std::string setCurrentCommand(int milliamps, int channel)
+{
+    return onChannel(kSetCurrent, channel)
+           + formatCounts(std::clamp(milliamps, 0, numtext::kMaxCount), kAmpDecimals, kSetValueLength);
 }
 
 std::string outputCommand(bool on)
@@ -52,13 +62,13 @@ std::optional<int> parseCurrent(const std::string& reply)
     return parseReading(reply, kAmpDecimals);
 }
 
-std::optional<Status> parseStatus(const std::string& reply)
+std::optional<Status> parseStatus(const std::string& reply, int channel)
 {
-    if (reply.size() != static_cast<size_t>(kStatusLength))
+    if (reply.size() != static_cast<size_t>(kStatusLength) || channel < 1 || channel > 2)
         return std::nullopt;
     const auto byte = static_cast<unsigned char>(reply[0]);
     Status s;
-    s.constantVoltage = (byte & kStatusConstantVoltage) != 0;
+    s.constantVoltage = (byte & (kStatusConstantVoltage << (channel - 1))) != 0;
     s.outputOn = (byte & kStatusOutputOn) != 0;
     return s;
 }

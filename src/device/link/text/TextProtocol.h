@@ -37,10 +37,14 @@ constexpr const char* kOutputOff = "OUT0";
 constexpr int kReadingLength = 5;
 constexpr int kStatusLength = 1;
 
-/// "VSET1:05.00" for 500 centivolts (two decimals, zero-padded to five characters).
-std::string setVoltageCommand(int centivolts);
+/// A command of channel 1 ("VSET1:", "VOUT1?") for channel `channel`: two-channel units take the
+/// channel's digit in place of the 1.
+std::string onChannel(const char* command, int channel);
+/// "VSET1:05.00" for 500 centivolts (two decimals, zero-padded to five characters); "VSET2:" for
+/// channel 2.
+std::string setVoltageCommand(int centivolts, int channel = 1);
 /// "ISET1:1.000" for 1000 milliamps.
-std::string setCurrentCommand(int milliamps);
+std::string setCurrentCommand(int milliamps, int channel = 1);
 /// "OUT1" / "OUT0".
 std::string outputCommand(bool on);
 
@@ -58,8 +62,9 @@ struct Status
 /// current) and output on. A model may set the others.
 constexpr unsigned char kStatusConstantVoltage = 0x01;
 constexpr unsigned char kStatusOutputOn = 0x40;
-/// The one raw STATUS? byte.
-std::optional<Status> parseStatus(const std::string& reply);
+/// The one raw STATUS? byte, for `channel`: a two-channel unit has CH2's constant voltage in the
+/// bit after CH1's.
+std::optional<Status> parseStatus(const std::string& reply, int channel = 1);
 
 /// Collects the bytes of one reply. Complete at the expected length; with expected length 0
 /// (or a short reply) the caller ends it on silence. Bytes past the expected length are

@@ -2,6 +2,10 @@
 
 #include "device/link/SupplyResponder.h"
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace pslink {
 class SimulatedSupply;
 }
@@ -9,11 +13,13 @@ class SimulatedSupply;
 namespace pslink::text {
 
 /// A plain-text unit for tarnwell-sim: commands recognised by their heads and lengths, or, on
-/// firmware that needs them, by the line feed after each.
+/// firmware that needs them, by the line feed after each. A two-channel unit takes the channel's
+/// digit in its commands and switches both outputs together.
 class TextResponder : public SupplyResponder
 {
 public:
-    TextResponder(SimulatedSupply& supply, Quirks quirks, bool lineTerminated);
+    /// `more`: the channels after the first, `supply`.
+    TextResponder(SimulatedSupply& supply, Quirks quirks, bool lineTerminated, std::vector<SimulatedSupply*> more = {});
 
     std::vector<std::string> feed(const std::string& bytes) override;
     void discardPartial() override;
@@ -26,8 +32,11 @@ private:
     std::vector<std::string> feedUnterminated();
     std::vector<std::string> feedLines(const std::string& bytes);
     std::string identity() const;
+    std::optional<std::string> channelCommand(const std::string& command);
+    std::string status();
 
     SimulatedSupply& m_supply;
+    std::vector<SimulatedSupply*> m_channels; // all of them, the first first
     Quirks m_quirks;
     bool m_lineTerminated;
     std::string m_buffer; ///< unterminated commands
