@@ -34,8 +34,10 @@ public:
     int Connect()
     {
         const CResult connected = m_engine.Connector().Connect(CConnector::kIdentifyOnly);
-        if (connected.Ok())
+        if (connected.Ok()) {
+            ReportNotice(m_port, m_engine.Connector().Notice());
             return -1;
+        }
         CCliConsole::Instance().Error(
             QStringLiteral("no supply answered on %1: %2").arg(m_port.Describe(), connected.strReason));
         return kExitNoSupply;

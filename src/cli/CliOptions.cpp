@@ -4,6 +4,7 @@
 
 #include "device/NumberText.h"
 #include "device/SupplyLimits.h"
+#include "device/link/LinkTypes.h"
 
 #include <QFileInfo>
 
@@ -30,7 +31,10 @@ constexpr CommandName kCommands[] = {
 const char kPortHelp[] =
     "  --port P        COM1..COM7 (default COM1; TARNWELL_COM<n> chooses what COMn reaches, as in\n"
     "                  the window), sim (the built-in simulated supply), or a serial device path\n"
-    "                  with an optional text: or scpi: prefix and @baud, e.g. scpi:/dev/ttyACM0@115200\n";
+    "                  with an optional text: or scpi: prefix and @baud, e.g. scpi:/dev/ttyACM0@115200;\n"
+    "                  also modbus:PATH[#ADDRESS], tcp://HOST[:PORT], usbtmc:/dev/usbtmc0 or usbtmc:SERIAL,\n"
+    "                  each with #chN at the end for channel N of a unit with several\n"
+    "  --channel N     channel N of a unit with several, as #chN after the port names it\n";
 
 const char kRunHelp[] =
     "  --out FILE      when the run ends, write its record as the window's Save Data does\n"
@@ -200,7 +204,8 @@ bool CCliOptions::IsFlag(const QString& arg) const
 
 bool CCliOptions::TakesValue(const QString& arg) const
 {
-    return Offers(arg, "--port", {kIdentify, kSet, kRead, kLog, kPlay}) || Offers(arg, "--volts", {kSet}) ||
+    return Offers(arg, "--port", {kIdentify, kSet, kRead, kLog, kPlay}) ||
+           Offers(arg, "--channel", {kIdentify, kSet, kRead, kLog, kPlay}) || Offers(arg, "--volts", {kSet}) ||
            Offers(arg, "--amps", {kSet}) || Offers(arg, "--for", {kLog}) || Offers(arg, "--cycles", {kPlay}) ||
            Offers(arg, "--out", {kLog, kPlay}) || Offers(arg, "--measured", {kPlay});
 }
@@ -233,6 +238,9 @@ QString CCliOptions::TakeValue(const QString& arg, const QString& value)
         if (value.isEmpty())
             return QStringLiteral("--port needs a value");
         strPort = value;
+    } else if (arg == QLatin1String("--channel")) {
+        if (!numtext::ParseWhole(value, nChannel) || nChannel < 1 || nChannel > pslink::kMaxChannel)
+            return QStringLiteral("--channel wants a channel number from 1 to %1, not '%2'").arg(pslink::kMaxChannel).arg(value);
     } else if (arg == QLatin1String("--volts") || arg == QLatin1String("--amps")) {
         double number = 0.0;
         if (!ParseNumber(value, number))

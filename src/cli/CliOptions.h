@@ -49,6 +49,7 @@ struct CCliOptions
     bool bHelp = false;
     bool bProbe = false;
     QString strPort = QStringLiteral("COM1");
+    int nChannel = 0; ///< --channel: the unit's channel; 0 as the port names it
     bool bVolts = false;
     bool bAmps = false;
     float fVolts = 0.0f; ///< as given; the caller clamps as the Control page does

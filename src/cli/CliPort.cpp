@@ -35,6 +35,21 @@ QString CCliPort::Resolve(const QString& text)
     return {};
 }
 
+QString CCliPort::UseChannel(int nChannel)
+{
+    if (nChannel <= 0)
+        return {};
+    pslink::PortSetting chosen = setting ? *setting : pslink::PortSettingFor(nPort);
+    if (chosen.channel > 0 && chosen.channel != nChannel)
+        return QStringLiteral("--channel %1 and the port's #ch%2 name different channels").arg(nChannel).arg(chosen.channel);
+    const bool bWithoutWire = chosen.dialect && chosen.path.isEmpty() && !chosen.onNetwork(); // the built-in simulator
+    if (bWithoutWire && nChannel > 1)
+        return QStringLiteral("--channel %1: %2 has one channel").arg(nChannel).arg(strName);
+    chosen.channel = nChannel;
+    setting = chosen;
+    return {};
+}
+
 void CCliPort::Choose(CPowerSupply& supply) const
 {
     supply.m_nPort = static_cast<std::int16_t>(nPort);
@@ -45,6 +60,12 @@ QString CCliPort::Describe() const
 {
     return QStringLiteral("%1 (%2)").arg(strName, setting ? CPortsView::Describe(*setting)
                                                           : CPortsView::Describe(nPort));
+}
+
+void ReportNotice(const CCliPort& port, const QString& strNotice)
+{
+    if (!strNotice.isEmpty())
+        CCliConsole::Instance().Error(QStringLiteral("the supply on %1: %2").arg(port.Describe(), strNotice));
 }
 
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps)

@@ -18,11 +18,18 @@ struct CCliPort
 
     /// Empty on success, else what is wrong with `text`.
     QString Resolve(const QString& text);
+    /// Drives channel `nChannel` (0: as the port names it) of the unit on the port. Empty on
+    /// success, else what is wrong.
+    QString UseChannel(int nChannel);
     /// Makes `supply` connect to this port.
     void Choose(CPowerSupply& supply) const;
     /// "COM1 (Serial port /dev/ttyUSB0 (plain text, 9600 baud))": the name and what it reaches.
     QString Describe() const;
 };
+
+/// Tells on standard error what the supply on `port` says about how it is driven (its output
+/// switch shared by all channels, a negative output), when it says anything.
+void ReportNotice(const CCliPort& port, const QString& strNotice);
 
 /// Tells on standard error that the supply on `port` holds at most `fVolts` / `fAmps` (0: not
 /// known), so a script sees why it reads less than it set.

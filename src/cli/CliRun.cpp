@@ -82,6 +82,7 @@ int CCliRun::Start()
         m_engine.Connector().Disconnect();
         return kExitInterrupted;
     }
+    ReportNotice(m_port, m_engine.Connector().Notice());
 
     connect(&m_engine.Run(), &CRun::Sampled, this, &CCliRun::OnSampled);
     connect(&m_engine.Run(), &CRun::JournalFailed, this, [](const QString& strFolder, const QString& strReason) {

@@ -40,6 +40,8 @@ int main(int argc, char** argv)
     CCliPort port;
     if (strError.isEmpty() && !options.bHelp && options.nCommand != CCliOptions::kPorts)
         strError = port.Resolve(options.strPort);
+    if (strError.isEmpty() && !options.bHelp && options.nCommand != CCliOptions::kPorts)
+        strError = port.UseChannel(options.nChannel);
     if (!strError.isEmpty()) {
         console.Error(strError);
         std::fputs(CCliOptions::Usage(options.nCommand).toLocal8Bit().constData(), stderr);

@@ -50,6 +50,7 @@ LinkProbe ProbeLink(const PortSetting& setting)
     const DialectInfo* dialect = link->dialect();
     if (!probe.identity.empty() && dialect)
         probe.dialect = QString::fromLatin1(dialect->description);
+    probe.unit = link->unitSummary();
     link->close();
     return probe;
 }

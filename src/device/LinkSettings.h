@@ -31,6 +31,7 @@ struct LinkProbe
 {
     QString dialect;      ///< the driver's description ("SCPI"); empty when nothing answered
     std::string identity; ///< the identity as the unit sent it; empty when it did not answer
+    QString unit;         ///< its family, model and channels where its dialect places it; else empty
     QString error;        ///< why the port could not be opened; empty when it could
 };
 

@@ -300,6 +300,12 @@ QString LastLinkFault(int device)
     return link ? link->lastFault() : QString();
 }
 
+QString UnitNotice(int device)
+{
+    const auto link = linkFor(device, nullptr);
+    return link ? link->notice() : QString();
+}
+
 std::optional<PortSetting> LastPortSetting(int device)
 {
     Device* d = deviceAt(device);

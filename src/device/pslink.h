@@ -127,6 +127,11 @@ void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done);
 /// port at all, or opened its port and only the supply did not answer.
 QString LastOpenError(int device);
 
+/// What the user should know about how the unit on `device` is driven, as its family and
+/// model tell after the identity request: an output switch that switches every channel of it, a
+/// negative output set and read by its magnitude. Empty when nothing, or nothing is open.
+QString UnitNotice(int device);
+
 /// Why the latest reply on `device` that came to nothing did so, where its dialect can tell:
 /// "no reply", "a reply with a bad CRC", "a reply from address 3", "exception 2 (illegal data
 /// address)". Kept after whole replies; empty when none failed or nothing is open.

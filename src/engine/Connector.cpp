@@ -36,6 +36,7 @@ CResult CConnector::ConnectHere(Mode nMode, const std::atomic<int>* pCancel, uns
         std::lock_guard<std::mutex> guard(m_hLock);
         m_strIdentity = nConnected != 0 ? enginetext::PrintableIdentity(identity) : QString();
         m_rawIdentity = nConnected != 0 ? identity : std::string();
+        m_strNotice = nConnected != 0 ? pslink::UnitNotice(nDevice) : QString();
     }
     m_bConnecting = 0;
     if (nConnected != 0) {
@@ -82,6 +83,12 @@ QString CConnector::Identity() const
 {
     std::lock_guard<std::mutex> guard(m_hLock);
     return m_strIdentity;
+}
+
+QString CConnector::Notice() const
+{
+    std::lock_guard<std::mutex> guard(m_hLock);
+    return m_strNotice;
 }
 
 std::string CConnector::RawIdentity() const

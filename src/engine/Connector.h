@@ -46,6 +46,9 @@ public:
     /// What the supply last connected answered, byte for byte: the identity a supply must give
     /// again to be taken back after the link was lost.
     std::string RawIdentity() const;
+    /// What the user should know about how the supply last connected is driven (an output switch
+    /// shared by all its channels, a negative output); empty when nothing.
+    QString Notice() const;
 
 private:
     /// The connect sequence, on the supply's thread.
@@ -62,4 +65,5 @@ private:
     mutable std::mutex m_hLock; ///< the identities: written on the supply's thread, read anywhere
     QString m_strIdentity;
     std::string m_rawIdentity;
+    QString m_strNotice;
 };

@@ -91,9 +91,10 @@ QString StoppedAnswering(const QString& strFault)
                               : QStringLiteral("the supply stopped answering (%1)").arg(strFault);
 }
 
-QString ProbeAnswer(const QString& strDialect, const std::string& identity)
+QString ProbeAnswer(const QString& strDialect, const std::string& identity, const QString& strUnit)
 {
-    return QStringLiteral("%1 \u2014 %2").arg(strDialect, PrintableIdentity(identity));
+    const QString strAnswer = QStringLiteral("%1 \u2014 %2").arg(strDialect, PrintableIdentity(identity));
+    return strUnit.isEmpty() ? strAnswer : QStringLiteral("%1 \u2014 %2").arg(strAnswer, strUnit);
 }
 
 QString ProbeCannotOpen(const QString& strError)

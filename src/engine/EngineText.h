@@ -32,7 +32,8 @@ QString NoAnswer();
 QString StoppedAnswering(const QString& strFault);
 
 // What a probe of the port list found.
-QString ProbeAnswer(const QString& strDialect, const std::string& identity);
+/// "SCPI — the identity", and " — the family, model and channels" where the dialect placed the unit.
+QString ProbeAnswer(const QString& strDialect, const std::string& identity, const QString& strUnit = {});
 QString ProbeCannotOpen(const QString& strError);
 QString ProbeNoAnswer();
 

@@ -62,7 +62,7 @@ std::vector<CPortProbe> CPortsView::Probe(bool bAsk)
         probes[static_cast<size_t>(i)].reset(QThread::create([i, &port] {
             const pslink::LinkProbe probe = pslink::ProbeLink(pslink::PortSettingFor(i));
             if (!probe.identity.empty())
-                port.strAnswer = enginetext::ProbeAnswer(probe.dialect, probe.identity);
+                port.strAnswer = enginetext::ProbeAnswer(probe.dialect, probe.identity, probe.unit);
             else if (!probe.error.isEmpty())
                 port.strAnswer = enginetext::ProbeCannotOpen(probe.error);
             else

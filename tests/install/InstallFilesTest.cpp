@@ -42,6 +42,7 @@ struct Event
     QString action;
     QList<Device> chain;
     bool adapter; ///< expected: tagged uaccess and ignored by ModemManager
+    QString kernel = {}; ///< the node's kernel name, where a rule asks for it
 };
 
 Event UsbSerial(const char* what, const char* vendor, const char* product, const char* driver, bool adapter)
@@ -105,6 +106,10 @@ bool RuleMatches(const QList<Term>& rule, const Event& event, QMap<QString, QStr
         if (t.key == "ACTION" && !Matches(t, event.action))
             return false;
         if (t.key == "SUBSYSTEM" && !Matches(t, node.subsystem))
+            return false;
+        if (t.key == "KERNEL"
+            && QRegularExpression(QRegularExpression::wildcardToRegularExpression(t.value)).match(event.kernel).hasMatch()
+                   != (t.op == QLatin1String("==")))
             return false;
         if (t.key == "ENV" && (t.op == "==" || t.op == "!=") && !Matches(t, env.value(t.arg)))
             return false;
@@ -189,6 +194,8 @@ TEST(InstallFiles, UdevRulesOpenTheListedAdaptersToTheDesktopUserAndNothingElse)
         {"CH340's USB device node", QStringLiteral("add"), UsbSerial("", "1a86", "7523", "ch341", true).chain.mid(2),
          false},
         {"built-in UART", QStringLiteral("add"), {{QStringLiteral("tty"), QStringLiteral("serial8250"), {}}}, false},
+        {"USB-TMC instrument", QStringLiteral("add"), {{QStringLiteral("usbmisc"), {}, {}}}, true, QStringLiteral("usbtmc0")},
+        {"HID device node", QStringLiteral("add"), {{QStringLiteral("usbmisc"), {}, {}}}, false, QStringLiteral("hiddev0")},
     };
     for (const Event& event : events) {
         QMap<QString, QString> env;
