@@ -1,8 +1,7 @@
 #include "serve/MqttMessages.h"
 
 #include "device/NumberText.h"
-#include "engine/EngineText.h"
-#include "engine/SampleLine.h"
+#include "engine/RunEngine.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,8 +1,7 @@
 #include "serve/ServiceRecord.h"
 
 #include "device/RecordFormat.h"
-#include "engine/EngineText.h"
-#include "engine/RunReasons.h"
+#include "engine/RunEngine.h"
 #include "serve/SupplyService.h"
 
 #include <QDateTime>

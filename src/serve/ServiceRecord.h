@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/RunJournal.h"
+#include "engine/RunEngine.h"
 
 #include <QDate>
 #include <QObject>
