@@ -95,7 +95,9 @@ QString CCliOptions::ServeUsage()
                "  --record DIR      every sample to a record file in DIR, one file a day, crash-safely\n")
            + QStringLiteral(
                "  --port P          COM1..COM7 (default COM1), sim, or a port setting such as\n"
-               "                    scpi:/dev/ttyACM0@115200, modbus:/dev/ttyUSB0#2, tcp://HOST:PORT\n");
+               "                    scpi:/dev/ttyACM0@115200, modbus:/dev/ttyUSB0#2, tcp://HOST:PORT,\n"
+               "                    usbtmc:/dev/usbtmc0, each with #chN for channel N of a unit with several\n"
+               "  --channel N       channel N of a unit with several, as #chN after the port names it\n");
 }
 
 int RunServe(const CCliOptions& options, const CCliPort& port)

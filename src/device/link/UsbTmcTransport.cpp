@@ -6,7 +6,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/usb/tmc.h>
 #include <poll.h>
@@ -28,10 +30,13 @@ QString missingSerialMessage(const QString& serial)
 {
     QStringList found;
     for (const UsbTmcNode& node : SystemUsbTmcNodes())
-        found << (node.serial.isEmpty() ? node.path : QStringLiteral("%1 (%2)").arg(node.serial, node.path));
-    return QStringLiteral("Cannot open the USB-TMC unit with serial number %1: no such unit is plugged in (%2). "
-                          "Check its USB cable, then connect again.")
-        .arg(serial, found.isEmpty() ? QStringLiteral("no USB-TMC unit is") : found.join(QStringLiteral(", ")) + " are");
+        found << (node.serial.isEmpty() ? node.path : QStringLiteral("%1 on %2").arg(node.serial, node.path));
+    const QString present = found.isEmpty() ? QStringLiteral("no USB-TMC unit is plugged in")
+                                            : QStringLiteral("it is not plugged in (plugged in: %1)")
+                                                  .arg(found.join(QStringLiteral(", ")));
+    return QStringLiteral("Cannot open the USB-TMC unit with serial number %1: %2. Check its USB cable, then "
+                          "connect again.")
+        .arg(serial, present);
 }
 
 QString openMessage(const QString& path, int error)

@@ -42,6 +42,14 @@ TEST(SerialPorts, SettingsReadAsWrittenAndDescribed)
         {"/dev/ttyUSB0@0", nullptr, "", 0, "Unusable serial port setting /dev/ttyUSB0@0"},
         {"/dev/ttyUSB0@99999999999", nullptr, "", 0, "Unusable serial port setting /dev/ttyUSB0@99999999999"},
         {"text:", nullptr, "", 0, "Unusable serial port setting text:"},
+        // A channel of a unit with several, and a unit on the USB-TMC driver.
+        {"scpi:/dev/ttyACM0#ch2", "scpi", "/dev/ttyACM0", 9600, "Serial port /dev/ttyACM0 (SCPI, 9600 baud, channel 2)"},
+        {"tcp://10.0.0.5:5555#CH3", "scpi", "", 9600, "Network unit 10.0.0.5:5555 (SCPI, channel 3)"},
+        {"usbtmc:/dev/usbtmc0", "scpi", "/dev/usbtmc0", 9600, "USB-TMC unit /dev/usbtmc0 (SCPI)"},
+        {"usbtmc:DP8C1234#ch3", "scpi", "DP8C1234", 9600, "USB-TMC unit with serial number DP8C1234 (SCPI, channel 3)"},
+        {"usbtmc:", nullptr, "", 0, "Unusable serial port setting usbtmc:"},
+        {"/dev/ttyUSB0#ch9", nullptr, "", 0, "Unusable serial port setting /dev/ttyUSB0#ch9"},
+        {"sim#ch2", nullptr, "", 0, "Unusable serial port setting sim#ch2"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
