@@ -39,6 +39,8 @@ std::optional<int> counts(std::string_view text, int decimals, bool negative)
 
 std::string exponentText(double value)
 {
+    if (value == 0.0)
+        value = 0.0; // no "-0": a negative output at rest reads +0
     char buffer[32];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 8);
     std::string text(buffer, ec == std::errc() ? end : buffer);

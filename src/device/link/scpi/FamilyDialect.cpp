@@ -94,6 +94,7 @@ std::optional<std::string> FamilyDialect::ask(Channel& channel, const char* patt
 std::optional<int> FamilyDialect::value(Channel& channel, const Query& query, int decimals)
 {
     const auto reply = ask(channel, query.ask);
+    // A negative output's readings are read by their magnitude, whichever sign its current has.
     const auto counts = reply ? readValue(query.answer, m_channel, *reply, decimals, m_negative) : std::nullopt;
     // A unit that answers errors as text lines ("Data out of range") says why in its own words.
     m_reason = reply && !counts ? "the unit answered \"" + *reply + "\"" : std::string();
@@ -200,6 +201,18 @@ std::optional<SupplyState> FamilyDialect::queryState(Channel& channel)
     state.constantVoltage = state.outputOn && mode->constantVoltage;
     state.constantCurrent = state.outputOn && mode->constantCurrent;
     return state;
+}
+
+std::optional<Sample> FamilyDialect::readAll(Channel& channel)
+{
+    if (!m_family)
+        return ScpiDialect::readAll(channel);
+    const auto centivolts = queryVoltage(channel);
+    const auto milliamps = centivolts ? queryCurrent(channel) : std::nullopt;
+    const auto state = milliamps ? queryState(channel) : std::nullopt;
+    if (!state)
+        return std::nullopt;
+    return Sample{*centivolts, *milliamps, *state};
 }
 
 std::optional<SupplyState> FamilyDialect::inferred(Channel& channel, SupplyState state)

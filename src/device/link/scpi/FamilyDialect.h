@@ -32,6 +32,10 @@ public:
     std::optional<int> querySetVoltage(Channel& channel) override;
     std::optional<int> querySetCurrent(Channel& channel) override;
     std::optional<bool> queryOutput(Channel& channel) override;
+    /// A family's unit is polled whole, its readings first: a mode inferred from them, and the
+    /// lamps, are then as fresh as they are.
+    bool readsWhole() const override { return m_family != nullptr || ScpiDialect::readsWhole(); }
+    std::optional<Sample> readAll(Channel& channel) override;
     /// The model's maxima from the table: nothing is asked on the wire of a family's unit.
     std::optional<int> queryMaximumVoltage(Channel& channel) override;
     std::optional<int> queryMaximumCurrent(Channel& channel) override;

@@ -113,8 +113,8 @@ std::string FamilyResponder::set(const Heard& heard)
     double value = 0;
     if (!numtext::ParseWhole(std::string_view(heard.value), value))
         return refuse(-104, "Data type error");
-    // A negative output takes negative values only; every other output positive ones.
-    const bool negative = rating.kind == Output::Negative;
+    // A negative output takes negative voltages only; every other value is positive.
+    const bool negative = voltage && rating.kind == Output::Negative;
     const double magnitude = negative ? -value : value;
     const double most = voltage ? rating.volts : rating.amps;
     if (magnitude < 0 || (most > 0 && magnitude > most + 1e-9))
@@ -162,7 +162,7 @@ std::string FamilyResponder::answer(const Heard& heard)
     SimulatedSupply& supply = *m_channels[std::min(index, m_channels.size() - 1)];
     const bool negative = index < m_ratings.size() && m_ratings[index].kind == Output::Negative;
     const auto value = [&](const Query& query, int counts, int decimals) {
-        return answerText(query.answer, heard.channel, counts, decimals, negative);
+        return answerText(query.answer, heard.channel, counts, decimals, negative && decimals == kVoltDecimals);
     };
     switch (heard.verb) {
     case Verb::Identity:

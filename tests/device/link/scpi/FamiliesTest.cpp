@@ -131,6 +131,7 @@ TEST(FamilyCommands, EveryFamilysCommandsAndRepliesReadBackAsTheyWereMeant)
             const std::string reply = scpi::answerText(q->answer, channel, 512, 3, false);
             EXPECT_EQ(scpi::readValue(q->answer, channel, reply, 3, false), 512) << reply;
             EXPECT_EQ(scpi::readValue(q->answer, channel, scpi::answerText(q->answer, channel, 512, 3, true), 3, true), 512);
+            EXPECT_EQ(scpi::readValue(q->answer, channel, scpi::answerText(q->answer, channel, 0, 3, true), 3, true), 0);
             EXPECT_EQ(scpi::readValue(q->answer, channel, "0.512", 3, false), 512); // a plain number too
             EXPECT_EQ(scpi::readValue(q->answer, channel, "Data out of range", 3, false), std::nullopt);
         }
