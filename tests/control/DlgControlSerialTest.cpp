@@ -1,6 +1,7 @@
 // The Control page on a serial supply: tarnwell-sim on a pseudo-terminal behind COM1.
 
 #include "support/SimProcess.h"
+#include "support/TestFiles.h"
 
 #include "control/ControlItems.h"
 #include "control/DlgControl.h"
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -210,4 +214,44 @@ TEST(DlgControlSerial, AModuleAndANetworkUnitRunInTheWindowAndAModulesTripLights
         page.reset();
         qunsetenv("TARNWELL_COM1");
     }
+}
+
+TEST(DlgControlSerial, TheWindowRunsOnTheSecondChannelThatPortsConfGivesCom3)
+{
+    SimProcess sim({"--family", "rigol-dp", "--model", "DP832", "--tcp", "0", "--load", "10", "--latency", "20"});
+    ASSERT_FALSE(sim.path().isEmpty());
+    QTemporaryDir home;
+    ASSERT_TRUE(QDir().mkpath(home.filePath("tarnwell")));
+    ASSERT_TRUE(WriteTestFile(home.filePath("tarnwell/ports.conf"), "COM3=" + sim.path().toLatin1() + "#ch2\n"));
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    pslink::SetSimulateAll(false);
+
+    std::uint16_t nLanguage = 0;
+    auto page = std::make_unique<CDlgControl>();
+    page->m_pLanguage = &nLanguage;
+    page->show();
+    auto* ports = page->findChild<QComboBox*>(ItemName(IDC_PORT));
+    ports->setFocus();
+    for (int n = 0; n < 3; ++n)
+        QTest::keyClick(ports, Qt::Key_Down); // COM1, COM2, COM3
+    ASSERT_EQ(page->m_supply.m_nPort.load(), 2);
+    click(page.get(), IDC_CONNECT);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 8000)) << sim.errors().toStdString();
+    click(page.get(), IDC_ON);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
+    const auto lamp = [&](int nID) { return page->findChild<QAbstractButton*>(ItemName(nID))->isChecked(); };
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        page->OnTimer(CDlgControl::kUserTimer);
+        return text(page.get(), IDC_MEAS_VOLTAGE) == "5.00" && text(page.get(), IDC_MEAS_CURRENT) == "0.50"
+               && lamp(IDC_OUT) && lamp(IDC_CV);
+    }, 5000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
+    page.reset();
+
+    // The connect sequence and the run went to the second channel, and nothing to the first.
+    const QStringList commands = sim.log();
+    EXPECT_TRUE(commands.contains(":SOUR2:VOLT 5.00") && commands.contains(":OUTP CH2,ON")) << commands.join('|').toStdString();
+    for (const QString& command : commands)
+        EXPECT_FALSE(command.startsWith(":SOUR1:") || command.startsWith(":OUTP CH1,")) << command.toStdString();
+    qputenv("XDG_CONFIG_HOME", before);
 }
