@@ -6,6 +6,7 @@
 #include "device/link/Dialects.h"
 #include "device/link/Link.h"
 #include "device/link/PortsConf.h"
+#include "device/link/UnitModels.h"
 #include "device/link/modbus/ModbusModels.h"
 
 #include <memory>
@@ -31,10 +32,21 @@ std::vector<QString> ModuleTableIssues()
     return issues;
 }
 
+std::vector<QString> UnitTableIssues()
+{
+    std::vector<QString> issues;
+    const UnitTable table = UnitTable::installed();
+    for (const std::string& issue : table.issues())
+        issues.push_back(QString::fromStdString(issue));
+    return issues;
+}
+
 std::vector<QString> SettingsIssues()
 {
     std::vector<QString> issues = PortsConfIssues();
     for (QString& issue : ModuleTableIssues())
+        issues.push_back(std::move(issue));
+    for (QString& issue : UnitTableIssues())
         issues.push_back(std::move(issue));
     return issues;
 }

@@ -23,7 +23,10 @@ std::vector<QString> PortsConfIssues();
 /// The problems of the user's Modbus model table (modules.csv), one text per bad line naming the
 /// file and the line; empty when it has none or there is no such file.
 std::vector<QString> ModuleTableIssues();
-/// PortsConfIssues() and ModuleTableIssues() together: what to tell the user at start.
+/// The problems of the user's SCPI model table (scpi-models.csv), as ModuleTableIssues().
+std::vector<QString> UnitTableIssues();
+/// PortsConfIssues(), ModuleTableIssues() and UnitTableIssues() together: what to tell the user at
+/// start.
 std::vector<QString> SettingsIssues();
 
 /// What answers behind `setting`, as a probe of the port list finds it.

@@ -129,11 +129,14 @@ TEST(RunEngineTcp, PortsConfMapsPortsTheEnvironmentWinsAndBadLinesAreNamed)
     EXPECT_TRUE(pslink::PortsConfIssues()[0].contains("ports.conf, line 3"));
     // Told at start with the model table's bad lines, in the same words.
     ASSERT_TRUE(WriteTestFile(home.filePath("tarnwell/modules.csv"), "# id,layout,...\n3005,A,2,3,30,5\n9,Z\n"));
+    ASSERT_TRUE(WriteTestFile(home.filePath("tarnwell/scpi-models.csv"), "ACME,XP832,rigol-dp,30/3\nACME,X,nope,1/1\n"));
     const std::vector<QString> issues = CPortsView::SettingsIssues();
-    ASSERT_EQ(issues.size(), 2u);
+    ASSERT_EQ(issues.size(), 3u);
     EXPECT_TRUE(issues[1].contains("modules.csv, line 3: ") && issues[1].endsWith("; the line is ignored."))
         << issues[1].toStdString();
-    EXPECT_TRUE(CPortsView::SettingsMessage().endsWith(issues[0] + '\n' + issues[1]));
+    EXPECT_TRUE(issues[2].contains("scpi-models.csv, line 2: no family") && issues[2].endsWith("; the line is ignored."))
+        << issues[2].toStdString();
+    EXPECT_TRUE(CPortsView::SettingsMessage().endsWith(issues[0] + '\n' + issues[1] + '\n' + issues[2]));
     qunsetenv("TARNWELL_COM3");
     qputenv("XDG_CONFIG_HOME", before);
 }
