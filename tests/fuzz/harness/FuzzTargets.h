@@ -44,6 +44,7 @@ std::vector<Target> FileTargets(Scratch& scratch); // LoadFile in its three mode
 std::vector<Target> ProtocolTargets();             // decimal, identity, each dialect's texts, the framers
 std::vector<Target> DialectTargets();              // replies and commands of every registered dialect
 std::vector<Target> ServeTargets();                // a SCPI client's lines, MQTT commands, the service's settings
+std::vector<Target> FamilyTargets();               // identities and model tables, each brand family's commands
 
 /// Every target. Make it after the application object (the Program page needs a QApplication
 /// and the built-in simulated supply is opened on device 0) and destroy it before.
