@@ -36,6 +36,20 @@ QString text(QWidget* page, int nID)
     return ItemText(*page, nID);
 }
 
+bool lamp(QWidget* page, int nID)
+{
+    return page->findChild<QAbstractButton*>(ItemName(nID))->isChecked();
+}
+
+// Connect, then ON: the page runs in user mode on its port's supply.
+void ConnectAndRun(CDlgControl* page, SimProcess& sim)
+{
+    click(page, IDC_CONNECT);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 8000)) << sim.errors().toStdString();
+    click(page, IDC_ON);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
+}
+
 } // namespace
 
 TEST(DlgControlSerial, RunOnASerialSupplyThatStopsAnsweringIsTriedThenEnds)
@@ -193,24 +207,20 @@ TEST(DlgControlSerial, AModuleAndANetworkUnitRunInTheWindowAndAModulesTripLights
         auto page = std::make_unique<CDlgControl>();
         page->m_pLanguage = &nLanguage;
         page->show();
-        click(page.get(), IDC_CONNECT);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 8000)) << sim.errors().toStdString();
-        click(page.get(), IDC_ON);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
-        const auto lamp = [&](int nID) { return page->findChild<QAbstractButton*>(ItemName(nID))->isChecked(); };
+        ASSERT_NO_FATAL_FAILURE(ConnectAndRun(page.get(), sim));
         EXPECT_TRUE(QTest::qWaitFor([&] {
             page->OnTimer(CDlgControl::kUserTimer);
-            return text(page.get(), IDC_MEAS_VOLTAGE) == "5.00" && lamp(IDC_OUT);
+            return text(page.get(), IDC_MEAS_VOLTAGE) == "5.00" && lamp(page.get(), IDC_OUT);
         }, 5000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
         if (row.bTrips) {
             // The module trips: its OVP lamp lights, its output is off, and the run goes on.
             EXPECT_TRUE(QTest::qWaitFor([&] {
                 page->OnTimer(CDlgControl::kUserTimer);
-                return lamp(IDC_OVP) && !lamp(IDC_OUT);
+                return lamp(page.get(), IDC_OVP) && !lamp(page.get(), IDC_OUT);
             }, 8000));
             EXPECT_TRUE(page->IsTimerActive(CDlgControl::kUserTimer));
         }
-        EXPECT_FALSE(lamp(IDC_OCP));
+        EXPECT_FALSE(lamp(page.get(), IDC_OCP));
         page.reset();
         qunsetenv("TARNWELL_COM1");
     }
@@ -236,15 +246,11 @@ TEST(DlgControlSerial, TheWindowRunsOnTheSecondChannelThatPortsConfGivesCom3)
     for (int n = 0; n < 3; ++n)
         QTest::keyClick(ports, Qt::Key_Down); // COM1, COM2, COM3
     ASSERT_EQ(page->m_supply.m_nPort.load(), 2);
-    click(page.get(), IDC_CONNECT);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page->m_bConnected.load() != 0; }, 8000)) << sim.errors().toStdString();
-    click(page.get(), IDC_ON);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
-    const auto lamp = [&](int nID) { return page->findChild<QAbstractButton*>(ItemName(nID))->isChecked(); };
+    ASSERT_NO_FATAL_FAILURE(ConnectAndRun(page.get(), sim));
     EXPECT_TRUE(QTest::qWaitFor([&] {
         page->OnTimer(CDlgControl::kUserTimer);
         return text(page.get(), IDC_MEAS_VOLTAGE) == "5.00" && text(page.get(), IDC_MEAS_CURRENT) == "0.50"
-               && lamp(IDC_OUT) && lamp(IDC_CV);
+               && lamp(page.get(), IDC_OUT) && lamp(page.get(), IDC_CV);
     }, 5000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
     page.reset();
 

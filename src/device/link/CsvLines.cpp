@@ -1,5 +1,7 @@
 #include "device/link/CsvLines.h"
 
+#include "device/link/TextTrim.h"
+
 #include <QFile>
 #include <QStandardPaths>
 
@@ -7,25 +9,12 @@
 
 namespace pslink {
 
-namespace {
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-} // namespace
-
 std::vector<std::string_view> csvFields(std::string_view line)
 {
     std::vector<std::string_view> out;
     for (size_t comma; (comma = line.find(',')) != std::string_view::npos; line.remove_prefix(comma + 1))
-        out.push_back(trimmed(line.substr(0, comma)));
-    out.push_back(trimmed(line));
+        out.push_back(trimmedBlanks(line.substr(0, comma)));
+    out.push_back(trimmedBlanks(line));
     return out;
 }
 
@@ -36,7 +25,7 @@ std::vector<std::string> readCsvText(std::string_view text, const TakeRow& take)
     while (!text.empty()) {
         ++lineNo;
         const size_t end = std::min(text.find('\n'), text.size());
-        const std::string_view line = trimmed(text.substr(0, end));
+        const std::string_view line = trimmedBlanks(text.substr(0, end));
         text.remove_prefix(std::min(end + 1, text.size()));
         if (line.empty() || line.front() == '#')
             continue;

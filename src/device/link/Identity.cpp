@@ -1,5 +1,7 @@
 #include "device/link/Identity.h"
 
+#include "device/link/TextTrim.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -12,21 +14,12 @@ char lower(char c)
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 std::vector<std::string> splitAt(std::string_view text, char separator)
 {
     std::vector<std::string> parts;
     for (;;) {
         const size_t at = text.find(separator);
-        const std::string_view part = trimmed(text.substr(0, at));
+        const std::string_view part = trimmedBlanks(text.substr(0, at));
         if (!part.empty() || separator == ',')
             parts.emplace_back(part);
         if (at == std::string_view::npos)
@@ -85,7 +78,7 @@ std::string cleanIdentity(const std::string& reply)
 
 IdentityFields splitIdentity(std::string_view identity, const std::vector<std::string>& makers)
 {
-    identity = trimmed(identity);
+    identity = trimmedBlanks(identity);
     std::vector<std::string> parts;
     if (identity.find(',') != std::string_view::npos) {
         parts = splitAt(identity, ',');
@@ -109,7 +102,7 @@ IdentityFields splitIdentity(std::string_view identity, const std::vector<std::s
     if (parts.size() > 2) {
         std::string_view serial = parts[2];
         if (startsWithAnyCase(serial, "SN:"))
-            serial = trimmed(serial.substr(3));
+            serial = trimmedBlanks(serial.substr(3));
         fields.serial = serial;
     }
     for (size_t i = 3; i < parts.size(); ++i)
@@ -121,7 +114,7 @@ bool matchesPattern(std::string_view text, std::string_view pattern)
 {
     for (;;) {
         const size_t bar = pattern.find('|');
-        if (matchesOne(text, trimmed(pattern.substr(0, bar))))
+        if (matchesOne(text, trimmedBlanks(pattern.substr(0, bar))))
             return true;
         if (bar == std::string_view::npos)
             return false;

@@ -1,5 +1,7 @@
 #include "device/link/scpi/FamilyCommands.h"
 
+#include "device/link/TextTrim.h"
+
 #include "device/link/Decimal.h"
 #include "device/link/Protection.h"
 
@@ -19,15 +21,6 @@ char upper(char c)
 bool numberChar(char c)
 {
     return std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
-}
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
 }
 
 std::optional<int> counts(std::string_view text, int decimals, bool negative)
@@ -51,7 +44,7 @@ std::string exponentText(double value)
 
 std::optional<unsigned> readWhole(std::string_view text, int base)
 {
-    text = trimmed(text);
+    text = trimmedBlanks(text);
     if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text.remove_prefix(2);
     if (!text.empty() && text.front() == '+')
@@ -85,7 +78,7 @@ std::string expand(std::string_view pattern, int channel, std::string_view value
 
 bool matchCommand(std::string_view pattern, std::string_view command, int& channel, std::string& value)
 {
-    command = trimmed(command);
+    command = trimmedBlanks(command);
     if (!pattern.empty() && pattern.front() == ':')
         pattern.remove_prefix(1);
     if (!command.empty() && command.front() == ':')
@@ -137,7 +130,7 @@ std::optional<int> readValue(std::string_view answer, int channel, const std::st
     std::string value;
     if (matchCommand(answer, reply, told, value) && told == channel)
         return counts(value, decimals, negative);
-    return counts(trimmed(reply), decimals, negative); // a plain number: some firmware drops the header
+    return counts(trimmedBlanks(reply), decimals, negative); // a plain number: some firmware drops the header
 }
 
 std::string answerText(std::string_view answer, int channel, int counts, int decimals, bool negative)
@@ -153,7 +146,7 @@ std::string answerText(std::string_view answer, int channel, int counts, int dec
 std::optional<ModeState> readMode(ModeReply kind, const std::string& reply, int channel)
 {
     ModeState state;
-    const std::string_view text = trimmed(reply);
+    const std::string_view text = trimmedBlanks(reply);
     const unsigned shift = static_cast<unsigned>(channel - 1);
     switch (kind) {
     case ModeReply::Inferred:

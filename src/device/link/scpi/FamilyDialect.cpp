@@ -91,13 +91,14 @@ std::optional<std::string> FamilyDialect::ask(Channel& channel, const char* patt
     return reply;
 }
 
-std::optional<int> FamilyDialect::value(Channel& channel, const Query& query, int decimals)
+std::optional<int> FamilyDialect::value(Channel& channel, const Query& query, int decimals, int& kept)
 {
     const auto reply = ask(channel, query.ask);
     // A negative output's readings are read by their magnitude, whichever sign its current has.
     const auto counts = reply ? readValue(query.answer, m_channel, *reply, decimals, m_negative) : std::nullopt;
     // A unit that answers errors as text lines ("Data out of range") says why in its own words.
     m_reason = reply && !counts ? "the unit answered \"" + *reply + "\"" : std::string();
+    kept = counts.value_or(kept);
     return counts;
 }
 
@@ -131,38 +132,22 @@ bool FamilyDialect::setOutput(Channel& channel, bool on)
 
 std::optional<int> FamilyDialect::queryVoltage(Channel& channel)
 {
-    if (!m_family)
-        return ScpiDialect::queryVoltage(channel);
-    const auto counts = value(channel, m_family->voltageReading, kVoltDecimals);
-    m_lastCentivolts = counts.value_or(m_lastCentivolts);
-    return counts;
+    return m_family ? value(channel, m_family->voltageReading, kVoltDecimals, m_lastCentivolts) : ScpiDialect::queryVoltage(channel);
 }
 
 std::optional<int> FamilyDialect::queryCurrent(Channel& channel)
 {
-    if (!m_family)
-        return ScpiDialect::queryCurrent(channel);
-    const auto counts = value(channel, m_family->currentReading, kAmpDecimals);
-    m_lastMilliamps = counts.value_or(m_lastMilliamps);
-    return counts;
+    return m_family ? value(channel, m_family->currentReading, kAmpDecimals, m_lastMilliamps) : ScpiDialect::queryCurrent(channel);
 }
 
 std::optional<int> FamilyDialect::querySetVoltage(Channel& channel)
 {
-    if (!m_family)
-        return ScpiDialect::querySetVoltage(channel);
-    const auto counts = value(channel, m_family->setVoltageQuery, kVoltDecimals);
-    m_setCentivolts = counts.value_or(m_setCentivolts);
-    return counts;
+    return m_family ? value(channel, m_family->setVoltageQuery, kVoltDecimals, m_setCentivolts) : ScpiDialect::querySetVoltage(channel);
 }
 
 std::optional<int> FamilyDialect::querySetCurrent(Channel& channel)
 {
-    if (!m_family)
-        return ScpiDialect::querySetCurrent(channel);
-    const auto counts = value(channel, m_family->setCurrentQuery, kAmpDecimals);
-    m_setMilliamps = counts.value_or(m_setMilliamps);
-    return counts;
+    return m_family ? value(channel, m_family->setCurrentQuery, kAmpDecimals, m_setMilliamps) : ScpiDialect::querySetCurrent(channel);
 }
 
 std::optional<bool> FamilyDialect::queryOutput(Channel& channel)

@@ -50,7 +50,8 @@ private:
     bool command(Channel& channel, const char* pattern, const std::string& value = {});
     std::optional<std::string> ask(Channel& channel, const char* pattern, Pace pace = Pace::Quick);
     bool selectChannel(Channel& channel, const char* pattern);
-    std::optional<int> value(Channel& channel, const Query& query, int decimals);
+    /// What `query` tells, kept in `kept` too (the readings and setpoints a mode is inferred from).
+    std::optional<int> value(Channel& channel, const Query& query, int decimals, int& kept);
     std::optional<SupplyState> inferred(Channel& channel, SupplyState state);
 
     UnitTable m_units;
