@@ -93,6 +93,10 @@ void DriveOneChannel(const Row& row)
     EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
                             [&](const QString& c) { return ChangesChannel(family, c, row.channel); }));
     EXPECT_FALSE(commands.contains(pslink::scpi::FamilyResponder::kBeep));
+    // A unit that keeps its selection is told the channel once a connection, not before each command.
+    if (*family.select) {
+        EXPECT_LE(commands.count(QString::fromStdString(pslink::scpi::expand(family.select, row.channel))), 5);
+    }
     // The first channel kept its own setpoints; its output is its own unless one switch serves all.
     r = RunCli({"read", "--port", port + "#ch1"});
     EXPECT_EQ(r.lines, QStringList{family.outputAll ? "5.00 0.500 CV OUT" : "0.00 0.000 -- off"});

@@ -233,6 +233,7 @@ TEST(Cli, ModbusModulesAnswerTellTheirTripsAndLimitsAndAreRefusedWhenUnknown)
         {{"--model", "60062", "--trip-after", "0=ovp"}, {"read", "--json"}, 0, R"("out":false,"protect":"OVP"})", ""},
         {{"--model", "5005", "--trip-after", "0=ocp"}, {"read"}, 0, " OCP", ""},
         {{"--model", "3010"}, {"set", "--volts", "32"}, 0, "", "holds at most 30.00 V"},
+        {{"--model", "60062"}, {"identify", "--channel", "2"}, 2, "", "a Modbus module has channel 1 only, not channel 2"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE((row.simArgs + row.cliArgs).join(' ').toStdString());

@@ -13,7 +13,7 @@ using std::chrono::milliseconds;
 
 std::unique_ptr<Dialect> openModbus(const PortSetting& setting)
 {
-    return std::make_unique<ModbusDialect>(ModelTable::installed(), setting.address, setting.baud);
+    return std::make_unique<ModbusDialect>(ModelTable::installed(), setting.address, setting.baud, setting.channel);
 }
 
 std::unique_ptr<SupplyResponder> respondModbus(SimulatedSupply& supply, const ResponderQuirks& quirks)
@@ -37,8 +37,8 @@ constinit const DialectInfo kDialect{"modbus",          "Modbus-RTU module", mil
                                      milliseconds(600), &openModbus,         &respondModbus, nullptr,
                                      115200};
 
-ModbusDialect::ModbusDialect(ModelTable models, int address, int baud)
-    : m_models(std::move(models)), m_address(address), m_timing(replyTiming(baud))
+ModbusDialect::ModbusDialect(ModelTable models, int address, int baud, int channel)
+    : m_models(std::move(models)), m_address(address), m_timing(replyTiming(baud)), m_channel(std::max(channel, 1))
 {
 }
 
@@ -93,6 +93,11 @@ std::string ModbusDialect::identify(Probe& probe)
     Reply silence;
     silence.fault = Fault::Silence;
     m_refused = !m_found && d.reason != describe(silence);
+    if (m_found && m_channel > 1) {
+        m_reason = "a Modbus module has channel 1 only, not channel " + std::to_string(m_channel);
+        m_refused = true;
+        m_found.reset();
+    }
     return m_found ? identityText(*m_found) : std::string();
 }
 

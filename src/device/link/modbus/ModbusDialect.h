@@ -18,8 +18,10 @@ extern const DialectInfo kDialect;
 class ModbusDialect : public Dialect
 {
 public:
-    /// `baud` only sets how long a pause ends a frame.
-    explicit ModbusDialect(ModelTable models = ModelTable(), int address = kDefaultAddress, int baud = 9600);
+    /// `baud` only sets how long a pause ends a frame; a module has one channel, and any other
+    /// `channel` than 1 (or 0, not named) is refused once it answers.
+    explicit ModbusDialect(ModelTable models = ModelTable(), int address = kDefaultAddress, int baud = 9600,
+                           int channel = 1);
 
     std::string identify(Probe& probe) override;
     bool setVoltage(Channel& channel, int centivolts) override;
@@ -69,6 +71,7 @@ private:
     bool m_readSeparately = false; // the unit refused a read across its gaps
     std::string m_reason;
     bool m_refused = false; // identify() turned down a unit that answered
+    int m_channel;
 };
 
 } // namespace pslink::modbus
