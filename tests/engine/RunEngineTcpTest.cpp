@@ -144,11 +144,18 @@ TEST(RunEngineTcp, PortsConfMapsPortsTheEnvironmentWinsAndBadLinesAreNamed)
 TEST(RunEngineTcp, AProbeNamesTheDialectAndTheModel)
 {
     SimProcess sim({"--tcp", "0", "--identity", "ACME LAN-PSU 30V3A"});
+    SimProcess brand({"--tcp", "0", "--family", "siglent-spd", "--model", "SPD3303X-E"});
     qputenv("TARNWELL_COM2", sim.path().toLocal8Bit());
+    qputenv("TARNWELL_COM3", (brand.path() + "#ch2").toLocal8Bit());
     pslink::SetSimulateAll(true); // the other ports answer at once
     const std::vector<CPortProbe> ports = CPortsView::Probe(true);
     pslink::SetSimulateAll(false);
     qunsetenv("TARNWELL_COM2");
+    qunsetenv("TARNWELL_COM3");
     EXPECT_TRUE(ports[1].strDescription.startsWith("Network unit 127.0.0.1:")) << ports[1].strDescription.toStdString();
     EXPECT_EQ(ports[1].strAnswer, QStringLiteral("SCPI \u2014 ACME LAN-PSU 30V3A"));
+    // A unit of a family is named by it, with its model and the channels it drives.
+    EXPECT_TRUE(ports[2].strDescription.endsWith("(SCPI, channel 2)")) << ports[2].strDescription.toStdString();
+    EXPECT_EQ(ports[2].strAnswer, QStringLiteral("SCPI \u2014 Siglent Technologies,SPD3303X-E,SPD3XIDD4R0001,1.01.01.02.05,V3.0 "
+                                                 "\u2014 Siglent SPD3303/SPD1000 (siglent-spd), model SPD3303X-E, channels 1 and 2"));
 }
