@@ -93,6 +93,10 @@ void DriveOneChannel(const Row& row)
     EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
                             [&](const QString& c) { return ChangesChannel(family, c, row.channel); }));
     EXPECT_FALSE(commands.contains(pslink::scpi::FamilyResponder::kBeep));
+    // Within a connection the family's pace is kept: nothing but a new connection's first request
+    // may come while the unit is still busy with the last one's.
+    for (const QString& line : sim.errors().split('\n'))
+        EXPECT_TRUE(!line.contains("dropped") || line.endsWith("*IDN?")) << line.toStdString();
     // A unit that keeps its selection is told the channel once a connection, not before each command.
     if (*family.select) {
         EXPECT_LE(commands.count(QString::fromStdString(pslink::scpi::expand(family.select, row.channel))), 5);

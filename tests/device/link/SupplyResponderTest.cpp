@@ -79,6 +79,31 @@ TEST(SupplyResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     EXPECT_EQ(text.execute("VOUT1?"), "");
 }
 
+TEST(SupplyResponder, ATwoChannelPlainTextUnitTakesTheChannelsDigitAndSwitchesBothOutputs)
+{
+    SimulatedSupply first;
+    SimulatedSupply second;
+    first.setLoadOhms(10.0);
+    second.setLoadOhms(1.0);
+    text::TextResponder unit(first, {}, false, {&second});
+    EXPECT_EQ(unit.feed("VSET2:07.00ISET2:0.300OUT1VOUT2?"), (Commands{"VSET2:07.00", "ISET2:0.300", "OUT1", "VOUT2?"}));
+    const struct
+    {
+        const char* command;
+        std::string reply;
+    } rows[] = {
+        {"VSET2:07.00", ""}, {"ISET2:0.300", ""}, {"OUT1", ""},
+        {"VOUT2?", "00.30"}, {"IOUT2?", "0.300"}, {"VSET2?", "07.00"}, // 7 V into 1 ohm: held at 0.3 A
+        {"VOUT1?", "05.00"},                                          // the first channel on its own setpoints
+        {"STATUS?", std::string(1, '\x41')},                          // CH1 C.V, CH2 C.C, output on
+        {"VSET3:01.00", ""},                                          // no third channel
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(unit.execute(r.command), r.reply) << r.command;
+    EXPECT_TRUE(first.outputOn() && second.outputOn()) << "one switch for both";
+    EXPECT_TRUE(unit.changesSupply("ISET2:0.300"));
+}
+
 // What old and odd firmware sends, and that the link's parsing takes only what it should.
 TEST(SupplyResponder, FirmwareQuirksLeaveTheReadingsIntact)
 {

@@ -31,6 +31,11 @@ TEST(TextProtocol, SetCommandsArePaddedFixedPoint)
     }
     EXPECT_EQ(text::outputCommand(true), "OUT1");
     EXPECT_EQ(text::outputCommand(false), "OUT0");
+    // A two-channel unit takes the channel's digit in place of the 1.
+    EXPECT_EQ(text::setVoltageCommand(500, 2), "VSET2:05.00");
+    EXPECT_EQ(text::setCurrentCommand(500, 2), "ISET2:0.500");
+    EXPECT_EQ(text::onChannel(text::kQueryVoltage, 2), "VOUT2?");
+    EXPECT_EQ(text::onChannel(text::kQueryStatus, 2), "STATUS?");
 }
 
 TEST(TextProtocol, ReadingsRejectCutAndGarbledReplies)
@@ -81,10 +86,12 @@ TEST(TextProtocol, StatusByteBits)
         unsigned char byte;
         bool out;
         bool cv;
+        int channel = 1;
     } rows[] = {{0x41, true, true}, {0x40, true, false}, {0x01, false, true}, {0x00, false, false},
-                {0xFF, true, true}, {0xBE, false, false}};
+                {0xFF, true, true}, {0xBE, false, false},
+                {0x41, true, false, 2}, {0x42, true, true, 2}, {0x02, false, true, 2}}; // CH2's C.V is bit 1
     for (const auto& r : rows) {
-        const auto s = text::parseStatus(std::string(1, static_cast<char>(r.byte)));
+        const auto s = text::parseStatus(std::string(1, static_cast<char>(r.byte)), r.channel);
         ASSERT_TRUE(s) << int(r.byte);
         EXPECT_EQ(s->outputOn, r.out) << int(r.byte);
         EXPECT_EQ(s->constantVoltage, r.cv) << int(r.byte);
