@@ -47,6 +47,11 @@ QString CCliPort::Describe() const
                                                           : CPortsView::Describe(nPort));
 }
 
+void ReportRefusal(const CCliPort& port, const QString& strWhat)
+{
+    CCliConsole::Instance().Error(QStringLiteral("the supply on %1 refused %2").arg(port.Describe(), strWhat));
+}
+
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps)
 {
     QStringList held;

@@ -27,3 +27,5 @@ struct CCliPort
 /// Tells on standard error that the supply on `port` holds at most `fVolts` / `fAmps` (0: not
 /// known), so a script sees why it reads less than it set.
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps);
+/// Tells on standard error that the supply on `port` refused a setpoint (CSupplyWatch::ValueRefused).
+void ReportRefusal(const CCliPort& port, const QString& strWhat);

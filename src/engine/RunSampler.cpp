@@ -75,9 +75,10 @@ void CRunSampler::Tick(unsigned nRun, unsigned nTicket, int nTimer, TickWay way)
         }
         guard.unlock();
         // A wire link answers later, on its own thread; the built-in supply at once.
-        m_thread.AwaitFresh(m_supply.m_nDevice, std::nullopt, [this, nRun, nTicket, nTimer](bool bFresh) {
-            Complete(nRun, nTicket, nTimer, bFresh);
-        });
+        m_thread.AwaitFresh(
+            m_supply.m_nDevice, std::nullopt,
+            [this, nRun, nTicket, nTimer](bool bFresh) { Complete(nRun, nTicket, nTimer, bFresh); },
+            CSupplyThread::kSampleOnly);
     });
 }
 
@@ -118,6 +119,7 @@ void CRunSampler::Complete(unsigned nRun, unsigned nTicket, int nTimer, bool bFr
     event.nKind = CTickEvent::kSample;
     event.sample = TakeSample(nTimer);
     event.maximum = pslink::LearnedMaximum(m_supply.m_nDevice);
+    event.refusal = pslink::LastRefusal(m_supply.m_nDevice);
     Queue(std::move(event));
 }
 

@@ -107,6 +107,7 @@ void TcpServer::acceptClient(int listener, bool up)
         return;
     if (m_client >= 0 || !up) {
         ::close(fd); // one client at a time, and none while the link is down
+        std::fprintf(stderr, "tarnwell-sim: closed a %s client at once\n", up ? "second" : "new");
         return;
     }
     const int one = 1;

@@ -63,10 +63,11 @@ class WireLink : public Link
     QString lastFault() override { return m_worker->lastFault(); }
     const DialectInfo* dialect() const override { return m_worker->dialect(); }
 
-    void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override
+    void afterCommands(Awaited what, std::function<void(bool ok)> done) override
     {
-        m_worker->afterCommands(freshReadings, std::move(done));
+        m_worker->afterCommands(what, std::move(done));
     }
+    Refusal lastRefusal() override { return m_worker->refused(); }
 
     void cancelWaits() override { m_worker->cancelWaits(); }
 
