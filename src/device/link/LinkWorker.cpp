@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace pslink {
@@ -19,6 +20,8 @@ constexpr milliseconds kIdleWait{50};
 // A supply asked nothing for this long gets a look at its lamps: at most once a second, and a
 // little over the second of a run's ticks, so that a run's own polls leave nothing to add.
 constexpr milliseconds kKeepAlive{1250};
+// How long the changes given together get to join the first of them.
+constexpr milliseconds kGather{1};
 // Readings older than this, read by a caller, ask for a poll.
 constexpr milliseconds kFreshEnough{1000};
 
@@ -155,11 +158,19 @@ bool LinkWorker::workWaitingLocked() const
            || m_demand.pollWanted();
 }
 
-// Until something is wanted, or the supply is due for a look at its lamps.
+// Until something is wanted, or the supply is due for a look at its lamps. A change that ends
+// the wait gets the others given with it (a program's point is a voltage and a current) a
+// moment to join it, so that they go out, and are polled, together.
 void LinkWorker::waitForWork(const Session& session)
 {
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_wake.wait_until(guard, session.lastCommand() + kKeepAlive, [&] { return workWaitingLocked(); });
+    bool changes = false;
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_wake.wait_until(guard, session.lastCommand() + kKeepAlive, [&] { return workWaitingLocked(); });
+        changes = m_demand.changesWaiting();
+    }
+    if (changes)
+        std::this_thread::sleep_for(kGather);
 }
 
 // What is waiting now goes out, then is read back; what arrives meanwhile waits for the next

@@ -108,14 +108,17 @@ void Session::growBusyGap()
     if (m_busyGap < m_info->slowestGap)
         m_tooShort = std::max(m_tooShort, m_busyGap);
     m_busyGap = m_info->slowestGap;
+    m_grown = true;
 }
 
 void Session::easeBusyGap()
 {
     if (!m_info)
         return;
-    const milliseconds eased = std::max({m_busyGap - kEaseStep, m_tooShort + kEaseStep, m_gap});
-    m_busyGap = std::min(eased, m_info->slowestGap);
+    // Never up: before any spacing failed, the floor is the plain one.
+    const milliseconds floor = m_grown ? m_tooShort + kEaseStep : m_gap;
+    const milliseconds eased = std::max({m_busyGap - kEaseStep, floor, m_gap});
+    m_busyGap = std::min({eased, m_busyGap, m_info->slowestGap});
 }
 
 void Session::waitSlowest()

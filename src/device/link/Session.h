@@ -74,7 +74,7 @@ public:
     /// dialect can ask.
     std::optional<std::string> queryRefusal();
     /// The unit has shown itself slow: the spacing after busy commands grew on this connection.
-    bool provedSlow() const { return m_busyGap > m_gap; }
+    bool provedSlow() const { return m_grown; }
     /// A command after a busy one went unheard or a change did not hold: most likely the unit
     /// was still busy, so the spacing after busy commands goes to the dialect's slowest.
     void growBusyGap();
@@ -130,6 +130,7 @@ private:
     std::chrono::milliseconds m_gap;
     std::chrono::milliseconds m_busyGap;
     std::chrono::milliseconds m_tooShort{0}; // the longest busy spacing seen to be too short
+    bool m_grown = false;                    // the busy spacing grew at least once
     std::chrono::steady_clock::time_point m_lastCommand{};
     Pace m_lastPace = Pace::Quick;
     bool m_sentAfterBusy = false; // the latest command followed a Busy one
