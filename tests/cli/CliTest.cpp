@@ -1,5 +1,6 @@
 // tarnwell-cli as a script meets it: a separate process, its lines, files and exit status.
 // Runs take real seconds (one sample a second), so each case keeps to a few of them.
+#include "support/CliProcess.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 
@@ -15,42 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct CliResult
-{
-    int nExit = -1;
-    QStringList lines; ///< standard output, one entry a line
-    QString errors;    ///< standard error
-};
-
-void StartCli(QProcess& process, const QStringList& args)
-{
-    process.setProgram(QStringLiteral(TARNWELL_CLI_PATH));
-    process.setArguments(args);
-    process.start();
-}
-
-CliResult FinishCli(QProcess& process)
-{
-    CliResult result;
-    if (process.state() != QProcess::NotRunning && !process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(3000);
-        return result;
-    }
-    result.nExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.lines =
-        QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    result.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
-}
-
-CliResult RunCli(const QStringList& args)
-{
-    QProcess process;
-    StartCli(process, args);
-    return FinishCli(process);
-}
 
 const char kHeader[] = "Time(S),Voltage(V),Current(A)\r\n";
 
