@@ -115,9 +115,10 @@ void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, uns
     m_identified = m_identified || !identity.empty();
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        const QString where = m_setting.onNetwork() ? NetworkAddressText(m_setting) : m_setting.path;
         m_refusal = session.refusal().empty() ? QString()
                                               : QStringLiteral("Cannot use the unit on %1: %2.")
-                                                    .arg(m_setting.path, QString::fromStdString(session.refusal()));
+                                                    .arg(where, QString::fromStdString(session.refusal()));
         m_identity = identity;
         m_dialect = session.dialect();
         m_identityServed = ticket;

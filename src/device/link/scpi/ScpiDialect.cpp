@@ -94,15 +94,22 @@ std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
     return state(channel, nullptr);
 }
 
-std::optional<Sample> ScpiDialect::readAll(Channel& channel)
+bool ScpiDialect::readReadings(Channel& channel, Sample& sample)
 {
-    Sample sample;
     const auto centivolts = queryVoltage(channel);
     const auto milliamps = centivolts ? queryCurrent(channel) : std::nullopt;
     if (!milliamps)
-        return std::nullopt;
+        return false;
     sample.centivolts = *centivolts;
     sample.milliamps = *milliamps;
+    return true;
+}
+
+std::optional<Sample> ScpiDialect::readAll(Channel& channel)
+{
+    Sample sample;
+    if (!readReadings(channel, sample))
+        return std::nullopt;
     const auto lamps = state(channel, &sample);
     if (!lamps)
         return std::nullopt;
@@ -134,15 +141,7 @@ std::optional<SupplyState> ScpiDialect::state(Channel& channel, Sample* readings
     if (!mode) {
         Sample own;
         Sample& sample = readings ? *readings : own;
-        if (!readings) {
-            const auto centivolts = queryVoltage(channel);
-            const auto milliamps = centivolts ? queryCurrent(channel) : std::nullopt;
-            if (!milliamps)
-                return std::nullopt;
-            sample.centivolts = *centivolts;
-            sample.milliamps = *milliamps;
-        }
-        if (!inferSetpoints(channel, sample))
+        if ((!readings && !readReadings(channel, sample)) || !inferSetpoints(channel, sample))
             return std::nullopt;
         mode = inferMode(sample.centivolts, sample.milliamps, m_setVoltage.counts, m_setCurrent.counts);
     }

@@ -45,6 +45,7 @@ private:
     std::optional<int> toldMaximum(Channel& channel, const char* maximum, const char* present, int decimals,
                                    Setpoint& setpoint);
     std::optional<SupplyState> state(Channel& channel, Sample* readings);
+    bool readReadings(Channel& channel, Sample& sample);
     bool inferSetpoints(Channel& channel, Sample& sample);
 
     std::optional<bool> m_modeQueryWorks;
