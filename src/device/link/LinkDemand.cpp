@@ -40,6 +40,11 @@ bool LinkDemand::pollWanted() const
                        [&](const Waiter& w) { return needsSample(w.what) && w.queued <= m_sent && !sampled(w); });
 }
 
+bool LinkDemand::anyMet() const
+{
+    return std::any_of(m_waiters.begin(), m_waiters.end(), [&](const Waiter& w) { return met(w); });
+}
+
 std::vector<std::pair<LinkDemand::Done, bool>> LinkDemand::takeReady(bool alive)
 {
     std::vector<std::pair<Done, bool>> ready;

@@ -50,6 +50,8 @@ class LinkDemand
 
     /// A waiter needs a poll that one started now would give: its commands have gone out.
     bool pollWanted() const;
+    /// A waiter's time has come.
+    bool anyMet() const;
     /// The waiters whose time has come, each with its answer: met, or the link gone when
     /// `alive` is false. They are forgotten here.
     std::vector<std::pair<Done, bool>> takeReady(bool alive);

@@ -89,6 +89,7 @@ LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, Change
     }
     if (sendPending(session, confirmer) == Step::Stop)
         return Step::Stop;
+    serveWaiters(); // also those that asked for what was done before they asked
     if (!readyToPoll()) // a change was just lost
         return Step::Again;
     if (pollWanted())
@@ -156,7 +157,7 @@ bool LinkWorker::pollWanted()
 bool LinkWorker::workWaitingLocked() const
 {
     return m_stop.load() || m_demand.changesWaiting() || m_identityAsked != m_identityServed || m_readAsked
-           || m_demand.pollWanted();
+           || m_demand.pollWanted() || m_demand.anyMet();
 }
 
 // Until something is wanted, or the supply is due for a look at its lamps. A change that ends

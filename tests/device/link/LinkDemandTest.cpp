@@ -117,6 +117,11 @@ TEST(LinkDemand, APointGoesOutThenItsSampleThenItsReadBacksAndIdleUnitsAreLeftAl
         const qsizetype from = sim.log().indexOf(row.tick.front(), mark);
         EXPECT_EQ(sim.log().mid(from, row.tick.size()), row.tick) << sim.log().mid(mark).join(' ').toStdString();
 
+        // Nothing given since: the commands are confirmed already, and so said at once.
+        auto again = std::make_shared<std::atomic<int>>(-1);
+        pslink::AfterCommandsConfirmed(0, Into(again));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return again->load() == 1; }, 3000));
+
         // Left alone: a look at the lamps about once a second, enough to stay alive.
         const size_t seconds = sim.requestsPerSecond().size();
         ASSERT_TRUE(QTest::qWaitFor([&] { return sim.requestsPerSecond().size() >= seconds + 4; }, 8000));
