@@ -3,6 +3,8 @@
 // What every benchmark program shares: headless by default, figures as
 // "BENCH <name> <value> <unit>" lines in C-locale numbers.
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QtGlobal>
@@ -73,6 +75,20 @@ inline double WaitForLink(LinkRequest request, std::chrono::steady_clock::time_p
     while (state->load() < 0 && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     return state->load() == 1 ? std::chrono::duration<double, std::milli>(Clock::now() - since).count() : -1.0;
+}
+
+/// Serves this thread's events until `done` (true) or `timeoutMs` passed (false).
+inline bool ServeEventsUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no hot spin beside what is measured
+    }
+    return true;
 }
 
 #ifdef TARNWELL_SIM_PATH

@@ -24,24 +24,6 @@
 #include <functional>
 #include <vector>
 
-namespace {
-
-bool spinUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     bench::UseOffscreenByDefault();
@@ -71,7 +53,7 @@ int main(int argc, char** argv)
     page.resize(900, 500);
     page.show();
     page.OnBnClickedConnect();
-    if (!spinUntil([&] { return page.m_bConnected.load() != 0; }, 5000)) {
+    if (!bench::ServeEventsUntil([&] { return page.m_bConnected.load() != 0; }, 5000)) {
         std::fprintf(stderr, "connect failed\n");
         return 1;
     }
@@ -83,7 +65,7 @@ int main(int argc, char** argv)
         QElapsedTimer clock;
         clock.start();
         page.OnBnClickedUp();
-        spinUntil([&] { return page.m_edVoltage->text() != before; }, 2000);
+        bench::ServeEventsUntil([&] { return page.m_edVoltage->text() != before; }, 2000);
         latencies.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         QThread::msleep(static_cast<unsigned long>(37 * i % 200));
     }
@@ -101,10 +83,10 @@ int main(int argc, char** argv)
     });
     clock.start();
     page.OnBnClickedOn();
-    if (!spinUntil([&] { return page.m_engine.Run().IsRunning(); }, 2000))
+    if (!bench::ServeEventsUntil([&] { return page.m_engine.Run().IsRunning(); }, 2000))
         return 1;
     const qint64 started = clock.nsecsElapsed();
-    if (!spinUntil([&] { return !page.m_engine.Run().IsRunning(); }, (points + 5) * 1000))
+    if (!bench::ServeEventsUntil([&] { return !page.m_engine.Run().IsRunning(); }, (points + 5) * 1000))
         return 1;
     const qint64 ended = clock.nsecsElapsed();
     if (static_cast<int>(ticks.size()) != points) {

@@ -69,18 +69,6 @@ private:
     }
 };
 
-bool waitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 void tell(QProcess& sim, const char* line)
 {
     sim.write(QByteArray(line) + '\n');
@@ -118,8 +106,8 @@ int main(int argc, char** argv)
         // A connect to a unit that never answers, until it gives up.
         tell(sim, "hang");
         page.OnBnClickedConnect();
-        const bool began = waitUntil([&] { return page.m_engine.Connector().IsConnecting(); }, 5000);
-        const bool gaveUp = began && waitUntil([&] { return !page.m_engine.Connector().IsConnecting(); }, 30000);
+        const bool began = bench::ServeEventsUntil([&] { return page.m_engine.Connector().IsConnecting(); }, 5000);
+        const bool gaveUp = began && bench::ServeEventsUntil([&] { return !page.m_engine.Connector().IsConnecting(); }, 30000);
         const double connectStall = app.m_longest;
         if (!gaveUp || page.m_bConnected.load() != 0) {
             std::fprintf(stderr, "bench_stall: the connect to a silent unit did not give up\n");
@@ -130,15 +118,15 @@ int main(int argc, char** argv)
         tell(sim, "resume");
         app.m_longest = 0.0;
         page.OnBnClickedConnect();
-        bool ok = waitUntil([&] { return page.m_bConnected.load() != 0; }, 15000);
+        bool ok = bench::ServeEventsUntil([&] { return page.m_bConnected.load() != 0; }, 15000);
         page.OnBnClickedOn();
-        ok = ok && waitUntil([&] { return page.IsRunning() && page.m_nElapsed >= 1; }, 5000);
+        ok = ok && bench::ServeEventsUntil([&] { return page.IsRunning() && page.m_nElapsed >= 1; }, 5000);
         tell(sim, "hang");
-        ok = ok && waitUntil([&] { return page.m_engine.Run().IsReconnecting(); }, 10000);
+        ok = ok && bench::ServeEventsUntil([&] { return page.m_engine.Run().IsReconnecting(); }, 10000);
         // Long enough for a few tries, each waiting out the silent unit's identity probes.
-        waitUntil([] { return false; }, 4000);
+        bench::ServeEventsUntil([] { return false; }, 4000);
         tell(sim, "resume");
-        ok = ok && waitUntil([&] { return !page.m_engine.Run().IsReconnecting() && page.IsRunning(); }, 15000);
+        ok = ok && bench::ServeEventsUntil([&] { return !page.m_engine.Run().IsReconnecting() && page.IsRunning(); }, 15000);
         const double reconnectStall = app.m_longest;
         app.m_bMeasuring = false;
         if (!ok) {
@@ -146,9 +134,9 @@ int main(int argc, char** argv)
             return 1;
         }
         page.OnBnClickedOff();
-        waitUntil([&] { return !page.IsRunning(); }, 5000);
+        bench::ServeEventsUntil([&] { return !page.IsRunning(); }, 5000);
         page.OnBnClickedConnect();
-        waitUntil([&] { return page.m_bConnected.load() == 0; }, 5000);
+        bench::ServeEventsUntil([&] { return page.m_bConnected.load() == 0; }, 5000);
         connectStalls.push_back(connectStall);
         reconnectStalls.push_back(reconnectStall);
         roundStalls.push_back(std::max(connectStall, reconnectStall));

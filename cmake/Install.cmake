@@ -74,6 +74,18 @@ install(FILES ${TARNWELL_DIST}/tarnwell-cli.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tarnwell-cli)
 install(FILES ${TARNWELL_DIST}/70-tarnwell-serial.rules DESTINATION ${TARNWELL_UDEV_RULES_DIR})
 
+# tarnwell-cli serve as a system service, one instance a port (tarnwell-serve@COM1), with its
+# options' file. Debian 12 keeps units in /lib/systemd/system, as it keeps udev rules in /lib.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(TARNWELL_SYSTEMD_DEFAULT "/lib/systemd/system")
+else()
+  set(TARNWELL_SYSTEMD_DEFAULT "lib/systemd/system")
+endif()
+set(TARNWELL_SYSTEMD_UNIT_DIR "${TARNWELL_SYSTEMD_DEFAULT}" CACHE STRING "Folder of the systemd unit")
+install(FILES ${TARNWELL_DIST}/systemd/tarnwell-serve@.service DESTINATION ${TARNWELL_SYSTEMD_UNIT_DIR})
+install(FILES ${TARNWELL_DIST}/systemd/tarnwell-serve.default DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default
+        RENAME tarnwell-serve)
+
 configure_file(${TARNWELL_DIST}/changelog.in ${TARNWELL_DIST_OUT}/changelog @ONLY)
 add_custom_command(
   OUTPUT ${TARNWELL_DIST_OUT}/changelog.gz

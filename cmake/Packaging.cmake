@@ -20,8 +20,11 @@ set(TARNWELL_DEB_DESCRIPTION
   "of one point a second, save runs as CSV records and browse them over"
   "time scales from 50 seconds to 100 hours, in English or Chinese."
   "."
-  "tarnwell-cli does the same from scripts and headless machines and"
-  "writes plots of records as PNG, SVG or PDF, and tarnwell-sim serves a"
+  "tarnwell-cli does the same from scripts and headless machines, writes"
+  "plots of records as PNG, SVG or PDF, and serves the supply to other"
+  "programs (SCPI over TCP for VISA tools, MQTT with Home Assistant"
+  "discovery, Prometheus metrics), also as the systemd service"
+  "tarnwell-serve@PORT. tarnwell-sim serves a"
   "simulated supply on a pseudo-terminal. udev rules let the desktop user"
   "reach common USB serial adapters without joining the dialout group and"
   "keep ModemManager from probing them.")
@@ -37,6 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# The service's options file is the administrator's: kept over upgrades.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 
 if(PROJECT_IS_TOP_LEVEL)
   include(CPack)

@@ -7,6 +7,11 @@ TARNWELL_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev
   xvfb xauth fontconfig python3
+  # tarnwell-cli serve: Qt's HTTP server for /metrics (its CMake files want the WebSockets
+  # module too), libmosquitto for MQTT; the tests' real peers: a broker with its clients, and a
+  # VISA client with its pure-Python backend.
+  qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev
+  mosquitto mosquitto-clients python3-pyvisa-py
 )
 
 # What scripts/package.sh needs besides the build: dpkg-shlibdeps and file find the package's

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,7 @@ struct CommandName
 constexpr CommandName kCommands[] = {
     {"ports", CCliOptions::kPorts}, {"identify", CCliOptions::kIdentify}, {"set", CCliOptions::kSet},
     {"read", CCliOptions::kRead},   {"log", CCliOptions::kLog},           {"play", CCliOptions::kPlay},
+    {"serve", CCliOptions::kServe},
 };
 
 const char kPortHelp[] =
@@ -137,9 +139,9 @@ QString CCliOptions::Parse(const QStringList& args)
         }
         const QString& arg = next.strText;
         std::optional<QString> value = next.value;
-        if (Offers(arg, "--reconnect", {kLog, kPlay})) {
+        if (Offers(arg, "--reconnect", {kLog, kPlay, kServe})) {
             // Its duration is optional, so it only comes after '='.
-            nReconnectSeconds = kDefaultReconnectSeconds;
+            nReconnectSeconds = nCommand == kServe ? 0 : kDefaultReconnectSeconds;
             if (value && !ParseDuration(*value, nReconnectSeconds))
                 return QStringLiteral("--reconnect wants a duration such as 90, 90s, 15m or 2h, not '%1'").arg(*value);
             continue;
@@ -200,7 +202,11 @@ bool CCliOptions::IsFlag(const QString& arg) const
 
 bool CCliOptions::TakesValue(const QString& arg) const
 {
-    return Offers(arg, "--port", {kIdentify, kSet, kRead, kLog, kPlay}) || Offers(arg, "--volts", {kSet}) ||
+    for (const char* name : {"--scpi", "--mqtt", "--mqtt-id", "--metrics", "--record"}) {
+        if (Offers(arg, name, {kServe}))
+            return true;
+    }
+    return Offers(arg, "--port", {kIdentify, kSet, kRead, kLog, kPlay, kServe}) || Offers(arg, "--volts", {kSet}) ||
            Offers(arg, "--amps", {kSet}) || Offers(arg, "--for", {kLog}) || Offers(arg, "--cycles", {kPlay}) ||
            Offers(arg, "--out", {kLog, kPlay}) || Offers(arg, "--measured", {kPlay});
 }
@@ -252,6 +258,15 @@ QString CCliOptions::TakeValue(const QString& arg, const QString& value)
         if (value.isEmpty())
             return QStringLiteral("%1 needs a file name").arg(arg);
         (arg == QLatin1String("--out") ? strOut : strMeasured) = value;
+    } else {
+        if (value.isEmpty())
+            return QStringLiteral("%1 needs a value").arg(arg);
+        QString* const fields[] = {&strScpi, &strMqtt, &strMqttId, &strMetrics, &strRecord};
+        const char* const names[] = {"--scpi", "--mqtt", "--mqtt-id", "--metrics", "--record"};
+        for (size_t i = 0; i < std::size(names); ++i) {
+            if (arg == QLatin1String(names[i]))
+                *fields[i] = value;
+        }
     }
     return {};
 }
@@ -319,6 +334,8 @@ QString CCliOptions::Usage(Command nCommand)
                    "  --cycles N      passes through the program (default 1)\n"
                    "  --measured FILE when the run ends, write the measured samples in the record format\n") +
                QLatin1String(kPortHelp) + QLatin1String(kRunHelp);
+    case kServe:
+        return ServeUsage();
     case kNone:
         break;
     }
@@ -332,6 +349,8 @@ QString CCliOptions::Usage(Command nCommand)
         "  read [--port P] [--json]             one sample: volts, amperes, CV/CC, output\n"
         "  log [--port P] --for DURATION [--out FILE] [--json]\n"
         "  play [--port P] PROGRAM.csv [--cycles N] [--out FILE] [--measured FILE] [--json]\n"
+        "  serve [--port P] [--scpi ADDR:PORT] [--mqtt URL] [--metrics ADDR:PORT] [--record DIR]\n"
+        "                                       serve the supply to scripts, dashboards, home automation\n"
         "  plot RECORD.csv --out FILE [--scale S] [--from SECONDS] [--show WHAT] [--size WxH]\n"
         "                                       a record's picture as PNG, SVG or PDF, no display needed\n"
         "\n"

@@ -44,7 +44,7 @@ private:
 /// The command line of tarnwell-cli, parsed: the command and the options it was given.
 struct CCliOptions
 {
-    enum Command { kNone, kPorts, kIdentify, kSet, kRead, kLog, kPlay };
+    enum Command { kNone, kPorts, kIdentify, kSet, kRead, kLog, kPlay, kServe };
 
     Command nCommand = kNone;
     bool bHelp = false;
@@ -63,6 +63,13 @@ struct CCliOptions
     QString strMeasured;
     bool bOffAtEnd = false;
     int nReconnectSeconds = 0; ///< log/play --reconnect: how long to try a lost supply; 0 ends at once
+                               ///< (serve: 0 tries for as long as it serves)
+    // serve
+    QString strScpi = QStringLiteral("127.0.0.1:5025"); ///< "none": no SCPI server
+    QString strMqtt;    ///< the broker's URL; empty: none
+    QString strMqttId;  ///< the topics' <id>; empty: from the unit's identity
+    QString strMetrics; ///< where /metrics listens; empty: nowhere
+    QString strRecord;  ///< the folder of the daily record files; empty: none
     static constexpr int kDefaultReconnectSeconds = 600;
 
     /// Parses the arguments after the program name. Empty on success, else what was wrong.
@@ -70,6 +77,8 @@ struct CCliOptions
 
     /// The help of `nCommand` (kNone: of the program), ending in a line end.
     static QString Usage(Command nCommand);
+    /// The help of serve (CliServe.cpp).
+    static QString ServeUsage();
     /// "90", "90s", "15m", "2h" (a decimal number is allowed, "1.5h") as whole seconds, at least 1.
     static bool ParseDuration(const QString& text, int& nSeconds);
     /// A non-negative decimal number in C-locale notation, the whole text.

@@ -7,6 +7,7 @@
 #include "cli/CliPlot.h"
 #include "cli/CliPort.h"
 #include "cli/CliRun.h"
+#include "cli/CliServe.h"
 #include "engine/RunEngine.h"
 #include "platform/BuildVersion.h"
 
@@ -72,6 +73,8 @@ int main(int argc, char** argv)
         QObject::connect(&run, &CCliRun::Finished, &app, [](int nCode) { QCoreApplication::exit(nCode); });
         return QCoreApplication::exec();
     }
+    case CCliOptions::kServe:
+        return RunServe(options, port);
     case CCliOptions::kNone:
         break;
     }

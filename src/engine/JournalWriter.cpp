@@ -172,7 +172,7 @@ void CJournalWriter::End(int nKeep)
         m_ended.push_back(m_current);
     const QString folder = QFileInfo(m_current.strPath).path();
     Close();
-    if (bOpened)
+    if (bOpened && nKeep > 0)
         Prune(folder, nKeep);
 }
 

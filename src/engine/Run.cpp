@@ -101,6 +101,13 @@ CResult CRun::StartRun(bool bProgram, const QString& strPath, int nCycles)
     return loaded;
 }
 
+void CRun::StartWatch()
+{
+    BeginRun();
+    m_sampler.PrepareWatch();
+    StartTimer(kUserTimer);
+}
+
 void CRun::EndRun(EndReason nReason)
 {
     if (m_bEnding)

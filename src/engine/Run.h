@@ -49,6 +49,9 @@ public:
     /// BeginRun, PrepareRun and StartTimer, for front ends without a worker. A program that cannot
     /// be read ends the run at once (kEndFileError) and is returned.
     CResult StartRun(bool bProgram, const QString& strPath, int nCycles);
+    /// A user-mode run that switches nothing and keeps no record rows in memory: the supply
+    /// sampled once a second for as long as a front end serves it (tarnwell-cli serve).
+    void StartWatch();
     /// The one way a run ends: stops the timer it started and emits RunEnded (also when idle, so a
     /// front end always returns to its idle state). Samples the supply already gave are shown
     /// first; nothing is sent to the supply, so the output stays as it is.

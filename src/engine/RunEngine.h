@@ -10,6 +10,7 @@
 #include "engine/EngineText.h"
 #include "engine/PortsView.h"
 #include "engine/Run.h"
+#include "engine/SampleLine.h"
 #include "engine/SupplyCommands.h"
 #include "engine/SupplyThread.h"
 #include "engine/SupplyWatch.h"

@@ -37,7 +37,10 @@ int CountRows(const QString& strPath)
 
 } // namespace
 
-CRunJournal::CRunJournal() : m_hThread([this] { WriterLoop(); }) {}
+CRunJournal::CRunJournal(QString strFolder, int nKeep)
+    : m_strFolder(strFolder.isEmpty() ? Folder() : std::move(strFolder)), m_nKeep(nKeep), m_hThread([this] { WriterLoop(); })
+{
+}
 
 CRunJournal::~CRunJournal()
 {
@@ -70,7 +73,7 @@ void CRunJournal::Push(Job job)
 int CRunJournal::Begin(const QDateTime& start, ErrorHandler onError)
 {
     const QString path =
-        Folder() + QStringLiteral("/run-") + start.toString(QStringLiteral("yyyyMMdd-HHmmss")) + filekinds::kCsv;
+        m_strFolder + QStringLiteral("/run-") + start.toString(QStringLiteral("yyyyMMdd-HHmmss")) + filekinds::kCsv;
     int nJournal = 0;
     {
         std::lock_guard<std::mutex> guard(m_hLock);
@@ -173,7 +176,7 @@ void CRunJournal::Run(CJournalWriter& writer, Job& job)
         writer.Note(job.text);
         break;
     case Job::Close:
-        writer.End(kKeepNewest);
+        writer.End(m_nKeep);
         break;
     case Job::Remove:
         writer.Remove(job.nJournal, PathOf(job.nJournal));

@@ -32,7 +32,9 @@ public:
     /// Reports a failure of the disk work (from the writer thread); called once per journal.
     using ErrorHandler = std::function<void(const QString& strReason)>;
 
-    CRunJournal();
+    /// Journals in `strFolder` (Folder() when empty), the newest `nKeep` of them kept as runs end
+    /// (0: every one, for a folder of records the user asked for).
+    explicit CRunJournal(QString strFolder = {}, int nKeep = kKeepNewest);
     /// Finishes what is queued and ends the writer thread.
     ~CRunJournal();
     CRunJournal(const CRunJournal&) = delete;
@@ -80,6 +82,7 @@ public:
     static QString CutOffMessage(const CutOff& cutOff);
 
     static constexpr int kKeepNewest = 20;
+    static constexpr int kKeepAll = 0;
 
 private:
     struct Job
@@ -94,6 +97,8 @@ private:
     void WriterLoop();
     void Run(CJournalWriter& writer, Job& job);
 
+    const QString m_strFolder;
+    const int m_nKeep;
     mutable std::mutex m_hLock;
     std::condition_variable m_cvWork;
     std::condition_variable m_cvIdle;

@@ -14,6 +14,16 @@ CRunSampler::CRunSampler(CPowerSupply& supply, CSupplyThread& thread, std::funct
 {
 }
 
+void CRunSampler::PrepareWatch()
+{
+    Prepare(false, QString(), 0);
+    m_thread.Wait<bool>([this] {
+        m_supply.m_bOpenOutput = 0;
+        m_bKeepRows = false;
+        return true;
+    });
+}
+
 CResult CRunSampler::Prepare(bool bProgram, const QString& strPath, int nCycles)
 {
     return m_thread.Wait<CResult>([this, bProgram, strPath, nCycles] {
@@ -27,6 +37,7 @@ CResult CRunSampler::Prepare(bool bProgram, const QString& strPath, int nCycles)
         }
         // A finish left over from an earlier run must not end this one.
         supply.m_bFinished = 0;
+        m_bKeepRows = true;
         if (!bProgram) {
             supply.m_bOpenOutput = 1;
             return CResult::Done();
@@ -118,6 +129,10 @@ void CRunSampler::Complete(unsigned nRun, unsigned nTicket, int nTimer, bool bFr
     }
     event.nKind = CTickEvent::kSample;
     event.sample = TakeSample(nTimer);
+    if (!m_bKeepRows) {
+        std::lock_guard<std::mutex> rows(m_supply.m_hLock);
+        m_supply.m_rows.clear();
+    }
     event.maximum = pslink::LearnedMaximum(m_supply.m_nDevice);
     event.refusal = pslink::LastRefusal(m_supply.m_nDevice);
     Queue(std::move(event));
@@ -154,7 +169,7 @@ void CRunSampler::GapSecond(int nSample, bool bUserRun)
 {
     m_thread.Post([this, nSample, bUserRun] {
         m_supply.m_nSample = nSample;
-        if (!bUserRun)
+        if (!bUserRun || !m_bKeepRows)
             return;
         std::string row;
         recordfile::AppendGapRow(row, nSample);

@@ -56,6 +56,9 @@ public:
     /// Resets the sample counter and the wave series and, for a program run, the playback and
     /// the cycles, then loads the program file. Waits for the result (not the UI thread).
     CResult Prepare(bool bProgram, const QString& strPath, int nCycles);
+    /// A user run that switches nothing and keeps no record rows in memory (a service samples
+    /// for months; what it records goes to disk). Waits as Prepare.
+    void PrepareWatch();
     /// How a tick goes about its work.
     struct TickWay
     {
@@ -94,5 +97,6 @@ private:
     /// own device calls, which hand over or read what the link has and never wait on it.
     std::mutex m_hLock;
     unsigned m_nRun = 0;
+    bool m_bKeepRows = true; ///< the supply's record rows grow with the run (not when watching)
     std::vector<CTickEvent> m_events;
 };

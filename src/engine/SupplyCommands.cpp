@@ -52,6 +52,14 @@ CResult CSupplyCommands::WaitForSupply(int nTimeoutMs)
     });
 }
 
+void CSupplyCommands::AfterConfirmed(std::function<void(bool)> done)
+{
+    const int nDevice = m_supply.m_nDevice;
+    m_thread.Post([nDevice, home = m_thread.HomePoster(), done = std::move(done)] {
+        pslink::AfterCommandsConfirmed(nDevice, [home, done](bool bConfirmed) { home([done, bConfirmed] { done(bConfirmed); }); });
+    });
+}
+
 CRunSample CSupplyCommands::ReadSample()
 {
     return m_thread.Wait<CRunSample>([this] {

@@ -3,6 +3,8 @@
 #include "device/Result.h"
 #include "engine/RunSample.h"
 
+#include <functional>
+
 class CPowerSupply;
 class CSupplyThread;
 class CSupplyWatch;
@@ -27,6 +29,10 @@ public:
     /// One reading as a user-mode sample takes it, without switching anything (after
     /// WaitForSupply). Waits as WaitForSupply.
     CRunSample ReadSample();
+    /// Runs `done(true)` on the engine's home thread once every setpoint and switch handed over
+    /// before has been confirmed by the supply, `done(false)` when the link failed first. Does
+    /// not wait: for front ends that answer many callers (a service's `*OPC?`).
+    void AfterConfirmed(std::function<void(bool)> done);
 
 private:
     CPowerSupply& m_supply;

@@ -58,6 +58,11 @@ std::function<void(std::function<void()>)> CSupplyThread::Poster() const
     return [gate = m_gate](std::function<void()> work) { gate->Send(gate->pSupply, std::move(work)); };
 }
 
+std::function<void(std::function<void()>)> CSupplyThread::HomePoster() const
+{
+    return [gate = m_gate](std::function<void()> fn) { gate->Send(gate->pHome, std::move(fn)); };
+}
+
 bool CSupplyThread::IsCurrent() const
 {
     return QThread::currentThread() == &m_thread;

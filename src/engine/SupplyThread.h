@@ -33,6 +33,8 @@ public:
     /// As Post, usable by callbacks that may outlive this object (a link's answer arriving on the
     /// link's own thread): once Stop() began they post nothing.
     std::function<void(std::function<void()>)> Poster() const;
+    /// As ToHome, for callbacks that may outlive this object.
+    std::function<void(std::function<void()>)> HomePoster() const;
 
     /// Runs `start` on this thread; it answers through the function it is given, at once or later,
     /// from any thread, exactly once. The caller waits for the answer, serving its own thread's

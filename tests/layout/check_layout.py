@@ -12,7 +12,8 @@ MAX_FUNCTION_LINES = 80
 
 # What each room of src/ may include from the others (its own room always). The floors, from the
 # ground: platform; device; engine beside platform-widgets and widgets (what several pages show);
-# the pages (control, program, record), none of which includes another; app, the window over them.
+# the pages (control, program, record), none of which includes another; app, the window over them;
+# serve, the service's servers and bridges, beside the pages and under the command line.
 PAGES = {"control", "program", "record"}
 ALLOWED = {
     "platform": {"platform"},
@@ -24,7 +25,8 @@ ALLOWED = {
     "program": {"platform", "widgets", "device", "engine", "program"},
     "record": {"platform", "widgets", "device", "engine", "record"},
     "app": {"platform", "platform-widgets", "widgets", "device", "engine", "app"} | PAGES,
-    "cli": {"platform", "device", "engine", "cli"},
+    "serve": {"platform", "device", "engine", "serve"},
+    "cli": {"platform", "device", "engine", "serve", "cli"},
 }
 # What each program of tools/ may include from src/: the simulator is a unit on the far side of
 # the wire and needs the device library alone; the screenshot tour walks the real window.
@@ -37,7 +39,7 @@ LINK_INSIDE = "device/link/"
 LIBRARY_FACE = ("device/pslink.h", "device/LinkSettings.h")
 # The dialog layer: only the pages show dialogs.
 DIALOGS = ("platform/Dialogs.h", "platform/widgets/")
-NO_DIALOGS = {"device", "engine", "cli"}
+NO_DIALOGS = {"device", "engine", "serve", "cli"}
 # Front ends reach the engine through this header alone.
 ENGINE_FACE = "engine/RunEngine.h"
 

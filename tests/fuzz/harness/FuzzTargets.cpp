@@ -73,7 +73,7 @@ CDlgProgram& Scratch::page()
 
 TargetSet::TargetSet() : m_scratch(std::make_unique<Scratch>())
 {
-    for (auto part : {TextTargets(), FileTargets(*m_scratch), ProtocolTargets(), DialectTargets()})
+    for (auto part : {TextTargets(), FileTargets(*m_scratch), ProtocolTargets(), DialectTargets(), ServeTargets()})
         m_targets.insert(m_targets.end(), part.begin(), part.end());
 }
 

@@ -43,6 +43,7 @@ std::vector<Target> TextTargets();                 // number text, record rows, 
 std::vector<Target> FileTargets(Scratch& scratch); // LoadFile in its three modes, the Program page's open
 std::vector<Target> ProtocolTargets();             // decimal, identity, each dialect's texts, the framers
 std::vector<Target> DialectTargets();              // replies and commands of every registered dialect
+std::vector<Target> ServeTargets();                // a SCPI client's lines, MQTT commands, the service's settings
 
 /// Every target. Make it after the application object (the Program page needs a QApplication
 /// and the built-in simulated supply is opened on device 0) and destroy it before.

@@ -1,0 +1,160 @@
+#include "serve/SupplyService.h"
+
+#include "device/SupplyLimits.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+CSupplyService::CSupplyService(std::optional<pslink::PortSetting> setting, int nPort, QObject* parent)
+    : QObject(parent)
+{
+    m_supply.m_nPort = static_cast<std::int16_t>(nPort);
+    m_supply.m_portSetting = std::move(setting);
+    // What is recorded goes to the service's own files; a state-folder journal of a run that
+    // lasts months is nobody's.
+    m_engine.Run().SetJournal(false);
+    connect(&m_engine.Run(), &CRun::Sampled, this, &CSupplyService::OnSampled);
+    connect(&m_engine.Run(), &CRun::LinkEvent, this,
+            [this](int nEvent, const QDateTime&, int, const QString&) { OnLinkEvent(nEvent); });
+    connect(&m_engine.Run(), &CRun::RunEnded, this, [this](int nReason) {
+        if (nReason == CRun::kEndLinkLost)
+            Q_EMIT GaveUp();
+    });
+}
+
+CSupplyService::~CSupplyService()
+{
+    Stop();
+}
+
+CResult CSupplyService::Start(std::chrono::milliseconds reconnectFor)
+{
+    const CResult connected = m_engine.Connector().Connect(CConnector::kIdentifyOnly);
+    if (!connected.Ok())
+        return connected;
+    m_state.bLinked = true;
+    m_engine.Run().SetReconnectTime(reconnectFor);
+    m_engine.Run().StartWatch();
+    return connected;
+}
+
+void CSupplyService::Stop()
+{
+    if (m_engine.Run().IsRunning())
+        m_engine.Run().EndRun(CRun::kEndInterrupted);
+    m_engine.Connector().Disconnect();
+    m_engine.Settle();
+}
+
+QString CSupplyService::Identity() const
+{
+    return m_engine.Connector().Identity();
+}
+
+namespace {
+
+// The fields of an identity in the four-field form ("Maker,Model,Serial,Version"); blanks
+// after the commas are common.
+QStringList IdentityFields(const QString& strIdentity)
+{
+    QStringList fields = strIdentity.split(QLatin1Char(','));
+    for (QString& field : fields)
+        field = field.trimmed();
+    return fields;
+}
+
+} // namespace
+
+QString CSupplyService::Model() const
+{
+    const QStringList fields = IdentityFields(Identity());
+    // A model cannot hold a comma in an identity of our own.
+    return fields.size() >= 4 ? fields[1] : QString(Identity()).replace(QLatin1Char(','), QLatin1Char(' '));
+}
+
+QString CSupplyService::Serial() const
+{
+    const QStringList fields = IdentityFields(Identity());
+    return fields.size() >= 4 && !fields[2].isEmpty() ? fields[2] : QStringLiteral("0");
+}
+
+double CSupplyService::MaxVolts() const
+{
+    const double fUnit = m_engine.Watch().MaxVolts();
+    return fUnit > 0.0 ? std::min<double>(fUnit, supply::kMaxVolts) : supply::kMaxVolts;
+}
+
+double CSupplyService::MaxAmps() const
+{
+    // The limit as the double 5.1: a client's "5.1" is within it.
+    const double fUnit = m_engine.Watch().MaxAmps();
+    return fUnit > 0.0 ? std::min(fUnit, supply::kMaxAmps) : supply::kMaxAmps;
+}
+
+bool CSupplyService::SetVoltage(double fVolts)
+{
+    if (!(fVolts >= 0.0 && fVolts <= MaxVolts()))
+        return false;
+    m_state.fSetVolts = static_cast<float>(fVolts);
+    m_state.bSetKnown = true;
+    m_engine.Commands().SetSetpoint(m_state.fSetVolts, 0.0f, 1);
+    return true;
+}
+
+bool CSupplyService::SetCurrent(double fAmps)
+{
+    if (!(fAmps >= 0.0 && fAmps <= MaxAmps()))
+        return false;
+    m_state.fSetAmps = static_cast<float>(fAmps);
+    m_state.bSetKnown = true;
+    m_engine.Commands().SetSetpoint(0.0f, m_state.fSetAmps, 0);
+    return true;
+}
+
+void CSupplyService::SetOutput(bool bOn)
+{
+    m_engine.Commands().SwitchOutput(bOn);
+}
+
+void CSupplyService::Reset()
+{
+    // Off first: the load never sees the presets with the output on.
+    SetOutput(false);
+    SetVoltage(std::min<double>(supply::kInitialVolts, MaxVolts()));
+    SetCurrent(std::min<double>(supply::kInitialAmps, MaxAmps()));
+}
+
+void CSupplyService::AfterConfirmed(std::function<void(bool)> done)
+{
+    m_engine.Commands().AfterConfirmed(std::move(done));
+}
+
+void CSupplyService::OnSampled(const CRunSample& sample)
+{
+    m_state.nSample = sample.nSample;
+    m_state.at = QDateTime::currentDateTimeUtc();
+    m_state.bReading = sample.bGap == 0;
+    if (sample.bGap == 0) {
+        m_state.fVolts = sample.fVoltage;
+        m_state.fAmps = sample.fCurrent;
+        m_state.bOutput = sample.nOutState != 0;
+        m_state.bCv = sample.nCvState != 0;
+        m_state.bCc = sample.nCcState != 0;
+        m_state.nProtection = sample.nProtection;
+        ++m_state.nSamples;
+    }
+    Q_EMIT Sampled(m_state);
+}
+
+void CSupplyService::OnLinkEvent(int nEvent)
+{
+    if (nEvent == CRun::kLinkGone) {
+        m_state.bLinked = false;
+        Q_EMIT LinkChanged(false);
+    } else if (nEvent == CRun::kLinkBack) {
+        m_state.bLinked = true;
+        ++m_state.nReconnects;
+        Q_EMIT LinkChanged(true);
+    }
+}
