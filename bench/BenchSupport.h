@@ -60,7 +60,7 @@ inline int CountOption(int argc, char** argv, const char* name, int otherwise)
     return otherwise;
 }
 
-/// The device library's AfterCommandsConfirmed / AfterFreshReadings.
+/// The device library's AfterCommandsConfirmed / AfterFreshSample / AfterFreshReadings.
 using LinkRequest = void (*)(int, std::function<void(bool)>);
 
 /// Milliseconds from `since` until the link reports `request` done on device 0; -1 when it failed

@@ -67,7 +67,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < repeats; ++i) {
         const int centivolts = 100 + 10 * (i % 50); // a new value each time: every change goes out
         confirmed.push_back(timedChange(centivolts, &pslink::AfterCommandsConfirmed));
-        fresh.push_back(timedChange(centivolts + 5, &pslink::AfterFreshReadings));
+        fresh.push_back(timedChange(centivolts + 5, &pslink::AfterFreshSample));
     }
     CloseCOM(0);
     sim.closeWriteChannel();

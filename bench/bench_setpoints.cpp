@@ -1,7 +1,7 @@
 // How setpoint changes fare on a serial supply: tarnwell-sim at 9600 baud with 50 ms latency.
 //   setpoint_confirm_ms_median: from dsoSetVoltage until the supply has read the value back.
-//   fresh_sample_ms_median/_max: a program tick (voltage and current sent) until its sample's
-//     readings were all taken after them (AfterFreshReadings).
+//   fresh_sample_ms_median/_max: a program tick (voltage and current sent) until a whole poll
+//     taken after them is in (AfterFreshSample, what a run's tick waits for).
 //   slow_firmware_changes_lost: 20 voltage changes 300 ms apart to a unit that ignores what
 //     arrives within 450 ms after a change or status query (--slow 450). A change counts as lost
 //     when it reached the unit and the unit never took it, or when the unit does not end up
@@ -164,7 +164,7 @@ int main(int argc, char** argv)
             const auto start = Clock::now();
             setVoltage(300 + 10 * n);
             setCurrent(500 + 10 * n);
-            fresh.push_back(bench::WaitForLink(pslink::AfterFreshReadings, start));
+            fresh.push_back(bench::WaitForLink(pslink::AfterFreshSample, start));
         }
         CloseCOM(0);
     }

@@ -1,7 +1,7 @@
 // How setpoint changes fare on a SCPI unit on the network: tarnwell-sim --tcp on localhost.
 //   tcp_setpoint_confirm_ms: median from dsoSetVoltage until the unit has read the value back.
 //   tcp_fresh_sample_ms: median from a program tick's two setpoints until a whole poll taken
-//     after them is in (AfterFreshReadings).
+//     after them is in (AfterFreshSample, what a run's tick waits for).
 // Usage: bench_tcp [--changes N]   (default 50)
 
 #include "device/NumberText.h"
@@ -58,7 +58,7 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         send(dsoSetVoltage, 300 + 10 * n);
         send(dsoSetCurrent, 500 + 10 * n);
-        fresh.push_back(bench::WaitForLink(pslink::AfterFreshReadings, start));
+        fresh.push_back(bench::WaitForLink(pslink::AfterFreshSample, start));
     }
     CloseCOM(0);
     sim.closeWriteChannel();

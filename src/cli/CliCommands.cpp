@@ -23,6 +23,10 @@ public:
         QObject::connect(&m_engine.Watch(), &CSupplyWatch::MaximumLearned, [this](float fVolts, float fAmps) {
             ReportMaximum(m_port, fVolts, fAmps);
         });
+        QObject::connect(&m_engine.Watch(), &CSupplyWatch::ValueRefused, [this](const QString& strWhat) {
+            ReportRefusal(m_port, strWhat);
+            m_bRefused = true;
+        });
     }
     ~CShortCommand()
     {
@@ -47,7 +51,7 @@ public:
     int Settle()
     {
         if (m_engine.Commands().WaitForSupply(kFreshTimeoutMs).Ok())
-            return kExitDone;
+            return m_bRefused ? kExitRefused : kExitDone;
         CCliConsole::Instance().Error(QStringLiteral("the supply on %1 stopped answering").arg(m_port.Describe()));
         return kExitLinkLost;
     }
@@ -56,6 +60,7 @@ public:
 
 private:
     const CCliPort& m_port;
+    bool m_bRefused = false; // the supply said it refused a setpoint
     CPowerSupply m_supply;
     CRunEngine m_engine{m_supply};
 };

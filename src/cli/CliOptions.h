@@ -13,6 +13,7 @@ enum CliExit {
     kExitNoSupply = 2, ///< no supply answered on the port
     kExitLinkLost = 3, ///< the link was lost during the run (files still written)
     kExitFile = 4,     ///< a file could not be read or written
+    kExitRefused = 5,  ///< the supply refused a value it was sent and kept the one before
     kExitInterrupted = 130,
 };
 

@@ -68,6 +68,11 @@ void ReportNotice(const CCliPort& port, const QString& strNotice)
         CCliConsole::Instance().Error(QStringLiteral("the supply on %1: %2").arg(port.Describe(), strNotice));
 }
 
+void ReportRefusal(const CCliPort& port, const QString& strWhat)
+{
+    CCliConsole::Instance().Error(QStringLiteral("the supply on %1 refused %2").arg(port.Describe(), strWhat));
+}
+
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps)
 {
     QStringList held;

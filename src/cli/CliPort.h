@@ -34,3 +34,5 @@ void ReportNotice(const CCliPort& port, const QString& strNotice);
 /// Tells on standard error that the supply on `port` holds at most `fVolts` / `fAmps` (0: not
 /// known), so a script sees why it reads less than it set.
 void ReportMaximum(const CCliPort& port, float fVolts, float fAmps);
+/// Tells on standard error that the supply on `port` refused a setpoint (CSupplyWatch::ValueRefused).
+void ReportRefusal(const CCliPort& port, const QString& strWhat);

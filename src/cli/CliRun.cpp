@@ -91,6 +91,8 @@ int CCliRun::Start()
     connect(&m_engine.Watch(), &CSupplyWatch::MaximumLearned, this, [this](float fVolts, float fAmps) {
         ReportMaximum(m_port, fVolts, fAmps);
     });
+    connect(&m_engine.Watch(), &CSupplyWatch::ValueRefused, this,
+            [this](const QString& strWhat) { ReportRefusal(m_port, strWhat); });
     connect(&m_engine.Run(), &CRun::LinkEvent, this, &CCliRun::OnLinkEvent);
     m_engine.Run().SetReconnectTime(std::chrono::seconds(m_options.nReconnectSeconds));
     m_supply.m_bProgramMode = IsProgram() ? 1 : 0;

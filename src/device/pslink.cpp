@@ -255,14 +255,14 @@ namespace pslink {
 
 namespace {
 
-void afterCommands(int device, bool freshReadings, std::function<void(bool ok)> done)
+void afterCommands(int device, Awaited what, std::function<void(bool ok)> done)
 {
     if (!done)
         return;
     const auto link = linkFor(device, nullptr);
     // Outside the device lock: `done` may well call back into the library.
     if (link)
-        link->afterCommands(freshReadings, std::move(done));
+        link->afterCommands(what, std::move(done));
     else
         done(false);
 }
@@ -271,12 +271,23 @@ void afterCommands(int device, bool freshReadings, std::function<void(bool ok)> 
 
 void AfterFreshReadings(int device, std::function<void(bool ok)> done)
 {
-    afterCommands(device, true, std::move(done));
+    afterCommands(device, Awaited::ConfirmedSample, std::move(done));
+}
+
+void AfterFreshSample(int device, std::function<void(bool ok)> done)
+{
+    afterCommands(device, Awaited::Sample, std::move(done));
 }
 
 void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done)
 {
-    afterCommands(device, false, std::move(done));
+    afterCommands(device, Awaited::Confirmed, std::move(done));
+}
+
+Refusal LastRefusal(int device)
+{
+    const auto link = linkFor(device, nullptr);
+    return link ? link->lastRefusal() : Refusal{};
 }
 
 QString LastOpenError(int device)

@@ -38,7 +38,9 @@ void dsoOpenPower(int device);
 std::int16_t dsoSetVoltage(int device, unsigned char* digits);
 /// Sends a current setpoint from a digit buffer (thousandths of an ampere).
 std::int16_t dsoSetCurrent(int device, unsigned char* digits);
-/// Fills a digit buffer with the measured voltage.
+/// Fills a digit buffer with the measured voltage, as the link's latest poll read it; a poll
+/// more than about a second old asks for another, so a caller that keeps reading finds readings
+/// at most that old (AfterFreshReadings waits for ones taken after a given moment).
 void dsoReadVoltage(int device, unsigned char* digits);
 /// Fills a digit buffer with the measured current.
 void dsoReadCurrent(int device, unsigned char* digits);
@@ -94,8 +96,10 @@ void ResetSimulators();
 
 /// Runs `done(true)` once every command given to `device` before this call (setpoints, output
 /// switching) has been sent and confirmed by the supply, or replaced by a newer one, and a whole
-/// poll (state, voltage, current) taken after them has completed: dsoReadState, dsoReadVoltage
-/// and dsoReadCurrent called from then on reflect those commands. Runs `done(false)` instead when
+/// poll (state, voltage, current) started after this call and after they were sent has
+/// completed: dsoReadState, dsoReadVoltage and dsoReadCurrent called from then on reflect
+/// those commands. The link asks the supply for a poll only when someone waits for one (or reads
+/// readings more than about a second old); otherwise it looks at the lamps once a second. Runs `done(false)` instead when
 /// nothing is open or the link is already lost (at once, before this returns), or when the link
 /// fails, is lost or is closed first. Exactly one of the two, exactly once; never after CloseCOM
 /// returned: CloseCOM runs `done(false)` for every request still outstanding before it returns,
@@ -116,8 +120,21 @@ void ResumeWaits(int device);
 
 /// As AfterFreshReadings without waiting for the poll: `done(true)` once every command given
 /// before has been confirmed by the supply or replaced by a newer one. A setpoint the unit holds
-/// at its own maximum counts as confirmed (see LearnedMaximum).
+/// at its own maximum counts as confirmed (see LearnedMaximum), and so does one it refused
+/// (see LastRefusal).
 void AfterCommandsConfirmed(int device, std::function<void(bool ok)> done);
+
+/// As AfterFreshReadings without waiting for the read-backs: `done(true)` once every command
+/// given before has been sent to the supply (or replaced by a newer one) and a whole poll
+/// started after that has completed. What a run's sample waits for: the poll does not wait
+/// behind the read-backs, which follow it. On a unit that has shown itself slow (a change
+/// ignored at first) the read-backs come first, so the poll shows what the unit took.
+void AfterFreshSample(int device, std::function<void(bool ok)> done);
+
+/// The latest setpoint the supply on `device` refused on this connection (an out-of-range value
+/// it said it did not take, keeping the one before); count 0 when none was, nothing is open, or
+/// the dialect cannot tell. The link stays.
+Refusal LastRefusal(int device);
 
 /// After an OpenPort or OpenCOM that returned 0 because its port could not be opened or its
 /// setting cannot be used: the whole sentence for a message box, saying why (permission denied,

@@ -2,6 +2,8 @@
 
 #include "engine/RunReasons.h"
 
+#include "device/NumberText.h"
+#include "device/SupplyLimits.h"
 #include "device/link/Protection.h"
 
 #include <QStringList>
@@ -123,6 +125,14 @@ QString LinkNote(int nSample, int nEvent, const QString& strDetail)
     if (!strDetail.isEmpty())
         strNote += QStringLiteral(" (%1)").arg(strDetail);
     return strNote;
+}
+
+QString RefusedValue(const pslink::Refusal& refused)
+{
+    const QString strValue = refused.voltage
+                                 ? numtext::FixedText(refused.value / 100.0f, supply::kVoltsDecimals) + QStringLiteral(" V")
+                                 : numtext::FixedText(refused.value / 1000.0f, supply::kAmpsDecimals) + QStringLiteral(" A");
+    return QStringLiteral("%1: %2").arg(strValue, QString::fromStdString(refused.said));
 }
 
 } // namespace enginetext

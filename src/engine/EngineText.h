@@ -3,6 +3,8 @@
 // The sentences the engine's parts give a user to read, in one place as the window's captions are:
 // front ends show them as they stand (a message box, a line on standard error, a journal note).
 
+#include "device/link/LinkTypes.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -23,6 +25,9 @@ QString SettingsMessage(const std::vector<QString>& issues);
 /// The tripped protections as words: "OVP", "OCP", "OPP", "OTP", "SCP" (short circuit), joined
 /// by '+'; empty when none has tripped.
 QString ProtectionText(unsigned nProtection);
+/// A setpoint the supply refused, as "31.00 V: -222,"Data out of range"" (what was asked, then
+/// what the unit said).
+QString RefusedValue(const pslink::Refusal& refused);
 /// The identity as one printable line: a supply may add line ends or junk bytes to it.
 QString PrintableIdentity(const std::string& identity);
 

@@ -196,7 +196,7 @@ void CRun::OnEvent(const CTickEvent& event)
         return;
     case CTickEvent::kSample:
         m_bSampling = false;
-        OnSample(event.sample, event.maximum);
+        OnSample(event);
         RunOwedTick();
         return;
     }
@@ -209,14 +209,16 @@ void CRun::ShowTaken(const CTickEvent& event)
     if (event.nKind == CTickEvent::kPoint)
         Q_EMIT PointApplied(event.strVoltage, event.strCurrent, event.fVoltage, event.fCurrent);
     else if (event.nKind == CTickEvent::kSample)
-        OnSample(event.sample, event.maximum);
+        OnSample(event);
 }
 
-void CRun::OnSample(const CRunSample& sample, const pslink::UnitMaximum& maximum)
+void CRun::OnSample(const CTickEvent& event)
 {
+    const CRunSample& sample = event.sample;
     m_nSampleCount = sample.nSample;
     Journal(sample);
-    m_watch.NoteMaximum(maximum);
+    m_watch.NoteMaximum(event.maximum);
+    m_watch.NoteRefusal(event.refusal);
     if (sample.nProtection != m_watch.Protection() && sample.nProtection != 0 && m_nJournal != 0)
         m_journal.Note(QDateTime::currentDateTime(), enginetext::ProtectionNote(sample.nSample, sample.nProtection));
     m_watch.NoteProtection(sample.nProtection);

@@ -111,7 +111,7 @@ private:
     void OnEvent(const CTickEvent& event);
     /// A sample or a point a run's end found waiting: shown as its tick would have.
     void ShowTaken(const CTickEvent& event);
-    void OnSample(const CRunSample& sample, const pslink::UnitMaximum& maximum);
+    void OnSample(const CTickEvent& event);
     void RunOwedTick();
     void Journal(const CRunSample& sample);
     /// A tick while the link is down: the second is counted and recorded as one without a reading.

@@ -86,9 +86,10 @@ void CRunSampler::Tick(unsigned nRun, unsigned nTicket, int nTimer, TickWay way)
         }
         guard.unlock();
         // A wire link answers later, on its own thread; the built-in supply at once.
-        m_thread.AwaitFresh(m_supply.m_nDevice, std::nullopt, [this, nRun, nTicket, nTimer](bool bFresh) {
-            Complete(nRun, nTicket, nTimer, bFresh);
-        });
+        m_thread.AwaitFresh(
+            m_supply.m_nDevice, std::nullopt,
+            [this, nRun, nTicket, nTimer](bool bFresh) { Complete(nRun, nTicket, nTimer, bFresh); },
+            CSupplyThread::kSampleOnly);
     });
 }
 
@@ -133,6 +134,7 @@ void CRunSampler::Complete(unsigned nRun, unsigned nTicket, int nTimer, bool bFr
         m_supply.m_rows.clear();
     }
     event.maximum = pslink::LearnedMaximum(m_supply.m_nDevice);
+    event.refusal = pslink::LastRefusal(m_supply.m_nDevice);
     Queue(std::move(event));
 }
 

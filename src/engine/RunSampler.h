@@ -34,6 +34,7 @@ struct CTickEvent
     // kSample
     CRunSample sample;
     pslink::UnitMaximum maximum;
+    pslink::Refusal refusal;
     // kNothingLeft: the playback had set its finish.
     bool bFinished = false;
 };

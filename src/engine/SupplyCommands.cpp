@@ -36,8 +36,12 @@ CResult CSupplyCommands::WaitForSupply(int nTimeoutMs)
         const int nDevice = m_supply.m_nDevice;
         m_thread.AwaitFresh(nDevice, std::chrono::milliseconds(nTimeoutMs), [this, nDevice, reply](bool bFresh) {
             const pslink::UnitMaximum held = pslink::LearnedMaximum(nDevice);
+            const pslink::Refusal refused = pslink::LastRefusal(nDevice);
             // Told before the answer, so a caller hears of the maximum before it goes on.
-            m_thread.ToHome([this, held] { m_watch.NoteMaximum(held); });
+            m_thread.ToHome([this, held, refused] {
+                m_watch.NoteMaximum(held);
+                m_watch.NoteRefusal(refused);
+            });
             const QString strPort = CPortsView::Name(m_supply.m_nPort.load());
             if (bFresh)
                 reply(CResult::Done(strPort));

@@ -120,7 +120,7 @@ void CSupplyThread::AwaitDone(std::function<void(std::function<void()>)> start)
 }
 
 void CSupplyThread::AwaitFresh(int nDevice, std::optional<std::chrono::milliseconds> timeout,
-                               std::function<void(bool)> done)
+                               std::function<void(bool)> done, FreshWait nWait)
 {
     // Both ways of ending run on this thread, so the first one alone needs no lock.
     auto pending = std::make_shared<std::function<void(bool)>>(std::move(done));
@@ -134,5 +134,9 @@ void CSupplyThread::AwaitFresh(int nDevice, std::optional<std::chrono::milliseco
     if (timeout)
         QTimer::singleShot(*timeout, m_gate->pSupply, [finish] { finish(false); });
     // A wire link answers on its own thread: the answer is brought here.
-    pslink::AfterFreshReadings(nDevice, [post = Poster(), finish](bool bFresh) { post([finish, bFresh] { finish(bFresh); }); });
+    auto answer = [post = Poster(), finish](bool bFresh) { post([finish, bFresh] { finish(bFresh); }); };
+    if (nWait == kSampleOnly)
+        pslink::AfterFreshSample(nDevice, std::move(answer));
+    else
+        pslink::AfterFreshReadings(nDevice, std::move(answer));
 }

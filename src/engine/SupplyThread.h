@@ -46,10 +46,16 @@ public:
     template <typename R>
     R Wait(std::function<R()> work);
 
+    /// What AwaitFresh waits for beside the poll.
+    enum FreshWait {
+        kConfirmed,  ///< the commands read back from the supply too (pslink::AfterFreshReadings)
+        kSampleOnly, ///< a run's sample: the poll alone (pslink::AfterFreshSample)
+    };
     /// Runs `done` on this thread once every command given to the supply of `nDevice` before has
     /// been carried out and a whole poll after them has come in (true), or when the link failed
     /// or `timeout` passed first (false). The one wait for fresh readings. This thread only.
-    void AwaitFresh(int nDevice, std::optional<std::chrono::milliseconds> timeout, std::function<void(bool)> done);
+    void AwaitFresh(int nDevice, std::optional<std::chrono::milliseconds> timeout, std::function<void(bool)> done,
+                    FreshWait nWait = kConfirmed);
 
     /// Runs what was handed over and ends the thread. Idempotent; the home thread only.
     void Stop();

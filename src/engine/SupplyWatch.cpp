@@ -1,9 +1,20 @@
 #include "engine/SupplyWatch.h"
 
+#include "engine/EngineText.h"
+
 void CSupplyWatch::ForgetMaximum()
 {
     m_fMaxVolts = 0.0f;
     m_fMaxAmps = 0.0f;
+    m_nRefusals = 0;
+}
+
+void CSupplyWatch::NoteRefusal(const pslink::Refusal& refused)
+{
+    if (refused.count <= m_nRefusals)
+        return;
+    m_nRefusals = refused.count;
+    Q_EMIT ValueRefused(enginetext::RefusedValue(refused));
 }
 
 void CSupplyWatch::NoteMaximum(const pslink::UnitMaximum& held)

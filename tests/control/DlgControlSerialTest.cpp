@@ -175,13 +175,13 @@ TEST(DlgControlSerial, AUnitThatHoldsLessThanThePageAllowsStaysConnectedAndShows
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->findChild<QAbstractButton*>(ItemName(IDC_ON))->isVisible(); }, 5000));
     click(page.get(), IDC_ON);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->IsTimerActive(CDlgControl::kUserTimer); }, 3000));
+    // A sample does not wait for the read-backs: the maximum they show comes with a later one.
     EXPECT_TRUE(QTest::qWaitFor([&] {
         page->OnTimer(CDlgControl::kUserTimer);
-        return text(page.get(), IDC_MEAS_VOLTAGE) == "30.00";
-    }, 8000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString();
+        return text(page.get(), IDC_MEAS_VOLTAGE) == "30.00" && page->m_engine.Watch().MaxVolts() == 30.0f;
+    }, 8000)) << text(page.get(), IDC_MEAS_VOLTAGE).toStdString() << " " << page->m_engine.Watch().MaxVolts();
     EXPECT_EQ(page->m_bConnected.load(), 1);
     EXPECT_EQ(text(page.get(), IDC_CONNECTION), "Device Connected");
-    EXPECT_FLOAT_EQ(page->m_engine.Watch().MaxVolts(), 30.0f) << "the engine learned the unit's maximum";
     qunsetenv("TARNWELL_COM1");
 }
 

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest/QTest>
 
+#include <vector>
+
 class SimProcess
 {
 public:
@@ -48,8 +50,33 @@ public:
         m_process.waitForBytesWritten(1000);
     }
 
-    /// Commands the simulator received so far, one per entry, exactly as received.
+    /// Commands the simulator received so far, one per entry, exactly as received, and its
+    /// notes of the link ("-- link down").
     QStringList log() const
+    {
+        QStringList lines;
+        for (const QString& line : logLines())
+            if (!line.startsWith(QLatin1String(kCountMark)))
+                lines << line;
+        return lines;
+    }
+
+    /// How many requests came in each whole second since the first, as its log counts them.
+    std::vector<int> requestsPerSecond() const
+    {
+        std::vector<int> counts;
+        for (const QString& line : logLines())
+            if (line.startsWith(QLatin1String(kCountMark)))
+                counts.push_back(line.section(QLatin1Char(' '), 3, 3).toInt());
+        return counts;
+    }
+
+    QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+private:
+    static constexpr const char* kCountMark = "-- second ";
+
+    QStringList logLines() const
     {
         QFile file(m_dir.filePath(QStringLiteral("commands.log")));
         if (!file.open(QIODevice::ReadOnly))
@@ -60,9 +87,6 @@ public:
         return lines;
     }
 
-    QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
-
-private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_path;

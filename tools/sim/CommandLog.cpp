@@ -29,4 +29,24 @@ void CommandLog::write(const std::string& line)
     std::fflush(m_file);
 }
 
+void CommandLog::command(const std::string& line, Clock::time_point at)
+{
+    tick(at);
+    if (!m_first)
+        m_first = at;
+    ++m_count;
+    write(line);
+}
+
+void CommandLog::tick(Clock::time_point now)
+{
+    if (!m_first)
+        return;
+    const long long second = std::chrono::duration_cast<std::chrono::seconds>(now - *m_first).count();
+    for (; m_second < second; ++m_second) {
+        write(kCountMark + std::to_string(m_second) + ": " + std::to_string(m_count) + " requests");
+        m_count = 0;
+    }
+}
+
 } // namespace sim

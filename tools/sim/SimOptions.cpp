@@ -47,6 +47,29 @@ bool parseEscapes(const std::string& text, std::string& out)
     return !out.empty();
 }
 
+// The options without a value: each sets one quirk of the unit.
+bool takeFlag(const std::string& a, Options& o)
+{
+    using Quirks = pslink::SupplyResponder::Quirks;
+    static const std::pair<const char*, bool Quirks::*> kFlags[] = {
+        {"--noisy", &Quirks::noisyReplies},         {"--iset-stray", &Quirks::isetStray},
+        {"--status-noise", &Quirks::statusNoise},   {"--max-as-setpoint", &Quirks::maxAsSetpoint},
+        {"--refuse-out-of-range", &Quirks::refuseOutOfRange},
+    };
+    for (const auto& [name, quirk] : kFlags)
+        if (a == name) {
+            o.quirks.*quirk = true;
+            return true;
+        }
+    if (a == "--no-mode-query")
+        o.quirks.modeQuery = false;
+    else if (a == "--back-off")
+        o.backOff = true;
+    else
+        return false;
+    return true;
+}
+
 } // namespace
 
 void usage()
@@ -55,7 +78,8 @@ void usage()
                  "usage: tarnwell-sim [--dialect %s] [--load OHMS] [--latency MS] [--baud N]\n"
                  "                    [--max-volts V] [--max-amps A]\n"
                  "                    [--log FILE] [--min-gap MS] [--slow MS] [--noisy] [--eol lf|crlf|lfcr]\n"
-                 "                    [--no-mode-query] [--identity TEXT] [--iset-stray] [--status-noise]\n"
+                 "                    [--no-mode-query] [--max-as-setpoint] [--refuse-out-of-range]\n"
+                 "                    [--identity TEXT] [--iset-stray] [--status-noise]\n"
                  "%s"
                  "%s"
                  "                    [--tcp PORT [--tcp-any]]   (SCPI on a TCP socket; PORT 0: any free one)\n"
@@ -83,20 +107,11 @@ bool parseArgs(int argc, char** argv, Options& o)
         const std::string a = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         double n = 0.0;
-        if (a == "--noisy") {
-            o.quirks.noisyReplies = true;
-        } else if (a == "--no-mode-query") {
-            o.quirks.modeQuery = false;
-        } else if (a == "--iset-stray") {
-            o.quirks.isetStray = true;
-        } else if (a == "--status-noise") {
-            o.quirks.statusNoise = true;
+        if (takeFlag(a, o)) {
         } else if (const Taken taken = parseModuleArg(a, value, o); taken != Taken::No) {
             if (taken == Taken::Bad)
                 return false;
             ++i;
-        } else if (a == "--back-off") {
-            o.backOff = true;
         } else if (!value) {
             return false;
         } else if (a == "--dialect") {

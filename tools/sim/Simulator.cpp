@@ -33,6 +33,7 @@ bool Simulator::linkUp()
 
 DropSchedule::Change Simulator::dropTurn()
 {
+    m_log.tick(Clock::now());
     const DropSchedule::Change change = m_drop.update(Clock::now());
     if (change == DropSchedule::Change::Dropped)
         linkGone();
@@ -66,6 +67,7 @@ void Simulator::linkReturned()
 bool Simulator::serveWire(int fd, bool readable, bool polled, Clock::time_point beforePoll)
 {
     const auto now = Clock::now();
+    m_log.tick(now);
     bool open = true;
     if (readable)
         open = receive(fd, now);
@@ -134,7 +136,7 @@ bool Simulator::receive(int fd, Clock::time_point now)
 
 void Simulator::takeCommand(const std::string& command, Clock::time_point now)
 {
-    m_log.write(command);
+    m_log.command(command, now);
     switch (m_timing.take(now)) {
     case UnitTiming::Verdict::TooSoon:
         // What a strict unit does: the command is lost without a word.

@@ -107,6 +107,7 @@ void TcpServer::acceptClient(int listener, bool up)
         return;
     if (m_client >= 0 || !up) {
         ::close(fd); // one client at a time, and none while the link is down
+        std::fprintf(stderr, "tarnwell-sim: closed a %s client at once\n", up ? "second" : "new");
         return;
     }
     const int one = 1;
@@ -139,14 +140,15 @@ int TcpServer::run()
             return 1;
         if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP)) && !m_simulator.readControl())
             return 0; // standard input closed: the user is done
-        for (size_t i = 0; i < m_listeners.size(); ++i)
-            if (ready > 0 && (fds[i + 1].revents & POLLIN))
-                acceptClient(m_listeners[i], up);
+        // The client first: one that hung up is gone before a new one is taken.
         if (m_client >= 0) {
             const bool readable = ready > 0 && fds.back().fd == m_client && (fds.back().revents & (POLLIN | POLLHUP));
             if (!m_simulator.serveWire(m_client, readable, ready >= 0, beforePoll))
                 dropClient(); // the client hung up
         }
+        for (size_t i = 0; i < m_listeners.size(); ++i)
+            if (ready > 0 && (fds[i + 1].revents & POLLIN))
+                acceptClient(m_listeners[i], up);
     }
     return 0;
 }

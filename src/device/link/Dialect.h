@@ -105,12 +105,15 @@ struct SupplyState
     unsigned protection = 0; ///< ProtectionBit values of what has tripped; 0 where the dialect cannot tell
 };
 
-/// What one poll reads: the readings and the lamps.
+/// What one poll reads: the readings and the lamps, and the setpoints where the dialect's poll
+/// reads them too (a change's read-back then shares the poll).
 struct Sample
 {
     int centivolts = 0;
     int milliamps = 0;
     SupplyState state;
+    std::optional<int> setCentivolts;
+    std::optional<int> setMilliamps;
 };
 
 /// One supply spoken to in one dialect. Values are counts: hundredths of a volt, thousandths of
@@ -133,10 +136,10 @@ public:
     virtual std::optional<int> querySetCurrent(Channel& channel) = 0;
     virtual std::optional<bool> queryOutput(Channel& channel) = 0;
 
-    /// One request holds readings and lamps alike: the link polls with readAll() alone instead
-    /// of a query per value in turn.
+    /// One request holds readings, lamps and setpoints alike: a poll costs no more than a
+    /// read-back, so the link confirms changes with it.
     virtual bool readsWhole() const { return false; }
-    /// Readings and lamps together; nullopt unless every part came whole.
+    /// Readings and lamps together, the poll; nullopt unless every part came whole.
     virtual std::optional<Sample> readAll(Channel& channel)
     {
         const auto state = queryState(channel);
@@ -144,7 +147,7 @@ public:
         const auto milliamps = centivolts ? queryCurrent(channel) : std::nullopt;
         if (!milliamps)
             return std::nullopt;
-        return Sample{*centivolts, *milliamps, *state};
+        return Sample{*centivolts, *milliamps, *state, std::nullopt, std::nullopt};
     }
     /// Why the latest request came to nothing ("a reply with a bad CRC"); empty after a whole
     /// reply, and where the dialect cannot tell.
@@ -166,6 +169,10 @@ public:
     /// What the user should know about how the channel is driven (an output switch shared by
     /// every channel, a negative output set by its magnitude); empty when nothing.
     virtual std::string notice() const { return {}; }
+    /// Asked after a setpoint did not hold: the unit's own words when it refused the value (an
+    /// error of the value itself, such as SCPI's -222 "data out of range"); nullopt when it
+    /// refused nothing or the dialect cannot ask.
+    virtual std::optional<std::string> queryRefusal(Channel& /*channel*/) { return std::nullopt; }
 };
 
 /// A driver as the registry lists it: a dialect spoken over a wire, or a driver that needs none.

@@ -48,11 +48,13 @@ class Link
     /// What the user should know about how the channel is driven (an output switch shared by
     /// every channel, a negative output set by its magnitude); empty when nothing.
     virtual QString notice() { return {}; }
-    /// Runs `done(true)` once every command given before has been carried out (sent and
-    /// confirmed, or replaced by a newer one) and, with `freshReadings`, a whole poll taken after
-    /// them has completed; `done(false)` when the link fails, is lost or closes first. Exactly
-    /// once; never after close() returned.
-    virtual void afterCommands(bool freshReadings, std::function<void(bool ok)> done) = 0;
+    /// Runs `done(true)` once the commands given before are as far as `what` asks (confirmed,
+    /// or replaced by a newer one; a whole poll started after they were sent is in; or both);
+    /// `done(false)` when the link fails, is lost or closes first. Exactly once; never after
+    /// close() returned.
+    virtual void afterCommands(Awaited what, std::function<void(bool ok)> done) = 0;
+    /// The latest setpoint the unit refused on this connection (count 0: none).
+    virtual Refusal lastRefusal() { return {}; }
     /// Ends the connection; must return promptly whatever the supply does. Calls made after it
     /// reach nothing.
     virtual void close() = 0;

@@ -2,6 +2,8 @@
 
 // The link's own small types, shared by its inside and the device library's face (pslink.h).
 
+#include <string>
+
 namespace pslink {
 
 /// Ports the library knows: index 0..6, COM1..COM7.
@@ -17,6 +19,23 @@ struct UnitMaximum
     int centivolts = 0;
     int milliamps = 0;
     bool operator==(const UnitMaximum&) const = default;
+};
+
+/// What a caller of Link::afterCommands waits for, after the commands it gave.
+enum class Awaited {
+    Confirmed,       ///< each of them read back from the supply (or replaced by a newer one)
+    Sample,          ///< a whole poll started after they were sent, their read-backs perhaps still to come
+    ConfirmedSample, ///< both
+};
+
+/// The latest setpoint a unit refused: it kept the one it had and said why (an out-of-range
+/// value, SCPI error -222).
+struct Refusal
+{
+    unsigned count = 0; ///< refusals seen on this connection; 0: none
+    bool voltage = true;
+    int value = 0;    ///< what was asked, in counts
+    std::string said; ///< the unit's own words, e.g. -222,"Data out of range"
 };
 
 } // namespace pslink

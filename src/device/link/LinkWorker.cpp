@@ -1,12 +1,12 @@
 #include "device/link/LinkWorker.h"
 
-#include "device/link/ChangeConfirmer.h"
 #include "device/link/SerialTransport.h"
 #include "device/link/TcpTransport.h"
 #include "device/link/UsbTmcTransport.h"
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace pslink {
@@ -18,9 +18,15 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kIdentityTimeout{8000}; // every probe with its time-outs fits well inside
 constexpr milliseconds kIdleWait{50};
+// A supply asked nothing for this long gets a look at its lamps: at most once a second, and a
+// little over the second of a run's ticks, so that a run's own polls leave nothing to add.
+constexpr milliseconds kKeepAlive{1250};
+// How long the changes given together get to join the first of them.
+constexpr milliseconds kGather{1};
+// Readings older than this, read by a caller, ask for a poll.
+constexpr milliseconds kFreshEnough{1000};
 
-// The one place that picks the transport: a socket for a unit on the network, the USB-TMC driver's
-// node, else a serial port.
+// The one place that picks the transport: a socket, the USB-TMC driver's node, else a serial port.
 std::unique_ptr<Transport> makeTransport(const PortSetting& setting, const std::atomic<bool>& stop)
 {
     if (setting.onNetwork())
@@ -68,7 +74,8 @@ bool LinkWorker::openTransport(Transport& transport)
     return ok;
 }
 
-// One round: the identity when asked for; else the changes waiting, then one poll.
+// One round: the identity when asked for; else the changes waiting, then a poll when one is
+// wanted, else a look at the lamps when the supply has not been asked anything for a while.
 LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, ChangeConfirmer& confirmer)
 {
     if (transport.failed()) {
@@ -83,13 +90,17 @@ LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, Change
         idle();
         return Step::Again;
     }
-    if (sendPending(confirmer) == Step::Stop)
+    if (sendPending(session, confirmer) == Step::Stop)
         return Step::Stop;
-    serveWaiters();      // those waiting for the commands alone need not wait for a poll
-    if (readyToPoll()) { // not when a change was just lost
+    serveWaiters(); // also those that asked for what was done before they asked
+    if (!readyToPoll()) // a change was just lost
+        return Step::Again;
+    if (pollWanted())
         poll(session);
-        serveWaiters();
-    }
+    else if (m_keepAliveMissed || Clock::now() - session.lastCommand() >= kKeepAlive)
+        keepAlive(session);
+    else
+        waitForWork(session);
     return Step::Again;
 }
 
@@ -141,103 +152,138 @@ void LinkWorker::idle()
     m_wake.wait_for(guard, kIdleWait);
 }
 
-// What is waiting now goes out before the next poll; what arrives meanwhile waits for the one
-// after, so a steadily turning wheel cannot starve the readings.
-LinkWorker::Step LinkWorker::sendPending(ChangeConfirmer& confirmer)
+bool LinkWorker::pollWanted()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_demand.pollWanted() || m_readAsked;
+}
+
+bool LinkWorker::workWaitingLocked() const
+{
+    return m_stop.load() || m_demand.changesWaiting() || m_identityAsked != m_identityServed || m_readAsked
+           || m_demand.pollWanted() || m_demand.anyMet();
+}
+
+// Until something is wanted, or the supply is due for a look at its lamps. A change that ends
+// the wait gets the others given with it (a program's point is a voltage and a current) a
+// moment to join it, so that they go out, and are polled, together.
+void LinkWorker::waitForWork(const Session& session)
+{
+    bool changes = false;
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_wake.wait_until(guard, session.lastCommand() + kKeepAlive, [&] { return workWaitingLocked(); });
+        changes = m_demand.changesWaiting();
+    }
+    if (changes)
+        std::this_thread::sleep_for(kGather);
+}
+
+// What is waiting now goes out, then is read back; what arrives meanwhile waits for the next
+// round, so a steadily turning wheel cannot starve the readings. A poll a caller waits for goes
+// between the two, so its sample does not wait behind the read-backs, and confirms what it reads
+// back itself. A unit shown to be slow has its changes read back first: a sample may not show them.
+LinkWorker::Step LinkWorker::sendPending(Session& session, ChangeConfirmer& confirmer)
 {
     std::deque<Change> batch;
     std::uint64_t given = 0;
+    std::uint64_t sentBefore = 0;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        batch.swap(m_pending);
-        given = m_queued;
+        if (!m_demand.changesWaiting())
+            return Step::Again;
+        batch = m_demand.takeChanges();
+        given = m_demand.given();
+        sentBefore = m_demand.sent();
     }
-    ChangeConfirmer::Outcome outcome = ChangeConfirmer::Outcome::Held;
-    for (const Change& change : batch) {
-        outcome = confirmer.apply(change);
-        if (outcome != ChangeConfirmer::Outcome::Held)
-            break;
+    std::vector<Change> unconfirmed;
+    if (const auto failed = confirmer.sendAll(batch, unconfirmed))
+        return finishBatch(*failed, confirmer, given);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_demand.markSent(given);
     }
-    if (outcome == ChangeConfirmer::Outcome::Stopped || m_stop.load())
+    const bool pollNow = !session.provedSlow() && (session.readsWhole() || pollWanted());
+    const std::optional<Sample> shown = pollNow ? poll(session) : std::nullopt;
+    const Outcome outcome = confirmer.confirmAll(unconfirmed, shown);
+    if (shown && outcome == Outcome::HeldOnResend) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_demand.pollShowsOnlyUpTo(sentBefore);
+    }
+    return finishBatch(outcome, confirmer, given);
+}
+
+LinkWorker::Step LinkWorker::finishBatch(Outcome outcome, const ChangeConfirmer& confirmer, std::uint64_t given)
+{
+    if (outcome == Outcome::Stopped || m_stop.load())
         return Step::Stop;
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_maximum = confirmer.maximum();
-    if (outcome == ChangeConfirmer::Outcome::Lost) {
-        m_lost = true;
-        m_pending.clear();
-        return Step::Again;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_maximum = confirmer.maximum();
+        m_refused = confirmer.refusal();
+        if (outcome == Outcome::Lost) {
+            m_lost = true;
+            m_demand.dropChanges();
+        } else {
+            m_demand.markConfirmed(given);
+        }
     }
-    for (Waiter& w : m_waiters)
-        if (!w.pollMark && w.queued <= given)
-            w.pollMark = m_polls;
+    serveWaiters();
     return Step::Again;
 }
 
-void LinkWorker::poll(Session& session)
+// A whole poll; what it shows is what the supply had once the commands sent before it.
+std::optional<Sample> LinkWorker::poll(Session& session)
 {
-    if (pollWhole(session))
-        return;
-    std::optional<int> value;
-    std::optional<SupplyState> state;
-    switch (m_pollStep) {
-    case 0:
-        state = session.queryState();
-        break;
-    case 1:
-        value = session.queryVoltage();
-        break;
-    default:
-        value = session.queryCurrent();
-        break;
+    std::uint64_t number = 0;
+    std::uint64_t shows = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        number = m_demand.pollStarting();
+        shows = m_demand.sent();
+        m_readAsked = false;
     }
+    const std::optional<Sample> sample = session.readAll();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (sample) {
+            m_readings = *sample;
+            m_demand.pollDone(number, shows);
+            m_lastPoll = Clock::now();
+        }
+        m_lastFault = QString::fromStdString(session.lastFault());
+    }
+    m_keepAliveMissed = !sample;
+    serveWaiters();
+    return sample;
+}
+
+// Nothing asked for a while: the lamps, which also show the link alive. A dialect that reads
+// everything in one request takes a whole poll for the same price.
+void LinkWorker::keepAlive(Session& session)
+{
+    if (session.readsWhole()) {
+        poll(session);
+        return;
+    }
+    const std::optional<SupplyState> state = session.queryState();
     std::lock_guard<std::mutex> guard(m_lock);
     if (state)
         m_readings.state = *state;
-    else if (value && m_pollStep == 1)
-        m_readings.centivolts = *value;
-    else if (value)
-        m_readings.milliamps = *value;
-    if (state || value)
-        m_polled[static_cast<size_t>(m_pollStep)] = ++m_polls;
-    m_pollStep = (m_pollStep + 1) % 3;
     m_lastFault = QString::fromStdString(session.lastFault());
-}
-
-// A dialect that reads everything in one request: one poll, every kind fresh at once.
-bool LinkWorker::pollWhole(Session& session)
-{
-    if (!session.readsWhole())
-        return false;
-    const std::optional<Sample> sample = session.readAll();
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (sample) {
-        m_readings = *sample;
-        m_polled.fill(++m_polls);
-    }
-    m_lastFault = QString::fromStdString(session.lastFault());
-    return true;
+    m_keepAliveMissed = !state;
 }
 
 // Runs the callbacks of the waiters whose time has come: satisfied, or the link gone.
 void LinkWorker::serveWaiters()
 {
     std::lock_guard<std::mutex> running(m_callbacks);
-    std::vector<std::pair<std::function<void(bool)>, bool>> ready;
+    std::vector<std::pair<LinkDemand::Done, bool>> ready;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_dismissed)
             return;
-        const bool alive = aliveLocked();
-        const std::uint64_t freshest = *std::min_element(m_polled.begin(), m_polled.end());
-        for (auto it = m_waiters.begin(); it != m_waiters.end();) {
-            const bool met = it->pollMark && (!it->freshReadings || freshest > *it->pollMark);
-            if (met || !alive) {
-                ready.emplace_back(std::move(it->done), met && alive);
-                it = m_waiters.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        ready = m_demand.takeReady(aliveLocked());
     }
     for (auto& [done, ok] : ready)
         done(ok);
@@ -265,22 +311,7 @@ bool LinkWorker::waitOpened(milliseconds timeout, QString* error)
 void LinkWorker::queue(const Change& change)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    ++m_queued;
-    if (change.kind == Change::Output) {
-        // Only the tail may be merged: an output switch must stay after the setpoints before it.
-        if (!m_pending.empty() && m_pending.back().kind == Change::Output)
-            m_pending.back() = change;
-        else
-            m_pending.push_back(change);
-    } else {
-        // A newer setpoint replaces one still waiting, in its place: nothing stale goes out.
-        const auto waiting = std::find_if(m_pending.begin(), m_pending.end(),
-                                          [&](const Change& c) { return c.kind == change.kind; });
-        if (waiting != m_pending.end())
-            waiting->value = change.value;
-        else
-            m_pending.push_back(change);
-    }
+    m_demand.queue(change);
     m_wake.notify_all();
 }
 
@@ -316,40 +347,14 @@ bool LinkWorker::alive() const
     return aliveLocked();
 }
 
-Sample LinkWorker::readings() const
+Sample LinkWorker::readings()
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_readAsked && Clock::now() - m_lastPoll >= kFreshEnough) {
+        m_readAsked = true;
+        m_wake.notify_all();
+    }
     return m_readings;
-}
-
-UnitMaximum LinkWorker::maximum() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_maximum;
-}
-
-QString LinkWorker::refusal() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_refusal;
-}
-
-QString LinkWorker::unitSummary() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_unitSummary;
-}
-
-QString LinkWorker::notice() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_notice;
-}
-
-QString LinkWorker::lastFault() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_lastFault;
 }
 
 const DialectInfo* LinkWorker::dialect() const
@@ -358,12 +363,12 @@ const DialectInfo* LinkWorker::dialect() const
     return m_dialect ? m_dialect : m_setting.dialect;
 }
 
-void LinkWorker::afterCommands(bool freshReadings, std::function<void(bool ok)> done)
+void LinkWorker::afterCommands(Awaited what, std::function<void(bool ok)> done)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (!m_dismissed && aliveLocked()) {
-            m_waiters.push_back({m_queued, freshReadings, std::nullopt, std::move(done)});
+            m_demand.add(what, std::move(done));
             m_wake.notify_all();
             return;
         }
@@ -381,15 +386,15 @@ bool LinkWorker::stop(milliseconds timeout)
 
 void LinkWorker::dismissWaiters()
 {
-    std::vector<Waiter> left;
+    std::vector<LinkDemand::Done> left;
     {
         std::lock_guard<std::mutex> running(m_callbacks);
         std::lock_guard<std::mutex> guard(m_lock);
         m_dismissed = true;
-        left.swap(m_waiters);
+        left = m_demand.takeAll();
     }
-    for (Waiter& w : left)
-        w.done(false);
+    for (LinkDemand::Done& done : left)
+        done(false);
 }
 
 } // namespace pslink

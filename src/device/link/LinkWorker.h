@@ -1,12 +1,13 @@
 #pragma once
 
+#include "device/link/ChangeConfirmer.h"
 #include "device/link/Link.h"
+#include "device/link/LinkDemand.h"
 #include "device/link/PortSetting.h"
 #include "device/link/Session.h"
 
 #include <QString>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,14 +21,16 @@
 
 namespace pslink {
 
-class ChangeConfirmer;
 class Transport;
 
 /// The thread of a wire link and what it shares with the callers' threads: the changes
-/// waiting, the identity and confirmation requests, the latest readings. The thread runs
-/// run(); every other member is for the callers and never waits for the wire, except
-/// identify() and stop(), which wait a bounded time. Owned jointly by the link and its thread,
-/// so a thread stuck in a driver call can be left behind without dangling.
+/// waiting, the identity and confirmation requests, the latest readings. The thread asks the
+/// supply only what is wanted: the changes and their read-backs, a whole poll when a caller
+/// waits for one (or reads readings grown old), and outside those a look at the lamps once a
+/// second, which keeps the link known alive. The thread runs run(); every other member is for
+/// the callers and never waits for the wire, except identify() and stop(), which wait a
+/// bounded time. Owned jointly by the link and its thread, so a thread stuck in a driver call
+/// can be left behind without dangling.
 class LinkWorker
 {
   public:
@@ -50,20 +53,23 @@ class LinkWorker
     /// The thread runs and the port has not failed.
     bool portOpen() const;
     bool alive() const;
-    /// The latest readings and lamps.
-    Sample readings() const;
-    UnitMaximum maximum() const;
+    /// The latest readings and lamps. Readings older than about a second ask for a poll: a
+    /// caller that keeps reading them finds them at most that old.
+    Sample readings();
+    UnitMaximum maximum() const { return locked(m_maximum); }
+    /// The latest setpoint the unit refused.
+    Refusal refused() const { return locked(m_refused); }
     /// Why the unit that answered the identity request was turned down; empty otherwise.
-    QString refusal() const;
+    QString refusal() const { return locked(m_refusal); }
     /// Why the latest reply that came to nothing did so, where the dialect can tell.
-    QString lastFault() const;
+    QString lastFault() const { return locked(m_lastFault); }
     /// As Link::unitSummary and Link::notice, from the latest identity request.
-    QString unitSummary() const;
-    QString notice() const;
+    QString unitSummary() const { return locked(m_unitSummary); }
+    QString notice() const { return locked(m_notice); }
     /// The setting's dialect, or the one the identity request found; nullptr before.
     const DialectInfo* dialect() const;
     /// As Link::afterCommands.
-    void afterCommands(bool freshReadings, std::function<void(bool ok)> done);
+    void afterCommands(Awaited what, std::function<void(bool ok)> done);
     /// Asks the thread to end; true when it has within `timeout`.
     bool stop(std::chrono::milliseconds timeout);
     /// Tells whoever still waits "no"; no callback runs once this returned.
@@ -72,15 +78,15 @@ class LinkWorker
     void cancelWaits();
 
   private:
-    // Someone waiting for the commands given before it, and perhaps for readings taken after.
-    struct Waiter
-    {
-        std::uint64_t queued; // commands given before it
-        bool freshReadings;
-        std::optional<std::uint64_t> pollMark; // the poll count once those were carried out
-        std::function<void(bool)> done;
-    };
     enum class Step { Again, Stop };
+
+    template <typename T>
+    T locked(const T& member) const
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return member;
+    }
+    using Outcome = ChangeConfirmer::Outcome;
 
     // The link thread's side.
     bool openTransport(Transport& transport);
@@ -89,9 +95,13 @@ class LinkWorker
     void serveIdentity(Session& session, ChangeConfirmer& confirmer, unsigned ticket);
     bool readyToPoll();
     void idle();
-    Step sendPending(ChangeConfirmer& confirmer);
-    void poll(Session& session);
-    bool pollWhole(Session& session);
+    void waitForWork(const Session& session);
+    bool pollWanted();
+    bool workWaitingLocked() const;
+    Step sendPending(Session& session, ChangeConfirmer& confirmer);
+    Step finishBatch(Outcome outcome, const ChangeConfirmer& confirmer, std::uint64_t given);
+    std::optional<Sample> poll(Session& session);
+    void keepAlive(Session& session);
     void serveWaiters();
     bool aliveLocked() const;
 
@@ -105,8 +115,6 @@ class LinkWorker
     bool m_openOk = false;
     QString m_openError;
     bool m_finished = false;
-    std::deque<Change> m_pending;
-    std::uint64_t m_queued = 0; // commands given so far
     unsigned m_identityAsked = 0;
     unsigned m_identityServed = 0;
     std::string m_identity;
@@ -117,24 +125,25 @@ class LinkWorker
     const DialectInfo* m_dialect = nullptr;
     bool m_dismissed = false;
     bool m_waitsCancelled = false;
-    std::vector<Waiter> m_waiters;
-    std::uint64_t m_polls = 0;               // well-formed poll answers so far
-    std::array<std::uint64_t, 3> m_polled{}; // the poll count at the latest answer of each kind
+    LinkDemand m_demand;
+    bool m_readAsked = false; // the readings were read when older than kFreshEnough
+    std::chrono::steady_clock::time_point m_lastPoll{}; // when the latest whole poll came in
     bool m_portFailed = false;
     bool m_lost = false; // a change did not hold, or read-backs went unanswered: for good
     std::chrono::steady_clock::time_point m_lastAnswer = std::chrono::steady_clock::now();
     Sample m_readings;
     UnitMaximum m_maximum;
+    Refusal m_refused;
 
     // Held by the link thread while it runs waiters' callbacks; dismissWaiters() takes it so
     // that none runs after it returned. Taken before m_lock, never the other way round.
     std::mutex m_callbacks;
 
     // The link thread's own.
-    int m_pollStep = 0;
     // Nothing goes out before the identity request: slow firmware would ignore that request
     // if it came too soon after a poll.
     bool m_identified = false;
+    bool m_keepAliveMissed = false; // the latest keep-alive went unanswered: ask again at once
 };
 
 } // namespace pslink

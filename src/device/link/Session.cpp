@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kBufferedProbe{300};
 // How much shorter the spacing after a busy command gets with each change that held.
 constexpr milliseconds kEaseStep{25};
+// How long a unit that closed the connection at once gets before it is asked again.
+constexpr milliseconds kClosedAgain{500};
 
 } // namespace
 
@@ -108,14 +110,17 @@ void Session::growBusyGap()
     if (m_busyGap < m_info->slowestGap)
         m_tooShort = std::max(m_tooShort, m_busyGap);
     m_busyGap = m_info->slowestGap;
+    m_grown = true;
 }
 
 void Session::easeBusyGap()
 {
     if (!m_info)
         return;
-    const milliseconds eased = std::max({m_busyGap - kEaseStep, m_tooShort + kEaseStep, m_gap});
-    m_busyGap = std::min(eased, m_info->slowestGap);
+    // Never up: before any spacing failed, the floor is the plain one.
+    const milliseconds floor = m_grown ? m_tooShort + kEaseStep : m_gap;
+    const milliseconds eased = std::max({m_busyGap - kEaseStep, floor, m_gap});
+    m_busyGap = std::min({eased, m_busyGap, m_info->slowestGap});
 }
 
 void Session::waitSlowest()
@@ -219,7 +224,20 @@ std::unique_ptr<Dialect> Session::tryDialect(const DialectInfo& info, Probe& sha
     return nullptr;
 }
 
+// A unit on the network that takes one client drops a second at once; it may also still be
+// dropping the connection a program just closed, so it is asked once more after a pause.
 std::string Session::identify()
+{
+    std::string identity = identifyHere();
+    if (identity.empty() && m_transport.closedAtOnce() && m_transport.pause(kClosedAgain)
+        && m_transport.open(m_setting))
+        identity = identifyHere();
+    if (identity.empty() && m_transport.closedAtOnce() && m_refusal.empty())
+        m_refusal = "the unit closed the connection at once; another program may be connected to it";
+    return identity;
+}
+
+std::string Session::identifyHere()
 {
     DetectionProbe probe(*this);
     m_refusal.clear();
@@ -278,11 +296,18 @@ std::optional<int> Session::readBack(Change::Kind kind)
     return std::nullopt;
 }
 
-Session::Applied Session::apply(const Change& change, int* held)
+// What the dialects put on the wire for `change`, and so what the unit should read back.
+int Session::wantedOf(const Change& change)
+{
+    if (change.kind == Change::Output)
+        return change.value != 0 ? 1 : 0;
+    return std::clamp(change.value, 0, numtext::kMaxCount);
+}
+
+Session::Applied Session::sendChange(const Change& change)
 {
     if (!m_dialect)
         return Applied::Unanswered;
-    int wanted = std::clamp(change.value, 0, numtext::kMaxCount); // what the dialects put on the wire
     bool sent = false;
     switch (change.kind) {
     case Change::Voltage:
@@ -292,15 +317,22 @@ Session::Applied Session::apply(const Change& change, int* held)
         sent = setCurrent(change.value);
         break;
     case Change::Output:
-        wanted = change.value != 0 ? 1 : 0;
-        sent = setOutput(wanted != 0);
+        sent = setOutput(change.value != 0);
         break;
     }
     if (!sent)
         return stopping() ? Applied::Stopped : Applied::Unanswered;
+    return Applied::Sent;
+}
+
+Session::Applied Session::confirm(const Change& change, std::optional<int> shown, int* held)
+{
+    if (!m_dialect)
+        return Applied::Unanswered;
+    const int wanted = wantedOf(change);
     for (;;) {
         // A cut or garbled read-back is no answer: ask again until the supply counts as lost.
-        if (const auto back = readBack(change.kind)) {
+        if (const auto back = shown ? shown : readBack(change.kind)) {
             if (held)
                 *held = *back;
             return *back == wanted ? Applied::Held : Applied::NotHeld;
@@ -310,6 +342,17 @@ Session::Applied Session::apply(const Change& change, int* held)
         if (m_transport.failed() || Clock::now() - m_lastAnswer >= kAnswerLost)
             return Applied::Unanswered;
     }
+}
+
+Session::Applied Session::apply(const Change& change, int* held)
+{
+    const Applied sent = sendChange(change);
+    return sent == Applied::Sent ? confirm(change, std::nullopt, held) : sent;
+}
+
+std::optional<std::string> Session::queryRefusal()
+{
+    return m_dialect ? m_dialect->queryRefusal(*this) : std::nullopt;
 }
 
 std::optional<int> Session::queryVoltage()

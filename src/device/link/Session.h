@@ -34,9 +34,10 @@ public:
     enum class Applied
     {
         Held,       ///< the supply reads back what was sent
-        NotHeld,    ///< it reads back something else: lost on the way, or beyond the unit
-        Unanswered, ///< no read-back answer for kAnswerLost
+        NotHeld,    ///< it reads back something else: lost on the way, beyond the unit, refused
+        Unanswered, ///< no read-back answer for kAnswerLost, or the port failed
         Stopped,    ///< the link is closing
+        Sent,       ///< gone out, not read back yet
     };
 
     /// `dialect` nullptr: found by identify(). `setting` gives the dialects what they need of
@@ -49,7 +50,8 @@ public:
     /// Asks for the identity; without a dialect, tries the registered ones in turn and keeps the
     /// first that answers. Empty when the supply did not answer.
     std::string identify();
-    /// Why the latest identify() turned down a unit that did answer; empty otherwise.
+    /// Why the latest identify() turned down a unit that did answer (or that closed the
+    /// connection at once); empty otherwise.
     const std::string& refusal() const { return m_refusal; }
     /// Why the latest request came to nothing, where the dialect can tell.
     std::string reason() const { return m_dialect ? m_dialect->reason() : std::string(); }
@@ -58,16 +60,24 @@ public:
     std::string notice() const { return m_dialect ? m_dialect->notice() : std::string(); }
     /// Why the latest query or read-back that came to nothing did so; kept after whole replies.
     const std::string& lastFault() const { return m_lastFault; }
-    /// What the unit found takes, from its model data; 0 where not known.
-
     // Sent once, unconfirmed.
     bool setVoltage(int centivolts);
     bool setCurrent(int milliamps);
     bool setOutput(bool on);
 
-    /// Sends `change` once and reads it back; `held` (when given) receives what the unit read
-    /// back, for Held and NotHeld.
+    /// Sends `change` once, unconfirmed: Sent, or why nothing went out.
+    Applied sendChange(const Change& change);
+    /// Judges a change sent: by `shown`, what a poll taken after it read of its kind, else by
+    /// reading it back (asking again until the supply counts as lost). `held` (when given)
+    /// receives what the unit holds, for Held and NotHeld.
+    Applied confirm(const Change& change, std::optional<int> shown, int* held = nullptr);
+    /// sendChange() then confirm() by a read-back.
     Applied apply(const Change& change, int* held = nullptr);
+    /// After a change that did not hold: the unit's words when it refused the value, where the
+    /// dialect can ask.
+    std::optional<std::string> queryRefusal();
+    /// The unit has shown itself slow: the spacing after busy commands grew on this connection.
+    bool provedSlow() const { return m_grown; }
     /// A command after a busy one went unheard or a change did not hold: most likely the unit
     /// was still busy, so the spacing after busy commands goes to the dialect's slowest.
     void growBusyGap();
@@ -88,6 +98,8 @@ public:
 
     /// When the supply last gave a well-formed reply (construction time before that).
     std::chrono::steady_clock::time_point lastAnswer() const { return m_lastAnswer; }
+    /// When the latest command went out (construction time before the first).
+    std::chrono::steady_clock::time_point lastCommand() const { return m_lastCommand; }
     /// Called on the session's thread at every well-formed reply.
     void setAnswerListener(std::function<void()> listener) { m_onAnswer = std::move(listener); }
     /// The spacing kept after a change or a status query, as learned so far.
@@ -109,6 +121,8 @@ private:
     template <typename T>
     T answeredIf(T value);
     std::optional<int> readBack(Change::Kind kind);
+    static int wantedOf(const Change& change);
+    std::string identifyHere();
     std::vector<int> baudsFor(const DialectInfo& info) const;
     std::unique_ptr<Dialect> tryDialect(const DialectInfo& info, Probe& shared, std::string& identity);
 
@@ -119,6 +133,7 @@ private:
     std::chrono::milliseconds m_gap;
     std::chrono::milliseconds m_busyGap;
     std::chrono::milliseconds m_tooShort{0}; // the longest busy spacing seen to be too short
+    bool m_grown = false;                    // the busy spacing grew at least once
     std::chrono::steady_clock::time_point m_lastCommand{};
     Pace m_lastPace = Pace::Quick;
     bool m_sentAfterBusy = false; // the latest command followed a Busy one

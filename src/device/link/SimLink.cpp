@@ -141,7 +141,7 @@ UnitMaximum SimLink::learnedMaximum()
     return m_maximum;
 }
 
-void SimLink::afterCommands(bool, std::function<void(bool ok)> done)
+void SimLink::afterCommands(Awaited, std::function<void(bool ok)> done)
 {
     // Every call reached the supply before it returned. `done` runs outside the lock: it may
     // call back into the library.

@@ -37,7 +37,7 @@ class SimLink : public Link
     unsigned readProtection() override;
     bool alive() override;
     UnitMaximum learnedMaximum() override;
-    void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override;
+    void afterCommands(Awaited what, std::function<void(bool ok)> done) override;
     void close() override;
     void noteCall(const std::string& call) override;
     std::shared_ptr<SimulatedSupply> simulatedSupply() const override { return m_supply; }

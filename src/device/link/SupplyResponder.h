@@ -11,6 +11,8 @@ struct ResponderQuirks
 {
     bool noisyReplies = false;  ///< identity with trailing non-printable bytes, a stray byte after readings
     bool modeQuery = true;      ///< SCPI: answers OUTP:MODE?
+    bool maxAsSetpoint = false; ///< SCPI: answers VOLT? MAX and CURR? MAX with the setpoint, reading only the header
+    bool refuseOutOfRange = false; ///< SCPI: refuses a setpoint above its maximum (error -222), keeping the one before
     std::string lineEnd = "\n"; ///< SCPI reply ending
     std::string identity;       ///< the identity reply as sent; empty: the supply's own
     bool isetStray = false;     ///< plain text: the identity's sixth character follows the reply to ISET1?

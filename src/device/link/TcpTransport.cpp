@@ -191,6 +191,8 @@ bool TcpTransport::open(const PortSetting& setting, QString* error)
     }
     m_socket = attempt.socket;
     m_failed = false;
+    m_closedByUnit = false;
+    m_heard = false;
     return true;
 }
 
@@ -219,6 +221,7 @@ bool TcpTransport::write(const std::string& bytes)
             ::poll(&p, 1, sliceMs(deadline));
         } else if (errno != EINTR) {
             m_failed = true; // reset or closed by the unit
+            m_closedByUnit = errno == EPIPE || errno == ECONNRESET;
         }
     }
     return sent == bytes.size();
@@ -230,12 +233,15 @@ std::string TcpTransport::receiveWaiting()
     char buffer[512];
     while (!failed()) {
         const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0)
+        if (n > 0) {
             data.append(buffer, static_cast<size_t>(n));
-        else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            m_heard = true;
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             m_failed = true; // the unit closed the connection, or it broke
-        else if (errno != EINTR)
+            m_closedByUnit = n == 0 || errno == ECONNRESET;
+        } else if (errno != EINTR) {
             break;
+        }
     }
     return data;
 }

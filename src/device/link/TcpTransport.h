@@ -23,6 +23,7 @@ public:
     bool open(const PortSetting& setting, QString* error = nullptr) override;
     void close() override;
     bool failed() const override;
+    bool closedAtOnce() const override { return m_closedByUnit && !m_heard; }
     bool write(const std::string& bytes) override;
     std::string readSome(std::chrono::milliseconds timeout) override;
     void drain() override;
@@ -33,6 +34,8 @@ private:
 
     int m_socket = -1;
     bool m_failed = false;
+    bool m_closedByUnit = false; // the unit closed or reset the connection
+    bool m_heard = false;        // a byte came from the unit on this connection
 };
 
 } // namespace pslink

@@ -29,6 +29,9 @@ class Transport
     virtual void close() = 0;
     /// The road vanished or failed (USB cable pulled): nothing more will come through.
     virtual bool failed() const = 0;
+    /// The far end closed the road before a byte came through it: a unit that takes one client
+    /// at a time, taken by another.
+    virtual bool closedAtOnce() const { return false; }
 
     virtual bool write(const std::string& bytes) = 0;
     /// What arrives within `timeout`; returns as soon as anything has arrived (may be empty).

@@ -65,10 +65,11 @@ class WireLink : public Link
     QString notice() override { return m_worker->notice(); }
     const DialectInfo* dialect() const override { return m_worker->dialect(); }
 
-    void afterCommands(bool freshReadings, std::function<void(bool ok)> done) override
+    void afterCommands(Awaited what, std::function<void(bool ok)> done) override
     {
-        m_worker->afterCommands(freshReadings, std::move(done));
+        m_worker->afterCommands(what, std::move(done));
     }
+    Refusal lastRefusal() override { return m_worker->refused(); }
 
     void cancelWaits() override { m_worker->cancelWaits(); }
 

@@ -63,7 +63,8 @@ TEST(SupplyResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     EXPECT_TRUE(text.leavesBusy("STATUS?"));
     EXPECT_FALSE(text.leavesBusy("VOUT1?"));
 
-    const SupplyResponder::Quirks crlf{false, true, std::string("\r\n"), {}, false, false};
+    SupplyResponder::Quirks crlf;
+    crlf.lineEnd = "\r\n";
     scpi::ScpiResponder scpi(supply, crlf);
     EXPECT_EQ(scpi.feed("volt 2.5\nMEAS:VOLT?\r\n\n*IDN"), (Commands{"volt 2.5", "MEAS:VOLT?\r"}));
     EXPECT_EQ(scpi.execute("volt 2.5"), "");
@@ -72,6 +73,8 @@ TEST(SupplyResponder, AnswersInEitherDialectAndStaysSilentWhenHung)
     supply.setLoadOhms(1.0);
     EXPECT_EQ(scpi.execute("OUTP:MODE?"), "CC\r\n");
     EXPECT_EQ(scpi.execute("BOGUS?"), "");
+    EXPECT_EQ(scpi.execute("SYST:ERR?"), "-113,\"Undefined header\"\r\n");
+    EXPECT_EQ(scpi.execute("SYST:ERR?"), "0,\"No error\"\r\n");
 
     supply.setAnswering(false);
     EXPECT_EQ(scpi.execute("OUTP OFF"), "");
@@ -137,5 +140,38 @@ TEST(SupplyResponder, FirmwareQuirksLeaveTheReadingsIntact)
             EXPECT_TRUE(status->constantVoltage);
         }
         EXPECT_NE(varied, 0) << "the undefined bits never varied";
+    }
+}
+
+// A smaller unit as firmware of either kind answers it: the maximum told or the setpoint read
+// back for it, a value above it held at the maximum or refused with the error queue saying so.
+TEST(SupplyResponder, ScpiMaximumAndRefusedValues)
+{
+    struct Row
+    {
+        bool maxAsSetpoint;
+        bool refuse;
+        const char* maxReply;
+        const char* heldAfter;
+        const char* error;
+    };
+    const Row rows[] = {
+        {false, false, "30.00\n", "30.00\n", "0,\"No error\"\n"},
+        {true, false, "5.00\n", "30.00\n", "0,\"No error\"\n"},
+        {false, true, "30.00\n", "5.00\n", "-222,\"Data out of range\"\n"},
+    };
+    for (const Row& r : rows) {
+        SimulatedSupply supply;
+        supply.setMaximum(3000, 2000);
+        SupplyResponder::Quirks quirks;
+        quirks.maxAsSetpoint = r.maxAsSetpoint;
+        quirks.refuseOutOfRange = r.refuse;
+        scpi::ScpiResponder unit(supply, quirks);
+        unit.execute("VOLT 5.00");
+        EXPECT_EQ(unit.execute("VOLT? MAX"), r.maxReply);
+        unit.execute("VOLT 31.00");
+        EXPECT_EQ(unit.execute("VOLT?"), r.heldAfter);
+        EXPECT_EQ(unit.execute("SYST:ERR?"), r.error);
+        EXPECT_EQ(unit.execute("SYST:ERR?"), "0,\"No error\"\n");
     }
 }

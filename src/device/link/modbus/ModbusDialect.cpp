@@ -121,7 +121,7 @@ std::optional<Sample> ModbusDialect::readAll(Channel& channel)
     const auto p = poll(channel);
     if (!p)
         return std::nullopt;
-    return Sample{p->centivolts, p->milliamps, p->state()};
+    return Sample{p->centivolts, p->milliamps, p->state(), p->setCentivolts, p->setMilliamps};
 }
 
 int ModbusDialect::maxCentivolts() const

@@ -38,8 +38,7 @@ public:
     /// poll(), as the link keeps it.
     std::optional<Sample> readAll(Channel& channel) override;
     std::string refusal() const override;
-    /// The model's maxima, no more than the digit buffer holds.
-    /// The model's maxima: nothing is asked on the wire.
+    /// The model's maxima, no more than the digit buffer holds: nothing is asked on the wire.
     std::optional<int> queryMaximumVoltage(Channel& channel) override;
     std::optional<int> queryMaximumCurrent(Channel& channel) override;
 

@@ -197,7 +197,11 @@ std::optional<Sample> FamilyDialect::readAll(Channel& channel)
     const auto state = milliamps ? queryState(channel) : std::nullopt;
     if (!state)
         return std::nullopt;
-    return Sample{*centivolts, *milliamps, *state};
+    Sample sample;
+    sample.centivolts = *centivolts;
+    sample.milliamps = *milliamps;
+    sample.state = *state;
+    return sample;
 }
 
 std::optional<SupplyState> FamilyDialect::inferred(Channel& channel, SupplyState state)

@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 
 // After the identity: anything still coming is a duplicate answer to drain.
 constexpr milliseconds kSettle{150};
+// Error-queue entries read at most after a change that did not hold.
+constexpr int kErrorQueueReads = 8;
 
 // A unit of a known family is spoken to in its own commands; any other in the generic ones.
 std::unique_ptr<Dialect> openScpi(const PortSetting& setting)
@@ -62,13 +64,13 @@ std::string ScpiDialect::identify(Probe& probe)
 
 bool ScpiDialect::setVoltage(Channel& channel, int centivolts)
 {
-    m_setCentivolts = std::clamp(centivolts, 0, numtext::kMaxCount);
+    m_setVoltage.sentSince = true;
     return channel.send(line(setVoltageCommand(centivolts).c_str()), Pace::Busy);
 }
 
 bool ScpiDialect::setCurrent(Channel& channel, int milliamps)
 {
-    m_setMilliamps = std::clamp(milliamps, 0, numtext::kMaxCount);
+    m_setCurrent.sentSince = true;
     return channel.send(line(setCurrentCommand(milliamps).c_str()), Pace::Busy);
 }
 
@@ -80,22 +82,46 @@ bool ScpiDialect::setOutput(Channel& channel, bool on)
 std::optional<int> ScpiDialect::queryVoltage(Channel& channel)
 {
     const auto reply = query(channel, kQueryVoltage);
-    const auto value = reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
-    if (value)
-        m_lastCentivolts = *value;
-    return value;
+    return reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
 }
 
 std::optional<int> ScpiDialect::queryCurrent(Channel& channel)
 {
     const auto reply = query(channel, kQueryCurrent);
-    const auto value = reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
-    if (value)
-        m_lastMilliamps = *value;
-    return value;
+    return reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
 }
 
 std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
+{
+    return state(channel, nullptr);
+}
+
+bool ScpiDialect::readReadings(Channel& channel, Sample& sample)
+{
+    const auto centivolts = queryVoltage(channel);
+    const auto milliamps = centivolts ? queryCurrent(channel) : std::nullopt;
+    if (!milliamps)
+        return false;
+    sample.centivolts = *centivolts;
+    sample.milliamps = *milliamps;
+    return true;
+}
+
+std::optional<Sample> ScpiDialect::readAll(Channel& channel)
+{
+    Sample sample;
+    if (!readReadings(channel, sample))
+        return std::nullopt;
+    const auto lamps = state(channel, &sample);
+    if (!lamps)
+        return std::nullopt;
+    sample.state = *lamps;
+    return sample;
+}
+
+// The output, then the mode. `readings`: the poll's, which the inference uses and completes
+// with the setpoints it read; nullptr: the inference reads its own.
+std::optional<SupplyState> ScpiDialect::state(Channel& channel, Sample* readings)
 {
     const auto outLine = query(channel, kQueryOutput);
     const auto on = outLine ? parseOnOff(*outLine) : std::nullopt;
@@ -115,38 +141,51 @@ std::optional<SupplyState> ScpiDialect::queryState(Channel& channel)
             m_modeQueryWorks = mode.has_value();
     }
     if (!mode) {
-        // Setpoints not sent by us yet: ask once; a unit that cannot tell counts as 0.
-        if (m_setCentivolts < 0) {
-            const auto reply = query(channel, kQuerySetVoltage);
-            m_setCentivolts = reply ? parseCounts(*reply, kVoltDecimals).value_or(0) : 0;
-        }
-        if (m_setMilliamps < 0) {
-            const auto reply = query(channel, kQuerySetCurrent);
-            m_setMilliamps = reply ? parseCounts(*reply, kAmpDecimals).value_or(0) : 0;
-        }
-        mode = inferMode(m_lastCentivolts, m_lastMilliamps, m_setCentivolts, m_setMilliamps);
+        Sample own;
+        Sample& sample = readings ? *readings : own;
+        if ((!readings && !readReadings(channel, sample)) || !inferSetpoints(channel, sample))
+            return std::nullopt;
+        mode = inferMode(sample.centivolts, sample.milliamps, m_setVoltage.counts, m_setCurrent.counts);
     }
     state.constantVoltage = *mode == Mode::ConstantVoltage;
     state.constantCurrent = *mode == Mode::ConstantCurrent;
     return state;
 }
 
+// The setpoints the inference compares the readings with, read where not known as the unit
+// holds them: not yet read, or sent since (the unit may have refused the value).
+bool ScpiDialect::inferSetpoints(Channel& channel, Sample& sample)
+{
+    if (m_setVoltage.sentSince) {
+        sample.setCentivolts = querySetVoltage(channel);
+        if (!sample.setCentivolts)
+            return false;
+    }
+    if (m_setCurrent.sentSince) {
+        sample.setMilliamps = querySetCurrent(channel);
+        if (!sample.setMilliamps)
+            return false;
+    }
+    return true;
+}
+
+std::optional<int> ScpiDialect::querySetpoint(Channel& channel, const char* command, int decimals, Setpoint& setpoint)
+{
+    const auto reply = query(channel, command);
+    const auto value = reply ? parseCounts(*reply, decimals) : std::nullopt;
+    if (value)
+        setpoint = {*value, false};
+    return value;
+}
+
 std::optional<int> ScpiDialect::querySetVoltage(Channel& channel)
 {
-    const auto reply = query(channel, kQuerySetVoltage);
-    const auto value = reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
-    if (value)
-        m_setCentivolts = *value;
-    return value;
+    return querySetpoint(channel, kQuerySetVoltage, kVoltDecimals, m_setVoltage);
 }
 
 std::optional<int> ScpiDialect::querySetCurrent(Channel& channel)
 {
-    const auto reply = query(channel, kQuerySetCurrent);
-    const auto value = reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
-    if (value)
-        m_setMilliamps = *value;
-    return value;
+    return querySetpoint(channel, kQuerySetCurrent, kAmpDecimals, m_setCurrent);
 }
 
 std::optional<bool> ScpiDialect::queryOutput(Channel& channel)
@@ -156,16 +195,47 @@ std::optional<bool> ScpiDialect::queryOutput(Channel& channel)
 }
 
 // A unit without the MAX form stays silent or answers an error text: neither reads as a number.
+// One that reads only the header answers its setpoint (0.000 after power-on): asked beside it,
+// that is no maximum.
+std::optional<int> ScpiDialect::toldMaximum(Channel& channel, const char* maximum, const char* present, int decimals,
+                                            Setpoint& setpoint)
+{
+    const auto reply = query(channel, maximum);
+    const auto told = reply ? parseCounts(*reply, decimals) : std::nullopt;
+    if (!told || *told <= 0)
+        return std::nullopt;
+    const auto held = querySetpoint(channel, present, decimals, setpoint);
+    return held && *held != *told ? told : std::nullopt;
+}
+
 std::optional<int> ScpiDialect::queryMaximumVoltage(Channel& channel)
 {
-    const auto reply = query(channel, kQueryMaxVoltage);
-    return reply ? parseCounts(*reply, kVoltDecimals) : std::nullopt;
+    return toldMaximum(channel, kQueryMaxVoltage, kQuerySetVoltage, kVoltDecimals, m_setVoltage);
 }
 
 std::optional<int> ScpiDialect::queryMaximumCurrent(Channel& channel)
 {
-    const auto reply = query(channel, kQueryMaxCurrent);
-    return reply ? parseCounts(*reply, kAmpDecimals) : std::nullopt;
+    return toldMaximum(channel, kQueryMaxCurrent, kQuerySetCurrent, kAmpDecimals, m_setCurrent);
+}
+
+std::optional<std::string> ScpiDialect::queryRefusal(Channel& channel)
+{
+    if (!m_errorQueryWorks.value_or(true))
+        return std::nullopt;
+    std::optional<std::string> refusal;
+    // Read until empty, so that an old entry is not taken for the next refusal; bounded, as a
+    // queue that never empties is no queue.
+    for (int entries = 0; entries < kErrorQueueReads; ++entries) {
+        const auto reply = query(channel, kQueryError);
+        const auto entry = reply ? parseError(*reply) : std::nullopt;
+        if (!m_errorQueryWorks)
+            m_errorQueryWorks = entry.has_value(); // decided once, as for the mode
+        if (!entry || entry->code == 0)
+            break;
+        if (!refusal && entry->refusedValue())
+            refusal = entry->text;
+    }
+    return refusal;
 }
 
 } // namespace pslink::scpi

@@ -55,6 +55,20 @@ std::optional<bool> parseOnOff(const std::string& line)
     return std::nullopt;
 }
 
+std::optional<ErrorEntry> parseError(const std::string& line)
+{
+    const size_t comma = line.find(',');
+    const std::string number = comma == std::string::npos ? std::string() : upperTrimmed(line.substr(0, comma));
+    const size_t digits = number.empty() || number[0] == '+' || number[0] == '-' ? 1 : 0;
+    // Six characters at most: a code has four digits, and stoi cannot overflow.
+    if (number.size() <= digits || number.size() > 6
+        || number.find_first_not_of("0123456789", digits) != std::string::npos)
+        return std::nullopt;
+    const size_t begin = line.find_first_not_of(" \t");
+    const size_t end = line.find_last_not_of(" \t\r\n");
+    return ErrorEntry{std::stoi(number), line.substr(begin, end + 1 - begin)};
+}
+
 std::optional<Mode> parseMode(const std::string& line)
 {
     const std::string word = upperTrimmed(line);

@@ -26,6 +26,8 @@ constexpr const char* kQuerySetCurrent = "CURR?";
 constexpr const char* kMaximum = "MAX";
 constexpr const char* kQueryMaxVoltage = "VOLT? MAX";
 constexpr const char* kQueryMaxCurrent = "CURR? MAX";
+/// The next entry of the unit's error queue: `-222,"Data out of range"`, `0,"No error"` once empty.
+constexpr const char* kQueryError = "SYST:ERR?";
 
 /// The headers of the commands that change the supply; the argument follows after a space.
 constexpr const char* kSetVoltage = "VOLT";
@@ -48,6 +50,18 @@ std::string outputCommand(bool on);
 std::optional<int> parseCounts(const std::string& line, int decimals);
 /// "1"/"0"/"ON"/"OFF" (any case); nullopt otherwise.
 std::optional<bool> parseOnOff(const std::string& line);
+
+/// One entry of the error queue.
+struct ErrorEntry
+{
+    int code = 0;     ///< 0: no error; -100..-199 a command the unit did not know; -200..-299 one it could not carry out
+    std::string text; ///< the whole entry as the unit gave it
+    /// The unit refused a value it was given (-220 parameter error, -222 data out of range, ...).
+    bool refusedValue() const { return code <= -220 && code >= -229; }
+};
+/// `-222,"Data out of range"` (a code, a comma, a quoted text; `+0,"No error"` too); nullopt
+/// for anything else.
+std::optional<ErrorEntry> parseError(const std::string& line);
 
 enum class Mode { ConstantVoltage, ConstantCurrent };
 /// "CV"/"CC" (any case); nullopt otherwise, e.g. for an error text.

@@ -47,32 +47,73 @@ std::string ScpiResponder::execute(const std::string& command)
     const size_t space = line.find(' ');
     const std::string header = line.substr(0, space);
     const std::string argument = space == std::string::npos ? std::string() : trimmed(line.substr(space + 1));
-    std::string reply;
-    if (header == kQueryIdentity) {
-        reply = m_quirks.identity.empty() ? m_supply.version() : m_quirks.identity;
-    } else if (header == kSetVoltage) {
-        if (const auto n = pslink::parseCounts(argument, kVoltDecimals))
-            m_supply.setVoltage(*n);
-    } else if (header == kSetCurrent) {
-        if (const auto n = pslink::parseCounts(argument, kAmpDecimals))
-            m_supply.setCurrent(*n);
-    } else if (header == kOutput) {
+    bool known = true;
+    if (header == kSetVoltage)
+        known = setpoint(argument, kVoltDecimals, m_supply.maxCentivolts(), &SimulatedSupply::setVoltage);
+    else if (header == kSetCurrent)
+        known = setpoint(argument, kAmpDecimals, m_supply.maxMilliamps(), &SimulatedSupply::setCurrent);
+    else if (header == kOutput) {
         if (const auto on = parseOnOff(argument))
             m_supply.setOutput(*on);
-    } else if (header == kQuerySetVoltage) {
-        reply = formatCounts(argument == kMaximum ? m_supply.maxCentivolts() : m_supply.setCentivolts(), kVoltDecimals);
-    } else if (header == kQuerySetCurrent) {
-        reply = formatCounts(argument == kMaximum ? m_supply.maxMilliamps() : m_supply.setMilliamps(), kAmpDecimals);
-    } else if (header == kQueryVoltage) {
-        reply = formatCounts(m_supply.measuredCentivolts(), kVoltDecimals);
-    } else if (header == kQueryCurrent) {
-        reply = formatCounts(m_supply.measuredMilliamps(), kAmpDecimals);
-    } else if (header == kQueryOutput) {
-        reply.push_back(m_supply.outputOn() ? '1' : '0');
-    } else if (header == kQueryMode && m_quirks.modeQuery) {
-        reply = m_supply.constantCurrent() ? kModeCc : kModeCv;
+    } else {
+        const std::string reply = query(header, argument);
+        if (!reply.empty())
+            return reply + m_quirks.lineEnd;
+        known = false;
     }
-    return reply.empty() ? reply : reply + m_quirks.lineEnd;
+    if (!known)
+        error("-113,\"Undefined header\"");
+    return {};
+}
+
+// A setpoint command; false when its argument is no number.
+bool ScpiResponder::setpoint(const std::string& argument, int decimals, int maximum,
+                             void (SimulatedSupply::*set)(int))
+{
+    const auto n = pslink::parseCounts(argument, decimals);
+    if (!n)
+        return false;
+    if (m_quirks.refuseOutOfRange && *n > maximum)
+        error("-222,\"Data out of range\"");
+    else
+        (m_supply.*set)(*n);
+    return true;
+}
+
+// The reply to a query, without its line end; empty for a command that is no query it knows.
+std::string ScpiResponder::query(const std::string& header, const std::string& argument)
+{
+    const bool maximum = argument == kMaximum && !m_quirks.maxAsSetpoint;
+    if (header == kQueryIdentity)
+        return m_quirks.identity.empty() ? m_supply.version() : m_quirks.identity;
+    if (header == kQuerySetVoltage)
+        return formatCounts(maximum ? m_supply.maxCentivolts() : m_supply.setCentivolts(), kVoltDecimals);
+    if (header == kQuerySetCurrent)
+        return formatCounts(maximum ? m_supply.maxMilliamps() : m_supply.setMilliamps(), kAmpDecimals);
+    if (header == kQueryVoltage)
+        return formatCounts(m_supply.measuredCentivolts(), kVoltDecimals);
+    if (header == kQueryCurrent)
+        return formatCounts(m_supply.measuredMilliamps(), kAmpDecimals);
+    if (header == kQueryOutput)
+        return m_supply.outputOn() ? "1" : "0";
+    if (header == kQueryMode && m_quirks.modeQuery)
+        return m_supply.constantCurrent() ? kModeCc : kModeCv;
+    if (header == kQueryError) {
+        if (m_errors.empty())
+            return "0,\"No error\"";
+        std::string entry = std::move(m_errors.front());
+        m_errors.pop_front();
+        return entry;
+    }
+    return {};
+}
+
+void ScpiResponder::error(const char* entry)
+{
+    if (m_errors.size() < kErrorQueue)
+        m_errors.emplace_back(entry);
+    else
+        m_errors.back() = "-350,\"Queue overflow\"";
 }
 
 bool ScpiResponder::changesSupply(const std::string& command) const

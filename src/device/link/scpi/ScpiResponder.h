@@ -2,13 +2,17 @@
 
 #include "device/link/SupplyResponder.h"
 
+#include <deque>
+#include <string>
+
 namespace pslink {
 class SimulatedSupply;
 }
 
 namespace pslink::scpi {
 
-/// A SCPI unit for tarnwell-sim: one command per LF-terminated line, any case.
+/// A SCPI unit for tarnwell-sim: one command per LF-terminated line, any case, with an error
+/// queue that SYST:ERR? empties.
 class ScpiResponder : public SupplyResponder
 {
 public:
@@ -21,10 +25,18 @@ public:
     bool changesSupply(const std::string& command) const override;
     bool leavesBusy(const std::string& command) const override;
 
+    /// Entries the error queue keeps; a further error replaces the last with a queue overflow.
+    static constexpr size_t kErrorQueue = 10;
+
 private:
+    bool setpoint(const std::string& argument, int decimals, int maximum, void (SimulatedSupply::*set)(int));
+    std::string query(const std::string& header, const std::string& argument);
+    void error(const char* entry);
+
     SimulatedSupply& m_supply;
     Quirks m_quirks;
     LineBuffer m_lines;
+    std::deque<std::string> m_errors;
 };
 
 } // namespace pslink::scpi

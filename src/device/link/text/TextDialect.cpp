@@ -44,13 +44,14 @@ std::unique_ptr<SupplyResponder> respondTextLf(SimulatedSupply& supply, const Re
 
 } // namespace
 
-// The link keeps a margin over the units' minimum: a unit that drops a command costs a whole
-// tick, and a USB bridge may hold one command back a little and pass the next on at once.
-constinit const DialectInfo kDialect{"text",      "plain text", kMinCommandGap, kMinCommandGap + milliseconds(15),
+// The link keeps the units' own spacing, start to start: at 9600 baud every exchange costs it,
+// and a margin would be paid five times over by each sample after a program's point. A change a
+// unit dropped is caught by its read-back and sent again.
+constinit const DialectInfo kDialect{"text",      "plain text", kMinCommandGap, kMinCommandGap,
                                      kSlowestGap, &openText,    &respondText,
                                      nullptr,     0};
 constinit const DialectInfo kDialectLf{"text-lf",   "plain text, LF after each command",
-                                       kMinCommandGap, kMinCommandGap + milliseconds(15),
+                                       kMinCommandGap, kMinCommandGap,
                                        kSlowestGap,    &openTextLf,
                                        &respondTextLf, nullptr,
                                        0};

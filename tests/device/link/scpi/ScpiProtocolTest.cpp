@@ -68,6 +68,25 @@ TEST(ScpiProtocol, RepliesParseOrRefuse)
     EXPECT_EQ(scpi::parseMode("CV"), scpi::Mode::ConstantVoltage);
     EXPECT_EQ(scpi::parseMode("cc"), scpi::Mode::ConstantCurrent);
     EXPECT_EQ(scpi::parseMode("ERR"), std::nullopt);
+
+    // The error queue: the code decides, the whole entry is what the user reads.
+    const struct
+    {
+        const char* line;
+        std::optional<int> code;
+        bool refused;
+    } errors[] = {
+        {"-222,\"Data out of range\"", -222, true}, {"+0,\"No error\"", 0, false},
+        {" -224,\"Illegal parameter value\"\r", -224, true}, {"-113,\"Undefined header\"", -113, false},
+        {"5.00", std::nullopt, false},           {",\"x\"", std::nullopt, false},
+        {"-,\"x\"", std::nullopt, false},        {"-1234567,\"x\"", std::nullopt, false},
+    };
+    for (const auto& e : errors) {
+        const auto entry = scpi::parseError(e.line);
+        EXPECT_EQ(entry ? std::optional<int>(entry->code) : std::nullopt, e.code) << e.line;
+        EXPECT_EQ(entry && entry->refusedValue(), e.refused) << e.line;
+    }
+    EXPECT_EQ(scpi::parseError(" -222,\"Data out of range\"\r")->text, "-222,\"Data out of range\"");
 }
 
 TEST(ScpiProtocol, ModeInferredFromReadings)
