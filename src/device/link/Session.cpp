@@ -225,10 +225,14 @@ std::unique_ptr<Dialect> Session::tryDialect(const DialectInfo& info, Probe& sha
 }
 
 // A unit on the network that takes one client drops a second at once; it may also still be
-// dropping the connection a program just closed, so it is asked once more after a pause.
+// dropping the connection a program just closed, so it is asked once more after a pause. A unit
+// of a known dialect that said nothing may still have been busy with the last program's query
+// (slow firmware ignores what comes meanwhile): by the end of the first wait it is idle again.
 std::string Session::identify()
 {
     std::string identity = identifyHere();
+    if (identity.empty() && m_info && m_refusal.empty() && !m_transport.closedAtOnce() && !m_transport.stopping())
+        identity = identifyHere();
     if (identity.empty() && m_transport.closedAtOnce() && m_transport.pause(kClosedAgain)
         && m_transport.open(m_setting))
         identity = identifyHere();

@@ -181,6 +181,22 @@ TEST(WireLinkFirmware, SlowFirmwareLearnsItsPaceInOneMiss)
     EXPECT_LE(errors.count("dropped (slow)"), 2) << errors.toStdString() << sim.log().join(' ').toStdString();
 }
 
+TEST(WireLinkFirmware, AUnitStillBusyWithTheLastProgramsQueryIsAskedWhoItIsOnceMore)
+{
+    // The program before asked for the status (400 ms of work on this unit) just before it left.
+    SimProcess sim({"--family", "gw-gpd", "--model", "GPD-3303S"});
+    ASSERT_FALSE(sim.path().isEmpty());
+    {
+        QSerialPort before(sim.path());
+        ASSERT_TRUE(before.open(QIODevice::ReadWrite));
+        before.write("STATUS?\n");
+        ASSERT_TRUE(before.waitForBytesWritten(1000));
+    }
+    Com1 com("scpi:" + sim.path());
+    ASSERT_EQ(OpenCOM(0, 0), 1);
+    EXPECT_EQ(version().rfind("GW INSTEK", 0), 0u) << sim.errors().toStdString();
+}
+
 TEST(WireLinkFirmware, AUnitHoldsSetpointsBeyondItsMaximumAtItsMaximum)
 {
     const struct
