@@ -158,6 +158,7 @@ int RunServe(const CCliOptions& options, const CCliPort& port)
 
     int nExit = kExitDone;
     QObject::connect(&signalPipe, &CSignalPipe::Raised, [](int) { QCoreApplication::exit(kExitDone); });
+    QObject::connect(&service, &CSupplyService::Refused, [&](const QString& strWhat) { ReportRefusal(port, strWhat); });
     QObject::connect(&service, &CSupplyService::GaveUp, [&] {
         console.Error(QStringLiteral("the supply on %1 did not come back; the service ends").arg(port.Describe()));
         QCoreApplication::exit(kExitLinkLost);

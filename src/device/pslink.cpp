@@ -332,6 +332,18 @@ UnitMaximum LearnedMaximum(int device)
     return link ? link->learnedMaximum() : UnitMaximum{};
 }
 
+void AskSetpoints(int device)
+{
+    if (const auto link = linkFor(device, nullptr))
+        link->askSetpoints();
+}
+
+HeldSetpoints SetpointsHeld(int device)
+{
+    const auto link = linkFor(device, nullptr);
+    return link ? link->heldSetpoints() : HeldSetpoints{};
+}
+
 std::string ReadIdentity(int device)
 {
     return identityOf(device);

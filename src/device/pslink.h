@@ -79,6 +79,11 @@ std::optional<PortSetting> LastPortSetting(int device);
 /// Setpoints above it are sent as it from then on. Forgotten by OpenPort, OpenCOM and CloseCOM.
 UnitMaximum LearnedMaximum(int device);
 
+/// Has the setpoints the unit holds read back once (nothing is asked of them otherwise), and the
+/// setpoints as last confirmed or read on this connection; none known before.
+void AskSetpoints(int device);
+HeldSetpoints SetpointsHeld(int device);
+
 /// The protections tripped on the supply of `device` (ProtectionBit values), as the link last read
 /// them; 0 when none has tripped, nothing is open, or the dialect cannot tell.
 unsigned ReadProtection(int device);

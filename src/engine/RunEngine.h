@@ -32,6 +32,7 @@ public:
     CConnector& Connector() { return m_connector; }
     const CConnector& Connector() const { return m_connector; }
     CSupplyCommands& Commands() { return m_commands; }
+    const CSupplyCommands& Commands() const { return m_commands; }
     CRun& Run() { return m_run; }
     const CRun& Run() const { return m_run; }
     CSupplyWatch& Watch() { return m_watch; }

@@ -60,6 +60,17 @@ void CSupplyCommands::AfterConfirmed(std::function<void(bool)> done)
     });
 }
 
+void CSupplyCommands::AskSetpoints()
+{
+    const int nDevice = m_supply.m_nDevice;
+    m_thread.Post([nDevice] { pslink::AskSetpoints(nDevice); });
+}
+
+pslink::HeldSetpoints CSupplyCommands::Held() const
+{
+    return pslink::SetpointsHeld(m_supply.m_nDevice);
+}
+
 CRunSample CSupplyCommands::ReadSample()
 {
     return m_thread.Wait<CRunSample>([this] {

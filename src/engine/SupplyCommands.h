@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Result.h"
+#include "device/link/LinkTypes.h"
 #include "engine/RunSample.h"
 
 #include <functional>
@@ -33,6 +34,11 @@ public:
     /// before has been confirmed by the supply, `done(false)` when the link failed first. Does
     /// not wait: for front ends that answer many callers (a service's `*OPC?`).
     void AfterConfirmed(std::function<void(bool)> done);
+    /// Has the setpoints the unit holds read back once (after the connect given before) for
+    /// front ends that show them without having set them. Does not wait.
+    void AskSetpoints();
+    /// The setpoints the unit holds, as last confirmed or read on this connection; from any thread.
+    pslink::HeldSetpoints Held() const;
 
 private:
     CPowerSupply& m_supply;

@@ -98,6 +98,12 @@ CMqttBridge::CMqttBridge(CSupplyService& service, CMqttSettings settings, QObjec
 {
     m_strId = m_settings.strId.isEmpty() ? mqttmsg::ServiceId(service.Identity()) : m_settings.strId;
     connect(&m_service, &CSupplyService::Sampled, this, &CMqttBridge::OnSampled);
+    // A value the supply itself refused came through a topic, a SCPI client or a reset alike:
+    // told to every subscriber of the errors.
+    connect(&m_service, &CSupplyService::Refused, this, [this](const QString& strWhat) {
+        Publish(mqttmsg::ErrorTopic(m_strId),
+                mqttmsg::ErrorPayload(QString(), QByteArray(), QStringLiteral("the supply refused %1").arg(strWhat)), false);
+    });
 }
 
 CMqttBridge::~CMqttBridge()

@@ -17,6 +17,7 @@ CSupplyService::CSupplyService(std::optional<pslink::PortSetting> setting, int n
     connect(&m_engine.Run(), &CRun::Sampled, this, &CSupplyService::OnSampled);
     connect(&m_engine.Run(), &CRun::LinkEvent, this,
             [this](int nEvent, const QDateTime&, int, const QString&) { OnLinkEvent(nEvent); });
+    connect(&m_engine.Watch(), &CSupplyWatch::ValueRefused, this, &CSupplyService::Refused);
     connect(&m_engine.Run(), &CRun::RunEnded, this, [this](int nReason) {
         if (nReason == CRun::kEndLinkLost)
             Q_EMIT GaveUp();
@@ -34,6 +35,7 @@ CResult CSupplyService::Start(std::chrono::milliseconds reconnectFor)
     if (!connected.Ok())
         return connected;
     m_state.bLinked = true;
+    m_engine.Commands().AskSetpoints(); // shown from the first sample, not only once a client set them
     m_engine.Run().SetReconnectTime(reconnectFor);
     m_engine.Run().StartWatch();
     return connected;
@@ -79,16 +81,27 @@ QString CSupplyService::Serial() const
     return fields.size() >= 4 && !fields[2].isEmpty() ? fields[2] : QStringLiteral("0");
 }
 
+namespace {
+
+// The smaller of two maxima, where known (0: not).
+double Lower(double fOne, double fOther)
+{
+    return fOne > 0.0 && fOther > 0.0 ? std::min(fOne, fOther) : std::max(fOne, fOther);
+}
+
+} // namespace
+
 double CSupplyService::MaxVolts() const
 {
-    const double fUnit = m_engine.Watch().MaxVolts();
+    // As learned by the window's road, or as the unit told it on connecting.
+    const double fUnit = Lower(m_engine.Watch().MaxVolts(), m_engine.Commands().Held().limit.centivolts / 100.0);
     return fUnit > 0.0 ? std::min<double>(fUnit, supply::kMaxVolts) : supply::kMaxVolts;
 }
 
 double CSupplyService::MaxAmps() const
 {
     // The limit as the double 5.1: a client's "5.1" is within it.
-    const double fUnit = m_engine.Watch().MaxAmps();
+    const double fUnit = Lower(m_engine.Watch().MaxAmps(), m_engine.Commands().Held().limit.milliamps / 1000.0);
     return fUnit > 0.0 ? std::min(fUnit, supply::kMaxAmps) : supply::kMaxAmps;
 }
 
@@ -96,8 +109,7 @@ bool CSupplyService::SetVoltage(double fVolts)
 {
     if (!(fVolts >= 0.0 && fVolts <= MaxVolts()))
         return false;
-    m_state.fSetVolts = static_cast<float>(fVolts);
-    m_state.bSetKnown = true;
+    Pending(m_state.fSetVolts, static_cast<float>(fVolts));
     m_engine.Commands().SetSetpoint(m_state.fSetVolts, 0.0f, 1);
     return true;
 }
@@ -106,10 +118,36 @@ bool CSupplyService::SetCurrent(double fAmps)
 {
     if (!(fAmps >= 0.0 && fAmps <= MaxAmps()))
         return false;
-    m_state.fSetAmps = static_cast<float>(fAmps);
-    m_state.bSetKnown = true;
+    Pending(m_state.fSetAmps, static_cast<float>(fAmps));
     m_engine.Commands().SetSetpoint(0.0f, m_state.fSetAmps, 0);
     return true;
+}
+
+void CSupplyService::Pending(float& fSet, float fValue)
+{
+    fSet = fValue;
+    ++*m_pPending;
+    m_engine.Commands().AfterConfirmed([pPending = m_pPending](bool) { --*pPending; });
+}
+
+// What the unit holds, once nothing handed on is still on its way: a refused value shows the
+// one the unit kept, a value held at the unit's maximum shows the maximum.
+const CServiceState& CSupplyService::State() const
+{
+    TakeHeldSetpoints();
+    return m_state;
+}
+
+void CSupplyService::TakeHeldSetpoints() const
+{
+    if (*m_pPending > 0)
+        return;
+    const pslink::HeldSetpoints held = m_engine.Commands().Held();
+    if (held.centivolts)
+        m_state.fSetVolts = *held.centivolts / 100.0f;
+    if (held.milliamps)
+        m_state.fSetAmps = *held.milliamps / 1000.0f;
+    m_state.bSetKnown = held.centivolts && held.milliamps;
 }
 
 void CSupplyService::SetOutput(bool bOn)
@@ -143,6 +181,7 @@ void CSupplyService::OnSampled(const CRunSample& sample)
         m_state.bCc = sample.nCcState != 0;
         m_state.nProtection = sample.nProtection;
         ++m_state.nSamples;
+        TakeHeldSetpoints();
     }
     Q_EMIT Sampled(m_state);
 }
@@ -155,6 +194,7 @@ void CSupplyService::OnLinkEvent(int nEvent)
     } else if (nEvent == CRun::kLinkBack) {
         m_state.bLinked = true;
         ++m_state.nReconnects;
+        m_engine.Commands().AskSetpoints(); // a new connection knows nothing of them yet
         Q_EMIT LinkChanged(true);
     }
 }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 /// What the service last knew of the supply.
@@ -21,7 +22,7 @@ struct CServiceState
     bool bReading = false;  ///< the last second brought readings
     float fVolts = 0.0f;    ///< measured
     float fAmps = 0.0f;
-    bool bSetKnown = false; ///< the setpoints below were set through the service
+    bool bSetKnown = false; ///< the setpoints below are known: read from the unit, or set since
     float fSetVolts = 0.0f;
     float fSetAmps = 0.0f;
     bool bOutput = false;
@@ -51,7 +52,8 @@ public:
     /// Ends sampling and closes the link; the output stays as it is.
     void Stop();
 
-    const CServiceState& State() const { return m_state; }
+    /// The setpoints in it are the unit's as the link last knew them, asked at once.
+    const CServiceState& State() const;
     /// The identity as the unit gave it, as one printable line; its model and serial number where
     /// it tells them (the four-field form), else the whole line and "0".
     QString Identity() const;
@@ -78,12 +80,19 @@ Q_SIGNALS:
     void LinkChanged(bool bUp);
     /// Trying to reach the supply again ran out of time: the service cannot go on.
     void GaveUp();
+    /// The unit refused a setpoint and kept the one before ("30.00 V"; the unit's own words).
+    void Refused(const QString& strWhat);
 
 private:
     void OnSampled(const CRunSample& sample);
     void OnLinkEvent(int nEvent);
+    void TakeHeldSetpoints() const;
+    void Pending(float& fSet, float fValue);
 
     CPowerSupply m_supply;
     CRunEngine m_engine{m_supply};
-    CServiceState m_state;
+    mutable CServiceState m_state; // its setpoints are the link's, taken when asked
+    // Changes handed on and not yet confirmed: until then the state shows what was asked, not
+    // what the unit held before. Shared with the confirmations, which may come after this ends.
+    std::shared_ptr<int> m_pPending = std::make_shared<int>(0);
 };

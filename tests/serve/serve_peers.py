@@ -109,6 +109,9 @@ def case_pyvisa(cli, sim):
         idn = inst.query("*IDN?").split(",")
         check(len(idn) == 4 and idn[0] == "Tarnwell", "four-field identity: %r" % idn)
         check("5005" in idn[1], "the module's model in the identity: %r" % idn)
+        # What the module holds as it powers up, before any client set anything.
+        wait_for(lambda: inst.query("VOLT?") == "5.000", 5, "the module's own voltage setpoint")
+        check(inst.query("CURR?") == "1.000", "the module's own current setpoint")
         inst.write("VOLT 12;CURR 1.5")
         inst.write("OUTPut:STATe ON")
         check(inst.query("*OPC?") == "1", "*OPC? answers 1")
@@ -154,6 +157,22 @@ def case_pyvisa(cli, sim):
         status = serve.stop()
         module.stop(sig_term=False)
     check(status == 0, "serve ends with status 0 on SIGTERM, not %s" % status)
+
+    # A 20 V unit that tells its maximum: the service's bound from the start, not 32 V.
+    unit, pty = start_sim(sim, ["--dialect", "scpi", "--max-volts", "20", "--refuse-out-of-range"])
+    serve = start_serve(cli, ["--port", "scpi:" + pty, "--scpi", "127.0.0.1:0"])
+    port = int(wait_for(lambda: serve.said(r"SCPI listens on 127\.0\.0\.1:(\d+)"), 5, "the SCPI port").group(1))
+    try:
+        inst = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n", write_termination="\n",
+                                timeout=5000)
+        check(inst.query("VOLT? MAX") == "20.000", "the unit's own maximum")
+        inst.write("VOLT 25")
+        check(inst.query("SYST:ERR?") == '-222,"Data out of range"', "25 V refused on a 20 V unit")
+        check(inst.query("VOLT?") == "5.000", "the unit keeps what it held")
+        inst.close()
+    finally:
+        serve.stop()
+        unit.stop(sig_term=False)
 
 
 def mosquitto(port, conf_dir):
@@ -212,8 +231,9 @@ def case_mqtt(cli, sim):
             check(topic in seen, "discovery on " + topic)
         pub(broker_port, "tarnwell/bench/set/voltage", "7.5")
         pub(broker_port, "tarnwell/bench/set/output", "ON")
-        wait_for(lambda: any('"v":7.50' in p and '"out":true' in p for _, p in sub(broker_port, ["tarnwell/bench/state"], 1)),
-                 10, "7.5 V with the output on in the state")
+        wait_for(lambda: any('"v":7.50' in p and '"out":true' in p and '"vset":7.50,"iset":1.000' in p
+                             for _, p in sub(broker_port, ["tarnwell/bench/state"], 1)),
+                 10, "7.5 V with the output on in the state, the current limit the unit's own")
         check(metric(url, "tarnwell_voltage_volts") == 7.5, "/metrics tells the voltage")
 
         # Refused with a reply, the supply untouched.

@@ -6,6 +6,25 @@
 
 namespace pslink {
 
+HeldSetpoints ChangeConfirmer::held() const
+{
+    return {m_heldCentivolts, m_heldMilliamps,
+            {m_maximum.centivolts > 0 ? m_maximum.centivolts : m_told.centivolts,
+             m_maximum.milliamps > 0 ? m_maximum.milliamps : m_told.milliamps}};
+}
+
+bool ChangeConfirmer::readHeld()
+{
+    for (const auto kind : {Change::Voltage, Change::Current}) {
+        std::optional<int>& held = heldOf(kind);
+        if (!held)
+            held = m_session.readBack(kind);
+        if (!held)
+            return false;
+    }
+    return true;
+}
+
 std::optional<int>& ChangeConfirmer::heldOf(Change::Kind kind)
 {
     return kind == Change::Voltage ? m_heldCentivolts : m_heldMilliamps;

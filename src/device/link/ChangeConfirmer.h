@@ -57,6 +57,10 @@ class ChangeConfirmer
     void knowMaximum(const UnitMaximum& told) { m_told = told; }
     /// The latest setpoint the unit refused.
     const Refusal& refusal() const { return m_refusal; }
+    /// What the unit holds of each setpoint, as last confirmed or read.
+    HeldSetpoints held() const;
+    /// Reads back the setpoints not known yet; false when the unit did not answer.
+    bool readHeld();
 
   private:
     using Change = Session::Change;

@@ -55,6 +55,11 @@ class Link
     virtual void afterCommands(Awaited what, std::function<void(bool ok)> done) = 0;
     /// The latest setpoint the unit refused on this connection (count 0: none).
     virtual Refusal lastRefusal() { return {}; }
+    /// Has the setpoints the unit holds read back once, where not known from a change; the
+    /// link asks nothing of them otherwise.
+    virtual void askSetpoints() {}
+    /// The setpoints the unit holds, as last confirmed or read back on this connection.
+    virtual HeldSetpoints heldSetpoints() { return {}; }
     /// Ends the connection; must return promptly whatever the supply does. Calls made after it
     /// reach nothing.
     virtual void close() = 0;

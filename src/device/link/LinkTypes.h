@@ -2,6 +2,7 @@
 
 // The link's own small types, shared by its inside and the device library's face (pslink.h).
 
+#include <optional>
 #include <string>
 
 namespace pslink {
@@ -19,6 +20,16 @@ struct UnitMaximum
     int centivolts = 0;
     int milliamps = 0;
     bool operator==(const UnitMaximum&) const = default;
+};
+
+/// The setpoints a unit holds, in counts, as last read back from it (nullopt where not known),
+/// and the most it holds as it told or showed it, the bound of what is sent to it.
+struct HeldSetpoints
+{
+    std::optional<int> centivolts;
+    std::optional<int> milliamps;
+    UnitMaximum limit;
+    bool operator==(const HeldSetpoints&) const = default;
 };
 
 /// What a caller of Link::afterCommands waits for, after the commands it gave.

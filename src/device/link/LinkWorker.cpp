@@ -1,8 +1,6 @@
 #include "device/link/LinkWorker.h"
 
-#include "device/link/SerialTransport.h"
-#include "device/link/TcpTransport.h"
-#include "device/link/UsbTmcTransport.h"
+#include "device/link/TransportFor.h"
 
 #include <algorithm>
 #include <memory>
@@ -26,16 +24,6 @@ constexpr milliseconds kGather{1};
 // Readings older than this, read by a caller, ask for a poll.
 constexpr milliseconds kFreshEnough{1000};
 
-// The one place that picks the transport: a socket, the USB-TMC driver's node, else a serial port.
-std::unique_ptr<Transport> makeTransport(const PortSetting& setting, const std::atomic<bool>& stop)
-{
-    if (setting.onNetwork())
-        return std::make_unique<TcpTransport>(stop);
-    if (setting.usbtmc)
-        return std::make_unique<UsbTmcTransport>(stop);
-    return std::make_unique<SerialTransport>(stop);
-}
-
 } // namespace
 
 LinkWorker::LinkWorker(PortSetting setting) : m_setting(std::move(setting)) {}
@@ -44,7 +32,7 @@ LinkWorker::LinkWorker(PortSetting setting) : m_setting(std::move(setting)) {}
 
 void LinkWorker::run()
 {
-    const std::unique_ptr<Transport> transport = makeTransport(m_setting, m_stop);
+    const std::unique_ptr<Transport> transport = transportFor(m_setting, m_stop);
     if (openTransport(*transport)) {
         Session session(*transport, m_setting.dialect, m_setting);
         session.setAnswerListener([this] {
@@ -95,6 +83,7 @@ LinkWorker::Step LinkWorker::step(Transport& transport, Session& session, Change
     serveWaiters(); // also those that asked for what was done before they asked
     if (!readyToPoll()) // a change was just lost
         return Step::Again;
+    readSetpoints(confirmer);
     if (pollWanted())
         poll(session);
     else if (m_keepAliveMissed || Clock::now() - session.lastCommand() >= kKeepAlive)
@@ -135,6 +124,7 @@ void LinkWorker::serveIdentity(Session& session, ChangeConfirmer& confirmer, uns
     confirmer.knowMaximum(session.queryMaximum());
     std::lock_guard<std::mutex> guard(m_lock);
     m_maximum = confirmer.maximum();
+    m_held = confirmer.held();
 }
 
 bool LinkWorker::readyToPoll()
@@ -161,7 +151,7 @@ bool LinkWorker::pollWanted()
 bool LinkWorker::workWaitingLocked() const
 {
     return m_stop.load() || m_demand.changesWaiting() || m_identityAsked != m_identityServed || m_readAsked
-           || m_demand.pollWanted() || m_demand.anyMet();
+           || m_setpointsAsked || m_demand.pollWanted() || m_demand.anyMet();
 }
 
 // Until something is wanted, or the supply is due for a look at its lamps. A change that ends
@@ -221,6 +211,7 @@ LinkWorker::Step LinkWorker::finishBatch(Outcome outcome, const ChangeConfirmer&
         std::lock_guard<std::mutex> guard(m_lock);
         m_maximum = confirmer.maximum();
         m_refused = confirmer.refusal();
+        m_held = confirmer.held();
         if (outcome == Outcome::Lost) {
             m_lost = true;
             m_demand.dropChanges();
@@ -230,6 +221,18 @@ LinkWorker::Step LinkWorker::finishBatch(Outcome outcome, const ChangeConfirmer&
     }
     serveWaiters();
     return Step::Again;
+}
+
+// Once asked: what is not known of the setpoints is read back (a caller that did not set them
+// shows what the unit holds from the start).
+void LinkWorker::readSetpoints(ChangeConfirmer& confirmer)
+{
+    if (!locked(m_setpointsAsked))
+        return;
+    confirmer.readHeld(); // unanswered: the next poll finds the link lost, or the next ask reads them
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_setpointsAsked = false;
+    m_held = confirmer.held();
 }
 
 // A whole poll; what it shows is what the supply had once the commands sent before it.
@@ -326,6 +329,13 @@ std::string LinkWorker::identify()
         return m_finished || m_waitsCancelled || static_cast<int>(m_identityServed - ticket) >= 0;
     });
     return served && !m_finished && !m_waitsCancelled ? m_identity : std::string();
+}
+
+void LinkWorker::askSetpoints()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_setpointsAsked = true;
+    m_wake.notify_all();
 }
 
 void LinkWorker::cancelWaits()

@@ -57,6 +57,9 @@ class LinkWorker
     /// caller that keeps reading them finds them at most that old.
     Sample readings();
     UnitMaximum maximum() const { return locked(m_maximum); }
+    /// As Link::askSetpoints and Link::heldSetpoints.
+    void askSetpoints();
+    HeldSetpoints setpoints() const { return locked(m_held); }
     /// The latest setpoint the unit refused.
     Refusal refused() const { return locked(m_refused); }
     /// Why the unit that answered the identity request was turned down; empty otherwise.
@@ -103,6 +106,7 @@ class LinkWorker
     std::optional<Sample> poll(Session& session);
     void keepAlive(Session& session);
     void serveWaiters();
+    void readSetpoints(ChangeConfirmer& confirmer);
     bool aliveLocked() const;
 
     const PortSetting m_setting;
@@ -127,6 +131,8 @@ class LinkWorker
     bool m_waitsCancelled = false;
     LinkDemand m_demand;
     bool m_readAsked = false; // the readings were read when older than kFreshEnough
+    bool m_setpointsAsked = false;
+    HeldSetpoints m_held;
     std::chrono::steady_clock::time_point m_lastPoll{}; // when the latest whole poll came in
     bool m_portFailed = false;
     bool m_lost = false; // a change did not hold, or read-backs went unanswered: for good

@@ -89,6 +89,8 @@ public:
 
     std::optional<int> queryVoltage();
     std::optional<int> queryCurrent();
+    /// The setpoint of `kind` as the unit holds it.
+    std::optional<int> readBack(Change::Kind kind);
     std::optional<State> queryState();
     /// The dialect reads readings and lamps in one request: poll with readAll() alone.
     bool readsWhole() const { return m_dialect && m_dialect->readsWhole(); }
@@ -120,7 +122,6 @@ private:
     void answered();
     template <typename T>
     T answeredIf(T value);
-    std::optional<int> readBack(Change::Kind kind);
     static int wantedOf(const Change& change);
     std::string identifyHere();
     std::vector<int> baudsFor(const DialectInfo& info) const;

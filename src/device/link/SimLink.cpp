@@ -141,6 +141,14 @@ UnitMaximum SimLink::learnedMaximum()
     return m_maximum;
 }
 
+HeldSetpoints SimLink::heldSetpoints()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!reachable())
+        return {};
+    return {m_supply->setCentivolts(), m_supply->setMilliamps(), m_maximum};
+}
+
 void SimLink::afterCommands(Awaited, std::function<void(bool ok)> done)
 {
     // Every call reached the supply before it returned. `done` runs outside the lock: it may

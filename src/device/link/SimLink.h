@@ -37,6 +37,7 @@ class SimLink : public Link
     unsigned readProtection() override;
     bool alive() override;
     UnitMaximum learnedMaximum() override;
+    HeldSetpoints heldSetpoints() override;
     void afterCommands(Awaited what, std::function<void(bool ok)> done) override;
     void close() override;
     void noteCall(const std::string& call) override;

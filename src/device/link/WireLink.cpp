@@ -70,6 +70,8 @@ class WireLink : public Link
         m_worker->afterCommands(what, std::move(done));
     }
     Refusal lastRefusal() override { return m_worker->refused(); }
+    void askSetpoints() override { m_worker->askSetpoints(); }
+    HeldSetpoints heldSetpoints() override { return m_worker->setpoints(); }
 
     void cancelWaits() override { m_worker->cancelWaits(); }
 
