@@ -313,9 +313,7 @@ bool LinkWorker::waitOpened(milliseconds timeout, QString* error)
 
 void LinkWorker::queue(const Change& change)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_demand.queue(change);
-    m_wake.notify_all();
+    tell(m_wake, [&] { m_demand.queue(change); });
 }
 
 std::string LinkWorker::identify()
@@ -331,18 +329,9 @@ std::string LinkWorker::identify()
     return served && !m_finished && !m_waitsCancelled ? m_identity : std::string();
 }
 
-void LinkWorker::askSetpoints()
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_setpointsAsked = true;
-    m_wake.notify_all();
-}
-
 void LinkWorker::cancelWaits()
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_waitsCancelled = true;
-    m_change.notify_all();
+    tell(m_change, [this] { m_waitsCancelled = true; });
 }
 
 bool LinkWorker::portOpen() const

@@ -58,7 +58,10 @@ class LinkWorker
     Sample readings();
     UnitMaximum maximum() const { return locked(m_maximum); }
     /// As Link::askSetpoints and Link::heldSetpoints.
-    void askSetpoints();
+    void askSetpoints()
+    {
+        tell(m_wake, [this] { m_setpointsAsked = true; });
+    }
     HeldSetpoints setpoints() const { return locked(m_held); }
     /// The latest setpoint the unit refused.
     Refusal refused() const { return locked(m_refused); }
@@ -88,6 +91,14 @@ class LinkWorker
     {
         std::lock_guard<std::mutex> guard(m_lock);
         return member;
+    }
+    // Makes `change` under the lock and wakes the side that waits on it.
+    template <typename F>
+    void tell(std::condition_variable& side, F change)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        change();
+        side.notify_all();
     }
     using Outcome = ChangeConfirmer::Outcome;
 
