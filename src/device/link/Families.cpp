@@ -127,8 +127,11 @@ const Family* FindFamily(std::string_view name)
 std::string FamilyNames()
 {
     std::string names;
-    for (const Family& f : Families())
-        names += (names.empty() ? "" : "|") + std::string(f.name);
+    for (const Family& f : Families()) {
+        if (!names.empty())
+            names += '|';
+        names += f.name;
+    }
     return names;
 }
 
