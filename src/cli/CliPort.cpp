@@ -22,7 +22,7 @@ QString CCliPort::Resolve(const QString& text)
         if (!ok || n < 1 || n > CPortsView::Count())
             return QStringLiteral("no port %1: the ports are COM1..COM7").arg(text);
         nPort = n - 1;
-        strName = QStringLiteral("COM%1").arg(n);
+        strName = CPortsView::Name(nPort);
         return {};
     }
     if (text.trimmed().isEmpty())

@@ -112,7 +112,7 @@ void CDlgControl::CreateRunControls()
     m_lblPort = label(IDC_PORT_LABEL);
     m_cbPort = Item(this, IDC_PORT, new QComboBox);
     for (int i = 0; i < CPortsView::Count(); ++i)
-        m_cbPort->addItem(QStringLiteral("COM%1").arg(i + 1));
+        m_cbPort->addItem(CPortsView::Name(i));
     m_cbPort->setCurrentIndex(-1); // no selection: the supply's port stays COM1 until one is picked
     m_lblConnection = label(IDC_CONNECTION);
     m_btnConnect = MakeButton(this, IDC_CONNECT);
