@@ -35,13 +35,8 @@ CResult CSupplyCommands::WaitForSupply(int nTimeoutMs)
     return m_thread.WaitForReply<CResult>([this, nTimeoutMs](std::function<void(CResult)> reply) {
         const int nDevice = m_supply.m_nDevice;
         m_thread.AwaitFresh(nDevice, std::chrono::milliseconds(nTimeoutMs), [this, nDevice, reply](bool bFresh) {
-            const pslink::UnitMaximum held = pslink::LearnedMaximum(nDevice);
-            const pslink::Refusal refused = pslink::LastRefusal(nDevice);
             // Told before the answer, so a caller hears of the maximum before it goes on.
-            m_thread.ToHome([this, held, refused] {
-                m_watch.NoteMaximum(held);
-                m_watch.NoteRefusal(refused);
-            });
+            m_thread.ToHome(Learned(nDevice));
             const QString strPort = CPortsView::Name(m_supply.m_nPort.load());
             if (bFresh)
                 reply(CResult::Done(strPort));
@@ -55,9 +50,26 @@ CResult CSupplyCommands::WaitForSupply(int nTimeoutMs)
 void CSupplyCommands::AfterConfirmed(std::function<void(bool)> done)
 {
     const int nDevice = m_supply.m_nDevice;
-    m_thread.Post([nDevice, home = m_thread.HomePoster(), done = std::move(done)] {
-        pslink::AfterCommandsConfirmed(nDevice, [home, done](bool bConfirmed) { home([done, bConfirmed] { done(bConfirmed); }); });
+    m_thread.Post([this, nDevice, home = m_thread.HomePoster(), done = std::move(done)] {
+        pslink::AfterCommandsConfirmed(nDevice, [this, nDevice, home, done](bool bConfirmed) {
+            // Told before the answer: a refused value reaches whoever asked before the one that
+            // waited goes on (an error queue read right after *OPC?).
+            home([learned = Learned(nDevice), done, bConfirmed] {
+                learned();
+                done(bConfirmed);
+            });
+        });
     });
+}
+
+std::function<void()> CSupplyCommands::Learned(int nDevice)
+{
+    const pslink::UnitMaximum held = pslink::LearnedMaximum(nDevice);
+    const pslink::Refusal refused = pslink::LastRefusal(nDevice);
+    return [this, held, refused] {
+        m_watch.NoteMaximum(held);
+        m_watch.NoteRefusal(refused);
+    };
 }
 
 void CSupplyCommands::AskSetpoints()

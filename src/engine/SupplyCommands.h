@@ -41,6 +41,10 @@ public:
     pslink::HeldSetpoints Held() const;
 
 private:
+    // What the link learned of the unit so far (its maximum, a refused value), read now; the
+    // function tells the watch, on the home thread.
+    std::function<void()> Learned(int nDevice);
+
     CPowerSupply& m_supply;
     CSupplyThread& m_thread;
     CSupplyWatch& m_watch;

@@ -14,7 +14,7 @@ void CSupplyWatch::NoteRefusal(const pslink::Refusal& refused)
     if (refused.count <= m_nRefusals)
         return;
     m_nRefusals = refused.count;
-    Q_EMIT ValueRefused(enginetext::RefusedValue(refused));
+    Q_EMIT ValueRefused(enginetext::RefusedValue(refused), refused.voltage);
 }
 
 void CSupplyWatch::NoteMaximum(const pslink::UnitMaximum& held)

@@ -30,8 +30,9 @@ Q_SIGNALS:
     /// The supply held a setpoint below what was asked: what it holds at most (0 where unknown).
     void MaximumLearned(float fVolts, float fAmps);
     /// The supply refused a setpoint and kept the one before: what was asked and what the unit
-    /// said, as a user reads it ("31.00 V: -222,"Data out of range"").
-    void ValueRefused(const QString& strWhat);
+    /// said, as a user reads it ("31.00 V: -222,"Data out of range""), and whether it was the
+    /// voltage.
+    void ValueRefused(const QString& strWhat, bool bVoltage);
     /// The supply's tripped protections changed (pslink::ProtectionBit values; 0: none, or the
     /// dialect cannot tell): during a run and once a connect's first readings are in.
     void ProtectionChanged(unsigned nProtection);

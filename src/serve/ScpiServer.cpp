@@ -33,6 +33,11 @@ QString EndpointOf(const QTcpServer& server)
 CScpiServer::CScpiServer(CSupplyService& service, QString strVersion, QObject* parent)
     : QObject(parent), m_service(service), m_strVersion(std::move(strVersion))
 {
+    connect(&m_service, &CSupplyService::Refused, this, [this](const QString&, bool bVoltage) {
+        const auto found = m_clients.find(bVoltage ? m_nVoltageBy : m_nCurrentBy);
+        if (found != m_clients.end())
+            Queue(found->second, scpiserve::kDataOutOfRange);
+    });
 }
 
 CScpiServer::~CScpiServer()
@@ -211,6 +216,7 @@ bool CScpiServer::Handle(quint64 nClient, Client& client, const Request& request
         break;
     case Command::Rst:
         m_service.Reset();
+        m_nVoltageBy = m_nCurrentBy = nClient;
         break;
     case Command::Cls:
         client.errors.clear();
@@ -242,6 +248,8 @@ bool CScpiServer::Handle(quint64 nClient, Client& client, const Request& request
     case Command::Curr:
         if (!SetLevel(*request.command == Command::Volt, *request.value))
             Queue(client, scpiserve::kDataOutOfRange); // the supply is not touched
+        else
+            (*request.command == Command::Volt ? m_nVoltageBy : m_nCurrentBy) = nClient;
         break;
     case Command::VoltQuery:
     case Command::CurrQuery:

@@ -71,5 +71,8 @@ private:
     std::vector<std::unique_ptr<QTcpServer>> m_servers;
     std::map<quint64, Client> m_clients;
     quint64 m_nNextClient = 1;
+    // Who last set the voltage and the current: a value the unit refuses later is queued there.
+    quint64 m_nVoltageBy = 0;
+    quint64 m_nCurrentBy = 0;
     bool m_bRefusalTold = false;
 };

@@ -6,6 +6,12 @@
 
 #include <algorithm>
 
+namespace {
+
+constexpr int kFirstReadingsMs = 10000; // as long as the other commands wait for theirs
+
+} // namespace
+
 CSupplyService::CSupplyService(std::optional<pslink::PortSetting> setting, int nPort, QObject* parent)
     : QObject(parent)
 {
@@ -34,6 +40,11 @@ CResult CSupplyService::Start(std::chrono::milliseconds reconnectFor)
     const CResult connected = m_engine.Connector().Connect(CConnector::kIdentifyOnly);
     if (!connected.Ok())
         return connected;
+    // The first readings come after what the connection learned of the unit (its maximum, the
+    // bound of every client's setpoint) is known.
+    const CResult ready = m_engine.Commands().WaitForSupply(kFirstReadingsMs);
+    if (!ready.Ok())
+        return ready;
     m_state.bLinked = true;
     m_engine.Commands().AskSetpoints(); // shown from the first sample, not only once a client set them
     m_engine.Run().SetReconnectTime(reconnectFor);

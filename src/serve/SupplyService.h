@@ -81,7 +81,7 @@ Q_SIGNALS:
     /// Trying to reach the supply again ran out of time: the service cannot go on.
     void GaveUp();
     /// The unit refused a setpoint and kept the one before ("30.00 V"; the unit's own words).
-    void Refused(const QString& strWhat);
+    void Refused(const QString& strWhat, bool bVoltage);
 
 private:
     void OnSampled(const CRunSample& sample);

@@ -158,21 +158,25 @@ def case_pyvisa(cli, sim):
         module.stop(sig_term=False)
     check(status == 0, "serve ends with status 0 on SIGTERM, not %s" % status)
 
-    # A 20 V unit that tells its maximum: the service's bound from the start, not 32 V.
-    unit, pty = start_sim(sim, ["--dialect", "scpi", "--max-volts", "20", "--refuse-out-of-range"])
-    serve = start_serve(cli, ["--port", "scpi:" + pty, "--scpi", "127.0.0.1:0"])
-    port = int(wait_for(lambda: serve.said(r"SCPI listens on 127\.0\.0\.1:(\d+)"), 5, "the SCPI port").group(1))
-    try:
-        inst = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n", write_termination="\n",
-                                timeout=5000)
-        check(inst.query("VOLT? MAX") == "20.000", "the unit's own maximum")
-        inst.write("VOLT 25")
-        check(inst.query("SYST:ERR?") == '-222,"Data out of range"', "25 V refused on a 20 V unit")
-        check(inst.query("VOLT?") == "5.000", "the unit keeps what it held")
-        inst.close()
-    finally:
-        serve.stop()
-        unit.stop(sig_term=False)
+    # A 20 V unit asked for 25 V: refused by the service when the unit told its maximum, by the
+    # unit itself when it did not; either way the client that asked hears -222, and the unit
+    # keeps what it held.
+    for told, extra in [("20.000", []), ("32.000", ["--max-as-setpoint"])]:
+        unit, pty = start_sim(sim, ["--dialect", "scpi", "--max-volts", "20", "--refuse-out-of-range"] + extra)
+        serve = start_serve(cli, ["--port", "scpi:" + pty, "--scpi", "127.0.0.1:0"])
+        port = int(wait_for(lambda: serve.said(r"SCPI listens on 127\.0\.0\.1:(\d+)"), 5, "the SCPI port").group(1))
+        try:
+            inst = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                                    write_termination="\n", timeout=5000)
+            check(inst.query("VOLT? MAX") == told, "the maximum as the unit told it: %s" % told)
+            inst.write("VOLT 25")
+            check(inst.query("*OPC?") == "1", "25 V seen through")
+            check(inst.query("SYST:ERR?") == '-222,"Data out of range"', "25 V refused on a 20 V unit (%s)" % told)
+            wait_for(lambda: inst.query("VOLT?") == "5.000", 5, "the unit keeps what it held")
+            inst.close()
+        finally:
+            serve.stop()
+            unit.stop(sig_term=False)
 
 
 def mosquitto(port, conf_dir):
