@@ -8,9 +8,14 @@ namespace pslink {
 
 HeldSetpoints ChangeConfirmer::held() const
 {
-    return {m_heldCentivolts, m_heldMilliamps,
-            {m_maximum.centivolts > 0 ? m_maximum.centivolts : m_told.centivolts,
-             m_maximum.milliamps > 0 ? m_maximum.milliamps : m_told.milliamps}};
+    return {m_heldCentivolts, m_heldMilliamps, bound()};
+}
+
+// Each maximum as learned, else as the unit told it.
+UnitMaximum ChangeConfirmer::bound() const
+{
+    return {m_maximum.centivolts > 0 ? m_maximum.centivolts : m_told.centivolts,
+            m_maximum.milliamps > 0 ? m_maximum.milliamps : m_told.milliamps};
 }
 
 bool ChangeConfirmer::readHeld()
@@ -37,8 +42,7 @@ int& ChangeConfirmer::maximumOf(Change::Kind kind)
 
 ChangeConfirmer::Change ChangeConfirmer::withinMaximum(Change change) const
 {
-    const UnitMaximum& known = change.kind == Change::Voltage ? (m_maximum.centivolts > 0 ? m_maximum : m_told)
-                                                              : (m_maximum.milliamps > 0 ? m_maximum : m_told);
+    const UnitMaximum known = bound();
     const int maximum = change.kind == Change::Voltage   ? known.centivolts
                         : change.kind == Change::Current ? known.milliamps
                                                          : 0;

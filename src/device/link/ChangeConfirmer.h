@@ -65,6 +65,7 @@ class ChangeConfirmer
   private:
     using Change = Session::Change;
 
+    UnitMaximum bound() const;
     Change withinMaximum(Change change) const;
     std::optional<Outcome> tryAgainSlowly(const Change& change, int held);
     std::optional<Outcome> refused(const Change& asked, int held);
